@@ -1,0 +1,7 @@
+#include "cli/modes.h"
+#include "util/files.h"
+
+int main(int argc, char** argv) {
+  fpskit::IgnoreFileSizeSignal();
+  return fpskit::RunCommandLine(argc, argv);
+}

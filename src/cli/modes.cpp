@@ -1,0 +1,105 @@
+#include "cli/modes.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "util/console.h"
+
+namespace fpskit {
+namespace {
+
+using ToolFunction = bool (*)(const std::string& mode, const std::string& path, const std::string& option);
+
+struct ModeRow {
+  const char* word;
+  ToolFunction run;
+};
+
+// "1" (or any non-zero leading integer) in the option lets identical strings
+// share one copy when chat text is written back.
+[[maybe_unused]] bool ShareFlag(const std::string& option) { return std::atol(option.c_str()) != 0; }
+
+bool NotAvailable(const std::string& mode, const std::string&, const std::string&) {
+  Printf("\nERROR: %s is not available in this build", mode.c_str());
+  return false;
+}
+
+// Tried in this order; the first exact match wins.
+constexpr ModeRow kModeTable[] = {
+    {"unfps", NotAvailable},
+    {"fps", NotAvailable},
+    {"uncht", NotAvailable},
+    {"cht_switch", NotAvailable},
+    {"cht", NotAvailable},
+    {"untss2", NotAvailable},
+    {"tss2", NotAvailable},
+    {"untss", NotAvailable},
+    {"tss_switch", NotAvailable},
+    {"tss", NotAvailable},
+    {"unscf", NotAvailable},
+    {"scf_switch", NotAvailable},
+    {"scf", NotAvailable},
+};
+
+// The game's text is not Unicode; the tools work on bytes and only need the
+// C runtime's locale set to a Russian one when the system has any.
+void SetRussianLocale() {
+  for (const char* name : {"Russian", "ru_RU.UTF-8", "ru_RU.utf8", "ru_RU.CP1251", "ru_RU.cp1251", "ru_RU",
+                           "Russian_Russia.1251"}) {
+    if (std::setlocale(LC_ALL, name) != nullptr) return;
+  }
+}
+
+}  // namespace
+
+DispatchResult ModeDispatcher(const std::string& mode, const std::string& path, const std::string& option) {
+  for (const ModeRow& row : kModeTable) {
+    if (mode == row.word) {
+      return row.run(mode, path, option) ? DispatchResult::kSuccess : DispatchResult::kToolFailed;
+    }
+  }
+  Print("\nWRONG MODE\n");
+  return DispatchResult::kWrongMode;
+}
+
+void PrintUsage() {
+  Print("\nUsage: *.exe  unfps  / fps               anyfile");
+  Print("\nUsage: *.exe  uncht  / cht / cht_switch  ZK6CHTX     [ansi/utf8/1]");
+  Print("\nUsage: *.exe  untss2 / tss2              ZK6SCEL");
+  Print("\nUsage: *.exe  untss  / tss / tss_switch  TSS/ZK6SCEL [ansi/utf8]");
+  Print("\nUsage: *.exe  unscf  / scf / scf_switch  SCFOMBIN    [ansi/utf8]");
+  Print("\n");
+}
+
+int RunCommandLine(int argc, const char* const* argv) {
+  SetRussianLocale();
+  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
+    PrintUsage();
+    std::fflush(stdout);
+    return kExitSuccess;
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+    Print("fpskit " FPSKIT_VERSION "\n");
+    std::fflush(stdout);
+    return kExitSuccess;
+  }
+  if (argc < 3) {
+    PrintUsage();
+    std::fflush(stdout);
+    return kExitUsage;
+  }
+  const std::string option = argc >= 4 ? argv[3] : "0";
+  const DispatchResult result = ModeDispatcher(argv[1], argv[2], option);
+  Print("\n");
+  std::fflush(stdout);
+  switch (result) {
+    case DispatchResult::kSuccess: return kExitSuccess;
+    case DispatchResult::kToolFailed: return kExitToolFailed;
+    case DispatchResult::kWrongMode: return kExitWrongMode;
+  }
+  return kExitToolFailed;
+}
+
+}  // namespace fpskit

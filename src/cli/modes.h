@@ -1,0 +1,26 @@
+// The command line: "fpskit MODE PATH [OPTION]", the usage text and the table
+// of the thirteen mode words.
+#pragma once
+
+#include <string>
+
+namespace fpskit {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitToolFailed = 1;
+inline constexpr int kExitWrongMode = 2;
+inline constexpr int kExitUsage = 255;
+
+enum class DispatchResult { kSuccess, kToolFailed, kWrongMode };
+
+// Calls the tool of the first row whose mode word equals `mode` exactly, or
+// prints "\nWRONG MODE\n" when none does.
+DispatchResult ModeDispatcher(const std::string& mode, const std::string& path, const std::string& option);
+
+void PrintUsage();
+
+// The whole run of the program: locale, usage, dispatch and the final "\n".
+// Returns the process exit status.
+int RunCommandLine(int argc, const char* const* argv);
+
+}  // namespace fpskit

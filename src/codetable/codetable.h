@@ -1,0 +1,79 @@
+// Code tables: ordered rows that pair a byte sequence of the game's encoding
+// (left column) with its text form (right column), and the conversion of byte
+// strings through them.
+//
+// "JPCODES.TXT" pairs game bytes with text: extraction converts left to right,
+// insertion right to left. "CODES.TXT" is applied on insertion only, left to
+// right, before that step. A missing file is replaced by the built-in table,
+// which changes nothing.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "util/bytes.h"
+
+namespace fpskit {
+
+inline constexpr int kMaxSequenceLength = 100;
+inline constexpr const char* kGameCodesFile = "JPCODES.TXT";
+inline constexpr const char* kTranslatorCodesFile = "CODES.TXT";
+
+struct CodeTableEntry {
+  std::array<uint8_t, kMaxSequenceLength> leftBytes{};
+  std::array<uint8_t, kMaxSequenceLength> rightBytes{};
+  int32_t leftLength = 0;   // 1 to 100
+  int32_t rightLength = 0;  // 1 to 100
+};
+
+// A lookup index over one column of a table. Rows are bucketed by the first
+// two bytes of their source sequence, in table order; a one-byte row closes
+// every bucket of its byte, since it matches wherever that byte stands and no
+// later row of the bucket could ever be reached.
+struct CodeTableIndex {
+  std::vector<uint32_t> bucketStart;      // 65537 offsets into rows
+  std::vector<uint32_t> rows;             // row numbers, table order within a bucket
+  std::array<int32_t, 256> firstSingle{};  // first one-byte row per byte, or -1
+};
+
+struct CodeTable {
+  std::vector<CodeTableEntry> entries;  // in file order: the first matching row wins
+  CodeTableIndex byLeft;
+  CodeTableIndex byRight;
+};
+
+// Builds a table (and its indexes) from rows in order.
+CodeTable MakeCodeTable(std::vector<CodeTableEntry> entries);
+
+// The fallback: two identical rows 00 -> 00, so conversion changes no byte.
+const CodeTable& BuiltInCodeTable();
+
+// Parses the text of a code table file. Lines end in CR LF (a missing last
+// CR LF ends the last line at the end of the data); a leading UTF-8 byte order
+// mark is skipped; blank lines are skipped. Each other line is
+// "HH HH;<spaces or tabs>HH HH[;anything]" with at most 100 pairs a column.
+// A line that breaks this is reported as "\nERROR: <name> line <n>: <what>"
+// and the result is false.
+bool ParseCodeTable(ByteSpan text, const std::string& name, CodeTable& table);
+
+// Reads and parses a code table file; false (with a message) when it cannot be
+// read or breaks the grammar.
+bool LoadCodeTable(const std::string& path, CodeTable& table);
+
+// The table every text tool uses: the file `name` in the current directory
+// when it can be opened, otherwise the built-in table, silently. False only
+// when the file exists but cannot be loaded; the tool then stops before
+// writing anything.
+bool SelectCodeTable(const std::string& name, CodeTable& table);
+
+// Converts `content` (the string's bytes, without a terminating NUL) through
+// the table. At every position the verbatim marker "<||>" is tested first and
+// flips between converting and copying; while converting, the first row in
+// table order whose source (left column, or right when `swap`) matches the
+// bytes at that position wins and its target is emitted; otherwise the byte is
+// copied. The result holds the converted bytes, without a terminating NUL.
+Bytes ConvertSequences(ByteSpan content, bool swap, const CodeTable& table);
+
+}  // namespace fpskit

@@ -1,0 +1,34 @@
+// CR LF lines, as code tables and text dumps store them.
+#pragma once
+
+#include "util/bytes.h"
+
+namespace fpskit {
+
+// Reads the CR LF lines of a byte buffer in order. A lone CR or LF is content.
+// A last line without its CR LF ends at the end of the data; an empty buffer,
+// or one that ends right after a CR LF, has no further line.
+class CrlfLineReader {
+ public:
+  explicit CrlfLineReader(ByteSpan data, size_t position = 0) : data_(data), pos_(position) {}
+
+  // The next line without its CR LF; false when the data is exhausted.
+  bool ReadCrlfLine(ByteSpan& line);
+  bool AtEnd() const { return pos_ >= data_.size(); }
+  size_t position() const { return pos_; }
+
+ private:
+  ByteSpan data_;
+  size_t pos_;
+};
+
+inline constexpr uint8_t kByteOrderMark[3] = {0xEF, 0xBB, 0xBF};
+
+// 3 when the data begins with the UTF-8 byte order mark, else 0.
+size_t ByteOrderMarkLength(ByteSpan data);
+
+// True when the extraction option asks for a byte order mark: its first four
+// characters are "utf8".
+bool WantsByteOrderMark(const char* option);
+
+}  // namespace fpskit

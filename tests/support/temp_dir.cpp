@@ -1,0 +1,35 @@
+#include "support/temp_dir.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "util/files.h"
+
+namespace fpskit::support {
+
+bool WriteTestFile(const std::string& path, ByteSpan bytes) {
+  FileHandle file = OpenFile(path, "wb");
+  return file && (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size());
+}
+
+bool WriteTestFile(const std::string& path, const std::string& text) {
+  return WriteTestFile(path, ByteSpan(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+Bytes ReadTestFile(const std::string& path) {
+  Bytes bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+std::vector<std::string> ListDirectory(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(path, ignored)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace fpskit::support

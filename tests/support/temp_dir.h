@@ -1,0 +1,62 @@
+// A temporary directory for one test, removed with everything in it at the
+// end; and a guard that runs a test inside a directory (the text tools look
+// for their code tables in the current directory).
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "util/bytes.h"
+
+namespace fpskit::support {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "fpskit-test-XXXXXX").string();
+    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+class ScopedCurrentDirectory {
+ public:
+  explicit ScopedCurrentDirectory(const std::string& path) : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(path);
+  }
+  ~ScopedCurrentDirectory() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+  }
+  ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
+  ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
+
+// Writes bytes to a file, replacing it; for setting up test inputs.
+bool WriteTestFile(const std::string& path, ByteSpan bytes);
+bool WriteTestFile(const std::string& path, const std::string& text);
+// Reads a whole file for comparisons; empty when missing.
+Bytes ReadTestFile(const std::string& path);
+// The names in a directory (not recursive), sorted.
+std::vector<std::string> ListDirectory(const std::string& path);
+
+}  // namespace fpskit::support
