@@ -11,41 +11,55 @@ namespace fpskit {
 namespace {
 
 constexpr uint8_t kVerbatimMarker[4] = {'<', '|', '|', '>'};
+// The pool ends with this many spare bytes, and the output keeps this much
+// room beyond the longest target, so short targets copy as one 8-byte move.
+constexpr size_t kSlack = 8;
 
-CodeTableIndex BuildIndex(const std::vector<CodeTableEntry>& entries, bool byRight) {
-  auto source = [&](const CodeTableEntry& e) {
-    return byRight ? std::pair(e.rightBytes.data(), e.rightLength)
-                   : std::pair(e.leftBytes.data(), e.leftLength);
+CodeTableIndex BuildIndex(const CodeTable& table, bool byRight) {
+  const std::vector<CodeTableEntry>& entries = table.entries;
+  auto candidate = [&](size_t row) {
+    const CodeTableEntry& e = entries[row];
+    const uint32_t left = table.rowOffsets[row];
+    const uint32_t right = left + uint32_t(e.leftLength);
+    return byRight ? CodeTableCandidate{right, left, uint8_t(e.rightLength), uint8_t(e.leftLength)}
+                   : CodeTableCandidate{left, right, uint8_t(e.leftLength), uint8_t(e.rightLength)};
   };
+  auto first = [&](const CodeTableCandidate& c, int i) { return table.pool[c.source + i]; };
+
   CodeTableIndex index;
-  index.firstSingle.fill(-1);
-  for (size_t row = 0; row < entries.size(); ++row) {
-    auto [bytes, length] = source(entries[row]);
-    if (length == 1 && index.firstSingle[bytes[0]] < 0) index.firstSingle[bytes[0]] = int32_t(row);
+  std::array<size_t, 256> singleRow;
+  singleRow.fill(SIZE_MAX);
+  for (size_t row = entries.size(); row-- > 0;) {
+    const CodeTableCandidate c = candidate(row);
+    if (c.sourceLength == 1) singleRow[first(c, 0)] = row;
+  }
+  for (int b = 0; b < 256; ++b) {
+    index.hasSingle[b] = singleRow[b] != SIZE_MAX;
+    if (index.hasSingle[b]) index.single[b] = candidate(singleRow[b]);
   }
   // A longer row is reachable only when it comes before the one-byte row of
   // its first byte.
-  auto reachable = [&](uint8_t first, size_t row) {
-    return index.firstSingle[first] < 0 || row < size_t(index.firstSingle[first]);
+  auto reachable = [&](const CodeTableCandidate& c, size_t row) {
+    return c.sourceLength >= 2 && row < singleRow[first(c, 0)];
   };
+  auto key = [&](const CodeTableCandidate& c) { return (uint32_t(first(c, 0)) << 8) | first(c, 1); };
+
   std::vector<uint32_t> counts(65536, 0);
   for (size_t row = 0; row < entries.size(); ++row) {
-    auto [bytes, length] = source(entries[row]);
-    if (length >= 2 && reachable(bytes[0], row)) ++counts[(bytes[0] << 8) | bytes[1]];
+    const CodeTableCandidate c = candidate(row);
+    if (reachable(c, row)) ++counts[key(c)];
   }
-  for (uint32_t key = 0; key < 65536; ++key) {
-    if (index.firstSingle[key >> 8] >= 0) ++counts[key];
-  }
+  for (uint32_t k = 0; k < 65536; ++k) counts[k] += index.hasSingle[k >> 8];
   index.bucketStart.assign(65537, 0);
-  for (uint32_t key = 0; key < 65536; ++key) index.bucketStart[key + 1] = index.bucketStart[key] + counts[key];
-  index.rows.resize(index.bucketStart[65536]);
+  for (uint32_t k = 0; k < 65536; ++k) index.bucketStart[k + 1] = index.bucketStart[k] + counts[k];
+  index.candidates.resize(index.bucketStart[65536]);
   std::vector<uint32_t> fill(index.bucketStart.begin(), index.bucketStart.end() - 1);
   for (size_t row = 0; row < entries.size(); ++row) {
-    auto [bytes, length] = source(entries[row]);
-    if (length >= 2 && reachable(bytes[0], row)) index.rows[fill[(bytes[0] << 8) | bytes[1]]++] = uint32_t(row);
+    const CodeTableCandidate c = candidate(row);
+    if (reachable(c, row)) index.candidates[fill[key(c)]++] = c;
   }
-  for (uint32_t key = 0; key < 65536; ++key) {
-    if (index.firstSingle[key >> 8] >= 0) index.rows[fill[key]++] = uint32_t(index.firstSingle[key >> 8]);
+  for (uint32_t k = 0; k < 65536; ++k) {
+    if (index.hasSingle[k >> 8]) index.candidates[fill[k]++] = index.single[k >> 8];
   }
   return index;
 }
@@ -94,8 +108,17 @@ const char* ParseRow(ByteSpan line, CodeTableEntry& entry) {
 CodeTable MakeCodeTable(std::vector<CodeTableEntry> entries) {
   CodeTable table;
   table.entries = std::move(entries);
-  table.byLeft = BuildIndex(table.entries, false);
-  table.byRight = BuildIndex(table.entries, true);
+  // Both columns of every row, packed, so the sequences a conversion touches
+  // stay in cache.
+  table.rowOffsets.reserve(table.entries.size());
+  for (const CodeTableEntry& e : table.entries) {
+    table.rowOffsets.push_back(uint32_t(table.pool.size()));
+    table.pool.insert(table.pool.end(), e.leftBytes.begin(), e.leftBytes.begin() + e.leftLength);
+    table.pool.insert(table.pool.end(), e.rightBytes.begin(), e.rightBytes.begin() + e.rightLength);
+  }
+  table.pool.insert(table.pool.end(), kSlack, 0);
+  table.byLeft = BuildIndex(table, false);
+  table.byRight = BuildIndex(table, true);
   return table;
 }
 
@@ -145,14 +168,24 @@ bool SelectCodeTable(const std::string& name, CodeTable& table) {
 
 Bytes ConvertSequences(ByteSpan content, bool swap, const CodeTable& table) {
   const CodeTableIndex& index = swap ? table.byRight : table.byLeft;
-  const CodeTableEntry* entries = table.entries.data();
+  const uint8_t* pool = table.pool.data();
   const uint8_t* in = content.data();
   const size_t m = content.size();
-  Bytes out;
-  out.reserve(m + m / 2 + 16);
+  // The output grows in place; every step may append at most one target of
+  // 100 bytes plus the slack of the 8-byte copy.
+  constexpr size_t kStepRoom = kMaxSequenceLength + kSlack;
+  Bytes out(m + m / 2 + kStepRoom);
+  uint8_t* dst = out.data();
+  uint8_t* limit = out.data() + out.size() - kStepRoom;
   bool converting = true;
   size_t p = 0;
   while (p < m) {
+    if (dst > limit) {
+      const size_t written = size_t(dst - out.data());
+      out.resize(out.size() * 2);
+      dst = out.data() + written;
+      limit = out.data() + out.size() - kStepRoom;
+    }
     const size_t left = m - p;
     if (in[p] == '<' && left >= 4 && std::memcmp(in + p, kVerbatimMarker, 4) == 0) {
       converting = !converting;
@@ -160,34 +193,36 @@ Bytes ConvertSequences(ByteSpan content, bool swap, const CodeTable& table) {
       continue;
     }
     if (converting) {
-      const CodeTableEntry* match = nullptr;
+      const CodeTableCandidate* match = nullptr;
       if (left >= 2) {
         const uint32_t key = (uint32_t(in[p]) << 8) | in[p + 1];
-        const uint32_t* row = index.rows.data() + index.bucketStart[key];
-        const uint32_t* end = index.rows.data() + index.bucketStart[key + 1];
-        for (; row != end; ++row) {
-          const CodeTableEntry& e = entries[*row];
-          const uint8_t* source = swap ? e.rightBytes.data() : e.leftBytes.data();
-          const size_t length = size_t(swap ? e.rightLength : e.leftLength);
-          if (length <= left && std::memcmp(source, in + p, length) == 0) {
-            match = &e;
+        const CodeTableCandidate* c = index.candidates.data() + index.bucketStart[key];
+        const CodeTableCandidate* end = index.candidates.data() + index.bucketStart[key + 1];
+        for (; c != end; ++c) {
+          // The bucket's key already matched the first two bytes.
+          if (c->sourceLength <= 2 ||
+              (c->sourceLength <= left && std::memcmp(pool + c->source + 2, in + p + 2, c->sourceLength - 2) == 0)) {
+            match = c;
             break;
           }
         }
-      } else if (index.firstSingle[in[p]] >= 0) {
-        match = &entries[index.firstSingle[in[p]]];
+      } else if (index.hasSingle[in[p]]) {
+        match = &index.single[in[p]];
       }
       if (match != nullptr) {
-        const uint8_t* target = swap ? match->leftBytes.data() : match->rightBytes.data();
-        const size_t targetLength = size_t(swap ? match->leftLength : match->rightLength);
-        out.insert(out.end(), target, target + targetLength);
-        p += size_t(swap ? match->rightLength : match->leftLength);
+        if (match->targetLength <= kSlack) {
+          std::memcpy(dst, pool + match->target, kSlack);
+        } else {
+          std::memcpy(dst, pool + match->target, match->targetLength);
+        }
+        dst += match->targetLength;
+        p += match->sourceLength;
         continue;
       }
     }
-    out.push_back(in[p]);
-    ++p;
+    *dst++ = in[p++];
   }
+  out.resize(size_t(dst - out.data()));
   return out;
 }
 

@@ -28,18 +28,30 @@ struct CodeTableEntry {
   int32_t rightLength = 0;  // 1 to 100
 };
 
+// One row as the conversion sees it: where its source and target sequences
+// lie in the table's byte pool, and their lengths.
+struct CodeTableCandidate {
+  uint32_t source = 0;
+  uint32_t target = 0;
+  uint8_t sourceLength = 0;
+  uint8_t targetLength = 0;
+};
+
 // A lookup index over one column of a table. Rows are bucketed by the first
 // two bytes of their source sequence, in table order; a one-byte row closes
 // every bucket of its byte, since it matches wherever that byte stands and no
 // later row of the bucket could ever be reached.
 struct CodeTableIndex {
-  std::vector<uint32_t> bucketStart;      // 65537 offsets into rows
-  std::vector<uint32_t> rows;             // row numbers, table order within a bucket
-  std::array<int32_t, 256> firstSingle{};  // first one-byte row per byte, or -1
+  std::vector<uint32_t> bucketStart;             // 65537 offsets into candidates
+  std::vector<CodeTableCandidate> candidates;    // table order within a bucket
+  std::array<CodeTableCandidate, 256> single{};  // first one-byte row per byte
+  std::array<bool, 256> hasSingle{};
 };
 
 struct CodeTable {
   std::vector<CodeTableEntry> entries;  // in file order: the first matching row wins
+  Bytes pool;                           // every row's left then right bytes, plus slack
+  std::vector<uint32_t> rowOffsets;     // where each row's bytes begin in the pool
   CodeTableIndex byLeft;
   CodeTableIndex byRight;
 };

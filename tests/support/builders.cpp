@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace fpskit::support {
@@ -76,11 +77,12 @@ Bytes ShiftJisText(size_t size, uint32_t seed, const std::vector<CodeTableEntry>
   }
   Random random(seed);
   Bytes text;
-  text.reserve(size + 16);
+  text.reserve(size);
   while (text.size() < size) {
-    if (doubles.empty() || random.Below(8) == 0) {
-      const size_t word = 1 + random.Below(7);
-      for (size_t i = 0; i < word; ++i) text.push_back(uint8_t('a' + random.Below(26)));
+    const size_t room = size - text.size();
+    if (doubles.empty() || room < 2 || random.Below(8) == 0) {
+      const size_t word = std::min<size_t>(room, 1 + random.Below(7));
+      for (size_t i = 0; i + 1 < word; ++i) text.push_back(uint8_t('a' + random.Below(26)));
       text.push_back(' ');
     } else {
       const CodeTableEntry* row = doubles[random.Below(uint32_t(doubles.size()))];
@@ -88,7 +90,6 @@ Bytes ShiftJisText(size_t size, uint32_t seed, const std::vector<CodeTableEntry>
       text.push_back(row->leftBytes[1]);
     }
   }
-  text.resize(size);
   return text;
 }
 

@@ -1,0 +1,255 @@
+#include "codetable/codetable.h"
+
+#include <gtest/gtest.h>
+
+#include "codetable/lines.h"
+#include "support/builders.h"
+#include "support/temp_dir.h"
+
+namespace fpskit {
+namespace {
+
+using support::Row;
+using support::ToBytes;
+using support::ToString;
+
+std::vector<std::string> Lines(const std::string& text) {
+  const Bytes data = ToBytes(text);
+  CrlfLineReader reader(data);
+  std::vector<std::string> lines;
+  ByteSpan line;
+  while (reader.ReadCrlfLine(line)) lines.push_back(ToString(line));
+  return lines;
+}
+
+TEST(CrlfLineReader, OnlyCrLfEndsALine) {
+  EXPECT_EQ(Lines("ab\rc\ndef\r\n"), std::vector<std::string>{"ab\rc\ndef"});
+  EXPECT_EQ(Lines("\r\n"), std::vector<std::string>{""});
+  EXPECT_EQ(Lines("\r\n\r\nx\r\n"), (std::vector<std::string>{"", "", "x"}));
+  EXPECT_EQ(Lines("a\r\r\nb"), (std::vector<std::string>{"a\r", "b"}));
+}
+
+TEST(CrlfLineReader, AMissingLastCrLfEndsTheLineAtTheEnd) {
+  EXPECT_EQ(Lines("one\r\ntwo"), (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(Lines("trailing cr\r"), std::vector<std::string>{"trailing cr\r"});
+  EXPECT_TRUE(Lines("").empty());
+}
+
+TEST(ByteOrderMark, IsRecognisedAndRequested) {
+  EXPECT_EQ(ByteOrderMarkLength(ToBytes("\xEF\xBB\xBFx")), 3u);
+  EXPECT_EQ(ByteOrderMarkLength(ToBytes("\xEF\xBB")), 0u);
+  EXPECT_TRUE(WantsByteOrderMark("utf8"));
+  EXPECT_TRUE(WantsByteOrderMark("utf8-whatever"));
+  EXPECT_FALSE(WantsByteOrderMark("UTF8"));
+  EXPECT_FALSE(WantsByteOrderMark("utf"));
+  EXPECT_FALSE(WantsByteOrderMark("0"));
+}
+
+struct Parsed {
+  bool ok;
+  CodeTable table;
+  std::string printed;
+};
+
+Parsed Parse(const std::string& text) {
+  Parsed result;
+  testing::internal::CaptureStdout();
+  result.ok = ParseCodeTable(ToBytes(text), "JPCODES.TXT", result.table);
+  result.printed = testing::internal::GetCapturedStdout();
+  return result;
+}
+
+std::string Left(const CodeTableEntry& e) { return std::string(e.leftBytes.begin(), e.leftBytes.begin() + e.leftLength); }
+std::string Right(const CodeTableEntry& e) { return std::string(e.rightBytes.begin(), e.rightBytes.begin() + e.rightLength); }
+
+TEST(ParseCodeTable, ReadsTheRowGrammar) {
+  const Parsed p = Parse(
+      "\xEF\xBB\xBF"
+      "41; 61\r\n"
+      "41 42;  61 62 63\r\n"
+      "0a;\t0B\r\n"
+      "81 40; 20;any comment; with more\r\n"
+      "0A;\t5C 6E;note\r\n");
+  ASSERT_TRUE(p.ok) << p.printed;
+  EXPECT_TRUE(p.printed.empty());
+  ASSERT_EQ(p.table.entries.size(), 5u);
+  EXPECT_EQ(Left(p.table.entries[0]), "A");
+  EXPECT_EQ(Right(p.table.entries[0]), "a");
+  EXPECT_EQ(Left(p.table.entries[1]), "AB");
+  EXPECT_EQ(Right(p.table.entries[1]), "abc");
+  EXPECT_EQ(Left(p.table.entries[2]), "\x0A");
+  EXPECT_EQ(Right(p.table.entries[2]), "\x0B");
+  EXPECT_EQ(Left(p.table.entries[3]), "\x81\x40");
+  EXPECT_EQ(Right(p.table.entries[3]), " ");
+  EXPECT_EQ(Right(p.table.entries[4]), "\\n");
+}
+
+TEST(ParseCodeTable, SkipsBlankLinesAndToleratesAMissingLastCrLf) {
+  const Parsed p = Parse("\r\n41; 61\r\n\r\n42; 62");
+  ASSERT_TRUE(p.ok) << p.printed;
+  ASSERT_EQ(p.table.entries.size(), 2u);
+  EXPECT_EQ(Right(p.table.entries[1]), "b");
+  EXPECT_TRUE(Parse("").ok);
+  EXPECT_TRUE(Parse("\xEF\xBB\xBF").ok);
+}
+
+TEST(ParseCodeTable, LoadsColumnsOfExactlyOneHundredBytes) {
+  std::string column;
+  for (int i = 0; i < 100; ++i) column += (i ? " " : "") + std::string("7E");
+  const Parsed p = Parse(column + "; " + column + "\r\n");
+  ASSERT_TRUE(p.ok) << p.printed;
+  EXPECT_EQ(p.table.entries[0].leftLength, 100);
+  EXPECT_EQ(p.table.entries[0].rightLength, 100);
+  const Parsed tooLong = Parse("41; " + column + " 7E\r\n");
+  EXPECT_FALSE(tooLong.ok);
+  EXPECT_EQ(tooLong.printed, "\nERROR: JPCODES.TXT line 1: more than 100 bytes in a column");
+}
+
+TEST(ParseCodeTable, ReportsBrokenLinesWithTheirNumber) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"41 61", "line 2: expected ';' after the left column"},
+      {"41;61", "line 2: expected a space or tab after ';'"},
+      {"41 ; 61", "line 2: expected two hexadecimal digits"},
+      {"4; 61", "line 2: expected two hexadecimal digits"},
+      {"4G; 61", "line 2: expected two hexadecimal digits"},
+      {"41;  ", "line 2: missing right column"},
+      {"41; 61 ", "line 2: expected two hexadecimal digits"},
+      {"41; 612", "line 2: expected ';' or the end of the line after the right column"},
+      {"41;\t61  ; x", "line 2: expected two hexadecimal digits"},
+  };
+  for (const auto& [line, message] : cases) {
+    const Parsed p = Parse("20; 20\r\n" + line + "\r\n");
+    EXPECT_FALSE(p.ok) << line;
+    EXPECT_EQ(p.printed, "\nERROR: JPCODES.TXT " + message) << line;
+  }
+}
+
+TEST(SelectCodeTable, FallsBackSilentlyAndStopsOnABrokenFile) {
+  support::TempDir dir;
+  support::ScopedCurrentDirectory inside(dir.path());
+  CodeTable table;
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(SelectCodeTable(kGameCodesFile, table));
+  EXPECT_EQ(table.entries.size(), 2u);
+  EXPECT_TRUE(testing::internal::GetCapturedStdout().empty());
+
+  ASSERT_TRUE(support::WriteTestFile(kGameCodesFile, std::string("41; 61\r\n")));
+  ASSERT_TRUE(SelectCodeTable(kGameCodesFile, table));
+  ASSERT_EQ(table.entries.size(), 1u);
+
+  ASSERT_TRUE(support::WriteTestFile(kTranslatorCodesFile, std::string("41; 61\r\nzz\r\n")));
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(SelectCodeTable(kTranslatorCodesFile, table));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: CODES.TXT line 2: expected two hexadecimal digits");
+}
+
+std::string Convert(const std::string& content, const std::vector<CodeTableEntry>& rows, bool swap = false) {
+  return ToString(ConvertSequences(ToBytes(content), swap, MakeCodeTable(rows)));
+}
+
+TEST(ConvertSequences, TheFirstMatchingRowWinsNotTheLongest) {
+  EXPECT_EQ(Convert("AB", {Row("A", "a"), Row("AB", "b")}), "aB");
+  EXPECT_EQ(Convert("AB", {Row("AB", "b"), Row("A", "a")}), "b");
+  // A one-byte row hides every later row starting with its byte, but not the
+  // earlier ones.
+  EXPECT_EQ(Convert("ABC", {Row("ABC", "1"), Row("A", "2"), Row("AB", "3")}), "1");
+  EXPECT_EQ(Convert("ABD", {Row("ABC", "1"), Row("A", "2"), Row("AB", "3")}), "2BD");
+  // Rows sharing their first two bytes are tried in table order.
+  EXPECT_EQ(Convert("ABCD", {Row("ABX", "1"), Row("ABCD", "2"), Row("ABC", "3")}), "2");
+  EXPECT_EQ(Convert("ABCE", {Row("ABX", "1"), Row("ABCD", "2"), Row("ABC", "3")}), "3E");
+}
+
+TEST(ConvertSequences, ASourceLongerThanWhatRemainsIsNotMatched) {
+  EXPECT_EQ(Convert("xAB", {Row("ABC", "1"), Row("B", "2")}), "xA2");
+  EXPECT_EQ(Convert("A", {Row("AB", "1"), Row("A", "2")}), "2");
+}
+
+TEST(ConvertSequences, VerbatimMarkersSwitchConversionOffAndOn) {
+  const std::vector<CodeTableEntry> rows = {Row("A", "x"), Row("C", "z")};
+  EXPECT_EQ(Convert("A<||>A<||>C", rows), "xAz");
+  EXPECT_EQ(Convert("A<||>AC", rows), "xAC");
+  EXPECT_EQ(Convert("AC<||>", rows), "xz");
+  EXPECT_EQ(Convert("AC<||", rows), "xz<||");
+  EXPECT_EQ(Convert("<||><||>", rows), "");
+  // Each call starts converting again.
+  const CodeTable table = MakeCodeTable(rows);
+  EXPECT_EQ(ToString(ConvertSequences(ToBytes("<||>A"), false, table)), "A");
+  EXPECT_EQ(ToString(ConvertSequences(ToBytes("A"), false, table)), "x");
+}
+
+TEST(ConvertSequences, AMarkerInsideAMatchedSequenceIsNotSeen) {
+  EXPECT_EQ(Convert("X<||>A", {Row("X<", "1"), Row("A", "a")}), "1||>a");
+  // A row may itself convert to or from the marker's bytes.
+  EXPECT_EQ(Convert("<||>", {Row("<||>", "m")}), "");
+}
+
+TEST(ConvertSequences, SwapMatchesTheRightColumn) {
+  EXPECT_EQ(Convert(" ", {Row("\x81\x40", " ")}, true), "\x81\x40");
+  EXPECT_EQ(Convert("\x81\x40", {Row("\x81\x40", " ")}, true), "\x81\x40");
+  EXPECT_EQ(Convert("ab", {Row("1", "a"), Row("2", "ab")}, true), "1b");
+}
+
+TEST(ConvertSequences, TheBuiltInTableOnlyRemovesMarkers) {
+  const std::string every = [] {
+    std::string s;
+    for (int c = 0; c < 256; ++c) s += char(c);
+    return s;
+  }();
+  const CodeTable& table = BuiltInCodeTable();
+  EXPECT_EQ(ToString(ConvertSequences(ToBytes(every), false, table)), every);
+  EXPECT_EQ(ToString(ConvertSequences(ToBytes(every), true, table)), every);
+  EXPECT_EQ(ToString(ConvertSequences(ToBytes("a<||>b"), false, table)), "ab");
+  EXPECT_TRUE(ConvertSequences({}, false, table).empty());
+}
+
+// The index must give the same answer as trying every row in order.
+TEST(ConvertSequences, AgreesWithAPlainScanOfTheRows) {
+  support::Random random(7);
+  for (int round = 0; round < 50; ++round) {
+    std::vector<CodeTableEntry> rows;
+    const int rowCount = 1 + int(random.Below(30));
+    auto randomText = [&](size_t length) {
+      std::string s;
+      for (size_t i = 0; i < length; ++i) s += char("AB<|>"[random.Below(5)]);
+      return s;
+    };
+    for (int i = 0; i < rowCount; ++i) rows.push_back(Row(randomText(1 + random.Below(4)), randomText(random.Below(3) + 1)));
+    const std::string content = randomText(random.Below(40));
+    for (bool swap : {false, true}) {
+      std::string expected;
+      bool converting = true;
+      for (size_t p = 0; p < content.size();) {
+        if (content.size() - p >= 4 && content.compare(p, 4, "<||>") == 0) {
+          converting = !converting;
+          p += 4;
+          continue;
+        }
+        bool matched = false;
+        for (const CodeTableEntry& row : rows) {
+          const std::string source = swap ? Right(row) : Left(row);
+          if (converting && content.compare(p, source.size(), source) == 0 && source.size() <= content.size() - p) {
+            expected += swap ? Left(row) : Right(row);
+            p += source.size();
+            matched = true;
+            break;
+          }
+        }
+        if (!matched) expected += content[p++];
+      }
+      EXPECT_EQ(Convert(content, rows, swap), expected) << content;
+    }
+  }
+}
+
+TEST(ConvertSequences, ShiftJisTableRoundTrips) {
+  const std::vector<CodeTableEntry> rows = support::ShiftJisRows();
+  ASSERT_GT(rows.size(), 6000u);
+  const CodeTable table = MakeCodeTable(rows);
+  const Bytes text = support::ShiftJisText(4096, 3, rows);
+  const Bytes utf8 = ConvertSequences(text, false, table);
+  EXPECT_EQ(ConvertSequences(utf8, true, table), text);
+  EXPECT_EQ(ToString(ConvertSequences(ToBytes("\x82\xA0"), false, table)), "\xE3\x81\x82");
+}
+
+}  // namespace
+}  // namespace fpskit

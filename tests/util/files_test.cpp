@@ -1,0 +1,193 @@
+#include "util/files.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/builders.h"
+#include "support/temp_dir.h"
+#include "util/bytes.h"
+
+namespace fpskit {
+namespace {
+
+using support::ListDirectory;
+using support::ReadTestFile;
+using support::TempDir;
+using support::ToBytes;
+using support::WriteTestFile;
+
+Bytes Pattern(size_t size) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t(i * 7 + i / 251);
+  return bytes;
+}
+
+TEST(ByteReader, LoadsBothByteOrdersAndStopsAtTheEnd) {
+  const Bytes data = {0x12, 0x34, 0x56, 0x78, 0x9A};
+  ByteReader reader(data);
+  EXPECT_EQ(reader.U32BE(), 0x12345678u);
+  EXPECT_TRUE(reader.ok());
+  EXPECT_EQ(reader.U16LE(), 0u);  // one byte left: the load fails
+  EXPECT_FALSE(reader.ok());
+  EXPECT_EQ(reader.U8(), 0u);  // the failure is sticky
+
+  ByteReader little(data);
+  EXPECT_EQ(little.U32LE(), 0x78563412u);
+  EXPECT_TRUE(little.Seek(5));
+  EXPECT_FALSE(little.Seek(6));
+}
+
+TEST(ByteReader, RejectsCountsThatWouldOverflow) {
+  const Bytes data(16);
+  EXPECT_FALSE(InRange(data.size(), 8, UINT64_MAX - 4));
+  EXPECT_FALSE(InRange(data.size(), 17, 0));
+  EXPECT_TRUE(InRange(data.size(), 16, 0));
+  ByteReader reader(data, 4);
+  EXPECT_TRUE(reader.Span(12).size() == 12);
+  ByteReader huge(data, 4);
+  EXPECT_TRUE(huge.Span(UINT64_MAX).empty());
+  EXPECT_FALSE(huge.ok());
+}
+
+TEST(TerminatedStringAt, NeedsANulInsideTheBuffer) {
+  const Bytes data = ToBytes(std::string("ab\0cd", 5));
+  ByteSpan text;
+  ASSERT_TRUE(TerminatedStringAt(data, 0, text));
+  EXPECT_EQ(support::ToString(text), "ab");
+  EXPECT_FALSE(TerminatedStringAt(data, 3, text));  // "cd" runs to the end
+  EXPECT_FALSE(TerminatedStringAt(data, 5, text));
+}
+
+class CopyFileRangeTest : public ::testing::Test {
+ protected:
+  // Copies `count` bytes from offset 3 of a source of `size` bytes.
+  Bytes Copy(size_t size, uint64_t count, uint64_t chunk, bool* ok = nullptr) {
+    const Bytes source = Pattern(size);
+    EXPECT_TRUE(WriteTestFile(dir_ / "source", source));
+    FileHandle in = OpenFile(dir_ / "source", "rb");
+    FileHandle out = OpenFile(dir_ / "copy", "wb");
+    std::fseek(in.get(), 3, SEEK_SET);
+    const bool copied = CopyFileRange(count, in.get(), out.get(), chunk);
+    if (ok) *ok = copied;
+    inPosition_ = std::ftell(in.get());
+    out.reset();
+    return ReadTestFile(dir_ / "copy");
+  }
+  TempDir dir_;
+  long inPosition_ = 0;
+};
+
+TEST_F(CopyFileRangeTest, CopiesInChunksOfAnySize) {
+  const Bytes source = Pattern(1000);
+  const Bytes expected(source.begin() + 3, source.begin() + 3 + 997);
+  for (uint64_t chunk : {997u, 996u, 1u, 64u, 4096u}) {
+    EXPECT_EQ(Copy(1000, 997, chunk), expected) << "chunk " << chunk;
+    EXPECT_EQ(inPosition_, 1000);
+  }
+}
+
+TEST_F(CopyFileRangeTest, ZeroCopiesNothing) {
+  bool ok = false;
+  EXPECT_TRUE(Copy(10, 0, kCopyChunkSize, &ok).empty());
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(inPosition_, 3);
+}
+
+TEST_F(CopyFileRangeTest, ReportsAShortSource) {
+  bool ok = true;
+  Copy(10, 20, 4, &ok);
+  EXPECT_FALSE(ok);
+}
+
+TEST(ReplaceFileSafely, WritesANewFileAndReplacesAnOldOne) {
+  TempDir dir;
+  const std::string target = dir / "out.bin";
+  ASSERT_TRUE(ReplaceFileSafely(target, ToBytes("first")));
+  EXPECT_EQ(ReadTestFile(target), ToBytes("first"));
+  ASSERT_TRUE(ReplaceFileSafely(target, ToBytes("second, longer")));
+  EXPECT_EQ(ReadTestFile(target), ToBytes("second, longer"));
+  ASSERT_TRUE(ReplaceFileSafely(target, {}));
+  EXPECT_TRUE(ReadTestFile(target).empty());
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"out.bin"});
+}
+
+TEST(ReplaceFileSafely, KeepsThePermissionBits) {
+  TempDir dir;
+  const std::string target = dir / "script.sh";
+  ASSERT_TRUE(WriteTestFile(target, ToBytes("old")));
+  ASSERT_EQ(chmod(target.c_str(), 0750), 0);
+  ASSERT_TRUE(ReplaceFileSafely(target, ToBytes("new")));
+  struct stat info;
+  ASSERT_EQ(stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0750u);
+}
+
+TEST(ReplaceFileSafely, AFailingWriterLeavesTheTargetAndNoTemporaryFile) {
+  TempDir dir;
+  const std::string target = dir / "chat.bin";
+  ASSERT_TRUE(WriteTestFile(target, ToBytes("original")));
+  testing::internal::CaptureStdout();
+  const bool ok = ReplaceFileWith(target, [](std::FILE* file) {
+    std::fputs("partial", file);
+    return false;
+  });
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(ok);
+  EXPECT_NE(printed.find("ERROR"), std::string::npos);
+  EXPECT_EQ(ReadTestFile(target), ToBytes("original"));
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"chat.bin"});
+}
+
+TEST(ReplaceFileSafely, AnUnwritableDirectoryIsReported) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write into a read-only directory";
+  TempDir dir;
+  const std::string target = dir / "chat.bin";
+  ASSERT_TRUE(WriteTestFile(target, ToBytes("original")));
+  ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(ReplaceFileSafely(target, ToBytes("new")));
+  testing::internal::GetCapturedStdout();
+  chmod(dir.path().c_str(), 0755);
+  EXPECT_EQ(ReadTestFile(target), ToBytes("original"));
+}
+
+TEST(ReplaceFileSafely, AMissingDirectoryIsReported) {
+  TempDir dir;
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(ReplaceFileSafely(dir / "no/such/dir/file", ToBytes("x")));
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("can't write"), std::string::npos);
+}
+
+// A write that fails part-way (here: the file-size limit, as a full disk would)
+// must leave the target as it was and remove the temporary file. Runs in a
+// child process so the limit does not touch the test runner.
+TEST(ReplaceFileSafely, AWriteThatFailsPartWayLeavesTheTargetUntouched) {
+  TempDir dir;
+  const std::string target = dir / "archive.bin";
+  const Bytes original = Pattern(100);
+  ASSERT_TRUE(WriteTestFile(target, original));
+  std::fflush(stdout);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    IgnoreFileSizeSignal();
+    struct rlimit limit = {4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool ok = ReplaceFileSafely(target, Pattern(1 << 20));
+    std::fflush(stdout);
+    _exit(ok ? 0 : 7);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 7);
+  EXPECT_EQ(ReadTestFile(target), original);
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"archive.bin"});
+}
+
+}  // namespace
+}  // namespace fpskit
