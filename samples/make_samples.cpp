@@ -4,11 +4,34 @@
 #include <string>
 
 #include "support/builders.h"
+#include "support/scf_builder.h"
 #include "support/temp_dir.h"
 #include "util/files.h"
 
 using namespace fpskit;
 using namespace fpskit::support;
+
+// A SCFOMBIN file with two entries: a 24-byte one with all four slots, and a
+// 20-byte one whose second Japanese and second English slots are empty. The
+// Japanese text is Shift-JIS, with a 0A line break.
+bool WriteScfSample(const std::string& dir) {
+  ScfTestEntry greeting;
+  greeting.texts = {"\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD",                  // konnichiwa
+                    "\x82\xE6\x82\xA4\x82\xB1\x82\xBB\x81\x41\x0A"               // youkoso,
+                    "\x97\xB7\x82\xCC\x90\x6C\x81\x42",                          // tabi no hito.
+                    "Hello!", "Welcome,\ntraveller."};
+  ScfTestEntry farewell;
+  farewell.shortForm = true;
+  farewell.texts = {"\x82\xDC\x82\xBD\x89\xEF\x82\xA8\x82\xA4", std::nullopt,  // mata aou
+                    "See you again.", std::nullopt};
+  ScfLayout layout;
+  layout.entries = {greeting, farewell};
+  const ScfTestFile scf = MakeScfFile(layout);
+  const bool ok = WriteTestFile(dir + "/dialog.scf", scf.bytes);
+  std::printf("%s %s/dialog.scf (SCFOMBIN, %zu bytes, %zu entries)\n", ok ? "wrote" : "FAILED writing", dir.c_str(),
+              scf.bytes.size(), scf.tags.size());
+  return ok;
+}
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -31,5 +54,6 @@ int main(int argc, char** argv) {
             WriteTestFile(dir + "/CODES.TXT", CodeTableText(translator));
   std::printf("%s %s/JPCODES.TXT (%zu rows), %s/CODES.TXT (%zu rows)\n", ok ? "wrote" : "FAILED writing",
               dir.c_str(), game.size(), dir.c_str(), translator.size());
+  ok = WriteScfSample(dir) && ok;
   return ok ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text/scf/scf.h"
 #include "util/console.h"
 
 namespace fpskit {
@@ -38,9 +39,15 @@ constexpr ModeRow kModeTable[] = {
     {"untss", NotAvailable},
     {"tss_switch", NotAvailable},
     {"tss", NotAvailable},
-    {"unscf", NotAvailable},
-    {"scf_switch", NotAvailable},
-    {"scf", NotAvailable},
+    {"unscf", [](const std::string&, const std::string& path, const std::string& option) {
+       return ExtractScf(path, option);
+     }},
+    {"scf_switch", [](const std::string&, const std::string& path, const std::string&) {
+       return InsertScf(path, true);
+     }},
+    {"scf", [](const std::string&, const std::string& path, const std::string&) {
+       return InsertScf(path, false);
+     }},
 };
 
 // The game's text is not Unicode; the tools work on bytes and only need the

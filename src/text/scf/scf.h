@@ -1,0 +1,116 @@
+// SCFOMBIN text: a table of entries inside a section the game addresses by
+// memory address, each entry pointing at four zero-terminated strings (two
+// Japanese slots, two English slots). "unscf" dumps them, tagged with the file
+// position of each entry's four pointers; "scf" and "scf_switch" append the
+// edited strings to the file and repoint the tagged entries at them.
+//
+// All numbers are big-endian. Pointers are memory addresses: a non-zero
+// pointer p stands for the file offset p + sectionOffset - sectionAddress
+// (32-bit arithmetic); a pointer of 0 means the slot has no string.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "codetable/codetable.h"
+#include "util/bytes.h"
+
+namespace fpskit {
+
+inline constexpr size_t kScfHeaderSize = 128;
+inline constexpr size_t kScfSlotCount = 4;
+inline constexpr size_t kScfPointersSize = 16;
+// The entry table lies this far past sectionOffset, or kScfAlternateTableStart
+// in the one file that holds kScfAlternateMarker at kScfAlternateMarkerOffset.
+inline constexpr uint32_t kScfTableStart = 6280;
+inline constexpr uint32_t kScfAlternateTableStart = 6988;
+inline constexpr uint64_t kScfAlternateMinimumSize = 32768;  // the file must be longer than this
+inline constexpr size_t kScfAlternateMarkerOffset = 31850;
+inline constexpr const char* kScfAlternateMarker = "MUS_D24_XTM";
+// The shorter entry form; it bounds the entry count from entryAreaEnd.
+inline constexpr uint32_t kScfShortEntrySize = 20;
+inline constexpr uint32_t kScfLongEntrySize = 24;
+// Every dump line begins with "[%08X_JP]: " or "[%08X_EN]: ".
+inline constexpr size_t kScfPrefixLength = 15;
+
+struct ScfHeader {
+  uint32_t fileSize = 0;         // at 12: the file's length, rewritten by insertion
+  uint32_t entryAreaEnd = 0;     // at 24: relative to sectionOffset, bounds the entry count
+  uint32_t stringAreaStart = 0;  // at 32: absolute; entries lie before it
+  uint32_t sectionOffset = 0;    // at 36: file offset of the section holding the table
+  uint32_t sectionAddress = 0;   // at 80: memory address of that section; 0 = no text table
+  uint64_t tableStart = 0;       // file offset of the first entry (derived)
+};
+
+enum class ScfHeaderStatus {
+  kValid,
+  kNoTextTable,  // sectionAddress is 0: nothing to dump or patch, and nothing is said
+  kRejected,     // a message was printed
+};
+
+// Reads and checks the header of a whole SCFOMBIN file. Prints
+// "\nThis is not a SCFOMBIN" for a wrong magic, and an error for a header
+// whose values make the entry table meaningless (entryAreaEnd below 6280, the
+// table start or stringAreaStart beyond the end of the file).
+ScfHeaderStatus ReadScfHeader(ByteSpan file, ScfHeader& header);
+
+// Reads a SCFOMBIN file whole and checks its header; "\nCan't open %s" when
+// it cannot be read (kRejected).
+ScfHeaderStatus ReadScfFile(const std::string& path, Bytes& file, ScfHeader& header);
+
+// One entry of the table as found in the file.
+struct ScfRecord {
+  uint32_t tag = 0;                               // file position of the four pointers
+  std::array<uint32_t, kScfSlotCount> pointers{};  // as stored
+  std::array<ByteSpan, kScfSlotCount> strings{};   // slot text inside the file, without its NUL
+};
+
+// Scans the entry table and resolves every slot's string. The scan ends
+// quietly at the entry limit, when fewer than 16 bytes remain before
+// stringAreaStart, at an all-zero entry, or at an entry pointing beyond the
+// file. An entry cut off by the end of the file or a string without a
+// terminating zero is reported, and the result is false.
+bool ReadScfEntries(ByteSpan file, const ScfHeader& header, std::vector<ScfRecord>& records);
+
+// Appends the dump block of one entry: four lines of a 15-character prefix
+// and the slot's text converted through `gameCodes`, then an empty line.
+void AppendScfBlock(Bytes& out, const ScfRecord& record, const CodeTable& gameCodes);
+
+// One block of an edited dump: the tag and the game bytes of each slot
+// (without a NUL), already placed in slot order.
+struct ScfBlock {
+  uint32_t tag = 0;
+  std::array<Bytes, kScfSlotCount> slots;
+};
+
+// Reads the blocks of a dump (a leading byte order mark is skipped). A block
+// starts at a line of at least 4 characters beginning with "[0"; the 8
+// characters after "[" are its hexadecimal tag, and it holds that line and the
+// next three. Other lines are notes and are ignored. Lines 1 to 4 fill slots
+// 0 to 3, or 2, 3, 0, 1 with `swap`. Each line's text after its prefix goes
+// through `translatorCodes` and then back through `gameCodes`. A block cut off
+// by the end of the dump or a line shorter than its prefix is reported with
+// the dump's name and line number, and the result is false.
+bool ParseScfDump(ByteSpan dump, const std::string& dumpName, bool swap, const CodeTable& gameCodes,
+                  const CodeTable& translatorCodes, std::vector<ScfBlock>& blocks);
+
+// The file with every block's strings appended in dump order, padded with
+// zeros to a multiple of 16, fileSize set, and each tagged entry repointed at
+// its new strings. A tag whose 16 bytes do not lie inside the entry table
+// (from the table start up to stringAreaStart) is reported and the result is
+// false, so a mistyped tag cannot damage the file.
+bool BuildScfFile(ByteSpan file, const ScfHeader& header, const std::vector<ScfBlock>& blocks, Bytes& out);
+
+// "unscf": writes StripExtension(path) + ".txt" beside the file, beginning
+// with a UTF-8 byte order mark when `option` starts with "utf8". Returns false
+// when it printed an error.
+bool ExtractScf(const std::string& path, const std::string& option);
+
+// "scf" (swap false) and "scf_switch" (swap true): writes the dump beside the
+// file back into it and replaces it safely. Returns false when it printed an
+// error; the file is then untouched.
+bool InsertScf(const std::string& path, bool swap);
+
+}  // namespace fpskit
