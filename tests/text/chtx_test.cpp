@@ -271,9 +271,9 @@ class ChtxToolTest : public testing::Test {
     ASSERT_TRUE(support::WriteTestFile(dir_ / "chat.cht", chat_));
   }
 
-  std::string Run(const char* mode, const char* option, DispatchResult expected) {
+  std::string Run(const char* mode, const char* option, DispatchResult expected, const char* path = "chat.cht") {
     testing::internal::CaptureStdout();
-    EXPECT_EQ(ModeDispatcher(mode, "chat.cht", option), expected) << mode;
+    EXPECT_EQ(ModeDispatcher(mode, path, option), expected) << mode;
     return testing::internal::GetCapturedStdout();
   }
 
@@ -330,7 +330,13 @@ TEST_F(ChtxToolTest, LeavesEverythingAsItWasWhenItFails) {
   ASSERT_TRUE(support::WriteTestFile("JPCODES.TXT", std::string("41 61\r\n")));
   EXPECT_EQ(Run("uncht", "0", DispatchResult::kToolFailed), "\nERROR: JPCODES.TXT line 1: expected ';' after the left column");
   EXPECT_EQ(support::ListDirectory("."), before);
-  std::remove("chat.cht");
+  // A chat file named like its own dump is neither overwritten nor read as one.
+  ASSERT_EQ(std::rename("chat.cht", "chat.txt"), 0);
+  for (const char* mode : {"uncht", "cht"}) {
+    EXPECT_EQ(Run(mode, "0", DispatchResult::kToolFailed, "chat.txt"),
+              "\nERROR: chat.txt would be its own dump; rename it first");
+  }
+  EXPECT_EQ(support::ReadTestFile("chat.txt"), chat_);
   EXPECT_EQ(Run("uncht", "0", DispatchResult::kToolFailed), "\nCan't open chat.cht");
 }
 

@@ -6,6 +6,8 @@
 #include <numeric>
 
 #include "util/console.h"
+#include "util/files.h"
+#include "util/paths.h"
 
 namespace fpskit {
 
@@ -68,6 +70,21 @@ bool ParseChtx(ByteSpan data, ChtxFile& chtx) {
   chtx.strings = data.subspan(header.stringAreaStart, areaSize);
   chtx.records = BuildStringRecords(chtx.entryTable, areaSize);
   return true;
+}
+
+bool ReadChtxFile(const std::string& path, Bytes& data, ChtxFile& chtx) {
+  if (!ReadWholeFile(path, data)) {
+    Printf("\nCan't open %s", path.c_str());
+    return false;
+  }
+  return ParseChtx(data, chtx);
+}
+
+bool ChtxDumpPath(const std::string& path, std::string& dumpPath) {
+  dumpPath = StripExtension(path) + ".txt";
+  if (dumpPath != path) return true;
+  Printf("\nERROR: %s would be its own dump; rename it first", path.c_str());
+  return false;
 }
 
 std::vector<StringRecord> BuildStringRecords(const std::vector<uint32_t>& entryTable, uint32_t areaSize) {

@@ -5,7 +5,6 @@
 #include "text/chtx/chtx.h"
 #include "util/console.h"
 #include "util/files.h"
-#include "util/paths.h"
 
 namespace fpskit {
 namespace {
@@ -66,18 +65,15 @@ ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool by
 }
 
 bool ExtractChtx(const std::string& path, const std::string& option) {
+  std::string dumpPath;
   Bytes data;
-  if (!ReadWholeFile(path, data)) {
-    Printf("\nCan't open %s", path.c_str());
-    return false;
-  }
   ChtxFile chtx;
-  if (!ParseChtx(data, chtx)) return false;
+  if (!ReadChtxFile(path, data, chtx) || !ChtxDumpPath(path, dumpPath)) return false;
   CodeTable gameCodes;
   if (!SelectCodeTable(kGameCodesFile, gameCodes)) return false;
 
   const ChtxDump dump = BuildChtxDump(chtx, gameCodes, WantsByteOrderMark(option.c_str()));
-  if (!ReplaceFileSafely(StripExtension(path) + ".txt", dump.text)) return false;
+  if (!ReplaceFileSafely(dumpPath, dump.text)) return false;
   std::for_each(dump.splitRecords.begin(), dump.splitRecords.end(), PrintSplitWarning);
   return true;
 }

@@ -6,7 +6,6 @@
 #include "text/chtx/chtx.h"
 #include "util/console.h"
 #include "util/files.h"
-#include "util/paths.h"
 
 namespace fpskit {
 
@@ -102,22 +101,18 @@ bool RebuildChtx(const ChtxFile& chtx, ByteSpan dump, const std::string& dumpNam
 }
 
 bool InsertChtx(const std::string& path, bool share, bool swap) {
+  std::string dumpPath;
   Bytes data;
-  if (!ReadWholeFile(path, data)) {
-    Printf("\nCan't open %s", path.c_str());
-    return false;
-  }
   ChtxFile chtx;
-  if (!ParseChtx(data, chtx)) return false;
+  if (!ReadChtxFile(path, data, chtx) || !ChtxDumpPath(path, dumpPath)) return false;
   CodeTable gameCodes;
   CodeTable translatorCodes;
   if (!SelectCodeTable(kGameCodesFile, gameCodes) || !SelectCodeTable(kTranslatorCodesFile, translatorCodes)) {
     return false;
   }
-  const std::string dumpName = StripExtension(path) + ".txt";
   Bytes dump;
-  if (!ReadWholeFile(dumpName, dump)) {
-    Printf("\nCan't open %s", dumpName.c_str());
+  if (!ReadWholeFile(dumpPath, dump)) {
+    Printf("\nCan't open %s", dumpPath.c_str());
     return false;
   }
 
@@ -127,7 +122,7 @@ bool InsertChtx(const std::string& path, bool share, bool swap) {
   insertion.share = share;
   insertion.swap = swap;
   Bytes rebuilt;
-  if (!RebuildChtx(chtx, dump, dumpName, insertion, rebuilt)) return false;
+  if (!RebuildChtx(chtx, dump, dumpPath, insertion, rebuilt)) return false;
   return ReplaceFileSafely(path, rebuilt);
 }
 
