@@ -4,12 +4,38 @@
 #include <string>
 
 #include "support/builders.h"
+#include "support/chtx_builder.h"
 #include "support/scf_builder.h"
 #include "support/temp_dir.h"
 #include "util/files.h"
 
 using namespace fpskit;
 using namespace fpskit::support;
+
+namespace {
+
+// A small chat file: a leading string and three entries (a speaker, the
+// Japanese line, the English line). The text is written here in UTF-8 and
+// turned into the game's bytes through the game's own table, so the dump
+// shows it as written. The third entry repeats the first speaker's name and
+// has one untranslated line in both slots; both are stored once and shared.
+bool WriteChatSample(const std::string& path, const std::vector<CodeTableEntry>& game) {
+  const CodeTable table = MakeCodeTable(game);
+  ChtxBuilder chat;
+  auto text = [&](std::string_view utf8) { return chat.String(ConvertSequences(ToBytes(utf8), true, table)); };
+  text("チャット");
+  const uint32_t yuri = text("ユーリ");
+  const uint32_t morning = text("おはよう！\\n今日もいい天気だね。");
+  chat.Entry(yuri, morning, text("Good morning!\\nNice weather again today."), 1);
+  const uint32_t estelle = text("エステル");
+  const uint32_t go = text("うん、出かけよう。");
+  chat.Entry(estelle, go, text("Yes, let's go out."), 2);
+  const uint32_t silence = text("……");
+  chat.Entry(yuri, silence, silence, 3);
+  return WriteTestFile(path, chat.Build());
+}
+
+}  // namespace
 
 // A SCFOMBIN file with two entries: a 24-byte one with all four slots, and a
 // 20-byte one whose second Japanese and second English slots are empty. The
@@ -54,6 +80,9 @@ int main(int argc, char** argv) {
             WriteTestFile(dir + "/CODES.TXT", CodeTableText(translator));
   std::printf("%s %s/JPCODES.TXT (%zu rows), %s/CODES.TXT (%zu rows)\n", ok ? "wrote" : "FAILED writing",
               dir.c_str(), game.size(), dir.c_str(), translator.size());
+  const bool chat = WriteChatSample(dir + "/chat.ZK6CHTX", game);
+  std::printf("%s %s/chat.ZK6CHTX\n", chat ? "wrote" : "FAILED writing", dir.c_str());
+  ok = chat && ok;
   ok = WriteScfSample(dir) && ok;
   return ok ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text/chtx/chtx.h"
 #include "text/scf/scf.h"
 #include "util/console.h"
 
@@ -20,7 +21,7 @@ struct ModeRow {
 
 // "1" (or any non-zero leading integer) in the option lets identical strings
 // share one copy when chat text is written back.
-[[maybe_unused]] bool ShareFlag(const std::string& option) { return std::atol(option.c_str()) != 0; }
+bool ShareFlag(const std::string& option) { return std::atol(option.c_str()) != 0; }
 
 bool NotAvailable(const std::string& mode, const std::string&, const std::string&) {
   Printf("\nERROR: %s is not available in this build", mode.c_str());
@@ -31,9 +32,15 @@ bool NotAvailable(const std::string& mode, const std::string&, const std::string
 constexpr ModeRow kModeTable[] = {
     {"unfps", NotAvailable},
     {"fps", NotAvailable},
-    {"uncht", NotAvailable},
-    {"cht_switch", NotAvailable},
-    {"cht", NotAvailable},
+    {"uncht", [](const std::string&, const std::string& path, const std::string& option) {
+       return ExtractChtx(path, option);
+     }},
+    {"cht_switch", [](const std::string&, const std::string& path, const std::string& option) {
+       return InsertChtx(path, ShareFlag(option), true);
+     }},
+    {"cht", [](const std::string&, const std::string& path, const std::string& option) {
+       return InsertChtx(path, ShareFlag(option), false);
+     }},
     {"untss2", NotAvailable},
     {"tss2", NotAvailable},
     {"untss", NotAvailable},

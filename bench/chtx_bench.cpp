@@ -1,0 +1,77 @@
+// Dump and re-insertion of a 4 MiB chat file through a Shift-JIS table of
+// thousands of rows: in memory, and as "uncht" + "cht 1" on files.
+#include <benchmark/benchmark.h>
+
+#include "support/builders.h"
+#include "support/chtx_builder.h"
+#include "support/temp_dir.h"
+#include "text/chtx/chtx.h"
+
+namespace fpskit {
+namespace {
+
+constexpr size_t kChatSize = 4 << 20;
+
+struct Inputs {
+  std::vector<CodeTableEntry> rows = support::ShiftJisRows();
+  CodeTable table = MakeCodeTable(rows);
+  Bytes chat = support::MakeShiftJisChat(kChatSize, 1, rows);
+};
+
+const Inputs& GetInputs() {
+  static const Inputs inputs;
+  return inputs;
+}
+
+void ChtxDumpInMemory(benchmark::State& state) {
+  const Inputs& in = GetInputs();
+  for (auto _ : state) {
+    ChtxFile chtx;
+    if (!ParseChtx(in.chat, chtx)) return state.SkipWithError("parse failed");
+    benchmark::DoNotOptimize(BuildChtxDump(chtx, in.table, true).text.data());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations() * in.chat.size()));
+  state.counters["rows"] = double(in.rows.size());
+}
+BENCHMARK(ChtxDumpInMemory)->Unit(benchmark::kMillisecond);
+
+void ChtxInsertInMemory(benchmark::State& state) {
+  const Inputs& in = GetInputs();
+  ChtxFile chtx;
+  if (!ParseChtx(in.chat, chtx)) return state.SkipWithError("parse failed");
+  const Bytes dump = BuildChtxDump(chtx, in.table, true).text;
+  const ChtxInsertion insertion{&in.table, &BuiltInCodeTable(), true, false};
+  Bytes rebuilt;
+  for (auto _ : state) {
+    if (!RebuildChtx(chtx, dump, "chat.txt", insertion, rebuilt)) return state.SkipWithError("rebuild failed");
+    benchmark::DoNotOptimize(rebuilt.data());
+  }
+  if (rebuilt != in.chat) state.SkipWithError("the round trip changed the file");
+  state.SetBytesProcessed(int64_t(state.iterations() * in.chat.size()));
+}
+BENCHMARK(ChtxInsertInMemory)->Unit(benchmark::kMillisecond);
+
+// The whole tools, as a translator runs them: tables loaded from
+// JPCODES.TXT, files read and written safely (flushed to disk).
+void ChtxDumpAndInsertFiles(benchmark::State& state) {
+  const Inputs& in = GetInputs();
+  support::TempDir dir;
+  support::ScopedCurrentDirectory inside(dir.path());
+  if (!support::WriteTestFile("JPCODES.TXT", support::CodeTableText(in.rows, true)) ||
+      !support::WriteTestFile("chat.cht", in.chat)) {
+    return state.SkipWithError("cannot write the inputs");
+  }
+  for (auto _ : state) {
+    if (!ExtractChtx("chat.cht", "utf8") || !InsertChtx("chat.cht", true, false)) {
+      return state.SkipWithError("tool failed");
+    }
+  }
+  if (support::ReadTestFile("chat.cht") != in.chat) state.SkipWithError("the round trip changed the file");
+  state.SetBytesProcessed(int64_t(state.iterations() * in.chat.size()));
+}
+BENCHMARK(ChtxDumpAndInsertFiles)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace fpskit
+
+BENCHMARK_MAIN();
