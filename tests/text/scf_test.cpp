@@ -361,6 +361,14 @@ TEST(ScfInsertion, LeavesTheFileUntouchedWhenTheDumpCannotBeUsed) {
   EXPECT_FALSE(ok);
   EXPECT_EQ(support::ReadTestFile(dir / "f.scf"), scf.bytes);
   EXPECT_EQ(support::ListDirectory(dir.path()), (std::vector<std::string>{"CODES.TXT", "f.scf", "f.txt"}));
+
+  // A SCFOMBIN file named like its own dump is neither overwritten nor read as one.
+  ASSERT_TRUE(support::WriteTestFile(dir / "g.txt", scf.bytes));
+  EXPECT_EQ(RunIn(dir, ok, [] { return ExtractScf("g.txt", "0"); }), "\nERROR: g.txt would be its own dump; rename it first");
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(RunIn(dir, ok, [] { return InsertScf("g.txt", false); }), "\nERROR: g.txt would be its own dump; rename it first");
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(support::ReadTestFile(dir / "g.txt"), scf.bytes);
 }
 
 }  // namespace

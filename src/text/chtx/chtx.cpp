@@ -7,7 +7,6 @@
 
 #include "util/console.h"
 #include "util/files.h"
-#include "util/paths.h"
 
 namespace fpskit {
 
@@ -78,13 +77,6 @@ bool ReadChtxFile(const std::string& path, Bytes& data, ChtxFile& chtx) {
     return false;
   }
   return ParseChtx(data, chtx);
-}
-
-bool ChtxDumpPath(const std::string& path, std::string& dumpPath) {
-  dumpPath = StripExtension(path) + ".txt";
-  if (dumpPath != path) return true;
-  Printf("\nERROR: %s would be its own dump; rename it first", path.c_str());
-  return false;
 }
 
 std::vector<StringRecord> BuildStringRecords(const std::vector<uint32_t>& entryTable, uint32_t areaSize) {

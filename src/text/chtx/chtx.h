@@ -77,11 +77,6 @@ bool ParseChtx(ByteSpan data, ChtxFile& chtx);
 // "\nCan't open <path>" when it cannot be read.
 bool ReadChtxFile(const std::string& path, Bytes& data, ChtxFile& chtx);
 
-// The dump beside a chat file: StripExtension(path) + ".txt". A chat file
-// whose own name ends in ".txt" would be its own dump and be overwritten (or
-// read as one), so that is refused with a message.
-bool ChtxDumpPath(const std::string& path, std::string& dumpPath);
-
 // The 3N + 1 records of an entry table (4 values per entry), with the
 // shared strings found and the lengths measured against a string area of
 // `areaSize` bytes. Records are ordered by offset (equal offsets in record

@@ -3,6 +3,7 @@
 
 #include "codetable/lines.h"
 #include "text/chtx/chtx.h"
+#include "text/dump_path.h"
 #include "util/console.h"
 #include "util/files.h"
 
@@ -68,7 +69,7 @@ bool ExtractChtx(const std::string& path, const std::string& option) {
   std::string dumpPath;
   Bytes data;
   ChtxFile chtx;
-  if (!ReadChtxFile(path, data, chtx) || !ChtxDumpPath(path, dumpPath)) return false;
+  if (!ReadChtxFile(path, data, chtx) || !TextDumpPath(path, dumpPath)) return false;
   CodeTable gameCodes;
   if (!SelectCodeTable(kGameCodesFile, gameCodes)) return false;
 

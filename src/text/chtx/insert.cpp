@@ -4,6 +4,7 @@
 
 #include "codetable/lines.h"
 #include "text/chtx/chtx.h"
+#include "text/dump_path.h"
 #include "util/console.h"
 #include "util/files.h"
 
@@ -104,7 +105,7 @@ bool InsertChtx(const std::string& path, bool share, bool swap) {
   std::string dumpPath;
   Bytes data;
   ChtxFile chtx;
-  if (!ReadChtxFile(path, data, chtx) || !ChtxDumpPath(path, dumpPath)) return false;
+  if (!ReadChtxFile(path, data, chtx) || !TextDumpPath(path, dumpPath)) return false;
   CodeTable gameCodes;
   CodeTable translatorCodes;
   if (!SelectCodeTable(kGameCodesFile, gameCodes) || !SelectCodeTable(kTranslatorCodesFile, translatorCodes)) {

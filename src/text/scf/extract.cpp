@@ -1,9 +1,9 @@
 #include <cstdio>
 
 #include "codetable/lines.h"
+#include "text/dump_path.h"
 #include "text/scf/scf.h"
 #include "util/files.h"
-#include "util/paths.h"
 
 namespace fpskit {
 
@@ -20,11 +20,12 @@ void AppendScfBlock(Bytes& out, const ScfRecord& record, const CodeTable& gameCo
 }
 
 bool ExtractScf(const std::string& path, const std::string& option) {
-  const std::string dumpName = StripExtension(path) + ".txt";
   Bytes file;
   ScfHeader header;
   const ScfHeaderStatus status = ReadScfFile(path, file, header);
   if (status != ScfHeaderStatus::kValid) return status == ScfHeaderStatus::kNoTextTable;
+  std::string dumpName;
+  if (!TextDumpPath(path, dumpName)) return false;
   std::vector<ScfRecord> records;
   if (!ReadScfEntries(file, header, records)) return false;
   CodeTable gameCodes;

@@ -3,10 +3,10 @@
 #include <limits>
 
 #include "codetable/lines.h"
+#include "text/dump_path.h"
 #include "text/scf/scf.h"
 #include "util/console.h"
 #include "util/files.h"
-#include "util/paths.h"
 
 namespace fpskit {
 namespace {
@@ -93,11 +93,12 @@ bool BuildScfFile(ByteSpan file, const ScfHeader& header, const std::vector<ScfB
 }
 
 bool InsertScf(const std::string& path, bool swap) {
-  const std::string dumpName = StripExtension(path) + ".txt";
   Bytes file;
   ScfHeader header;
   const ScfHeaderStatus status = ReadScfFile(path, file, header);
   if (status != ScfHeaderStatus::kValid) return status == ScfHeaderStatus::kNoTextTable;
+  std::string dumpName;
+  if (!TextDumpPath(path, dumpName)) return false;
   CodeTable gameCodes;
   CodeTable translatorCodes;
   if (!SelectCodeTable(kGameCodesFile, gameCodes) || !SelectCodeTable(kTranslatorCodesFile, translatorCodes)) {
