@@ -19,10 +19,10 @@ constexpr char kDecompressFailed[] = "\nDECOMPRESS FAILED\n";
 constexpr char kBlockStreamEnded[] = "\nSome error, check the code\n";
 // A block whose stream would be longer than this is stored instead.
 constexpr size_t kLongestBlockStream = 65535;
-// Each worker takes this many blocks per round: enough that the workers
-// rarely wait for each other at the end of a round, few enough that a round's
-// results (64 KiB per block) stay small.
-constexpr size_t kBlocksPerWorkerRound = 32;
+// Blocks that each worker may run ahead of the oldest block not yet placed:
+// enough that a slow block rarely holds the workers up, few enough that the
+// results waiting to be placed (64 KiB per block at most) stay small.
+constexpr size_t kSlotsPerWorker = 16;
 // The result is reserved up to this many times the container's length at
 // first; beyond that it grows with the output, so that an absurd size in a
 // header costs nothing until the blocks really deliver it.
@@ -101,10 +101,10 @@ bool DecompressLzmaKind(ByteSpan container, const TlzcHeader& header, Bytes& out
   out.reserve(std::min<uint64_t>(size, uint64_t(container.size()) * kReserveRatio));
 
   const unsigned workers = WorkerCount(threads, blocks.size());
-  const size_t roundSize = workers * kBlocksPerWorkerRound;
+  const size_t slotCount = workers * kSlotsPerWorker;
   std::vector<LzmaCoder> coders(workers);
-  std::vector<Bytes> decoded(roundSize);
-  std::vector<LzmaStreamEnd> ends(roundSize);
+  std::vector<Bytes> decoded(slotCount);
+  std::vector<LzmaStreamEnd> ends(slotCount);
   const LzmaProperties properties = ContainerProperties();
   bool tooLong = false;
 
@@ -112,15 +112,15 @@ bool DecompressLzmaKind(ByteSpan container, const TlzcHeader& header, Bytes& out
     const LzmaKindBlock& block = blocks[i];
     if (block.stored) return;
     if (!coders[worker]) coders[worker] = NewLzmaCoder();
-    ends[i % roundSize] = DecodeLzmaStream(coders[worker], properties, block.nominalSize, block.data,
-                                           decoded[i % roundSize]);
+    ends[i % slotCount] = DecodeLzmaStream(coders[worker], properties, block.nominalSize, block.data,
+                                           decoded[i % slotCount]);
   };
   auto place = [&](size_t i) {
     const LzmaKindBlock& block = blocks[i];
     ByteSpan bytes = block.data;
     if (!block.stored) {
-      bytes = decoded[i % roundSize];
-      if (ends[i % roundSize] == LzmaStreamEnd::kInputEnded) Print(kBlockStreamEnded);
+      bytes = decoded[i % slotCount];
+      if (ends[i % slotCount] == LzmaStreamEnd::kInputEnded) Print(kBlockStreamEnded);
     }
     // Only a stored last block can bring more than the size has room for.
     const size_t room = size - out.size();
@@ -130,7 +130,7 @@ bool DecompressLzmaKind(ByteSpan container, const TlzcHeader& header, Bytes& out
     }
     AppendBytes(out, bytes);
   };
-  ProcessBlocksInOrder(blocks.size(), workers, roundSize, decode, place);
+  ProcessBlocksInOrder(blocks.size(), workers, slotCount, decode, place);
   return !cutOff && !tooLong && out.size() == size;
 }
 
@@ -177,10 +177,10 @@ Bytes CompressTlzc(ByteSpan data, unsigned threads) {
   container.reserve(tableEnd + data.size() + 64);
 
   const unsigned workers = WorkerCount(threads, count);
-  const size_t roundSize = workers * kBlocksPerWorkerRound;
+  const size_t slotCount = workers * kSlotsPerWorker;
   std::vector<LzmaCoder> coders(workers);
-  std::vector<Bytes> streams(roundSize);
-  std::vector<LzmaStreamEnd> ends(roundSize);
+  std::vector<Bytes> streams(slotCount);
+  std::vector<LzmaStreamEnd> ends(slotCount);
   const LzmaBlockSettings settings;
 
   auto blockAt = [&](size_t i) {
@@ -189,19 +189,19 @@ Bytes CompressTlzc(ByteSpan data, unsigned threads) {
   };
   auto encode = [&](unsigned worker, size_t i) {
     if (!coders[worker]) coders[worker] = NewLzmaCoder();
-    ends[i % roundSize] = EncodeLzmaStream(coders[worker], blockAt(i), settings, kLongestBlockStream,
-                                           streams[i % roundSize]);
+    ends[i % slotCount] = EncodeLzmaStream(coders[worker], blockAt(i), settings, kLongestBlockStream,
+                                           streams[i % slotCount]);
   };
   // Only the stream's length decides: even a last block of a few bytes stays
   // compressed when its stream is longer than the block. A block that the
   // encoder fails on is stored too.
   auto append = [&](size_t i) {
-    const bool keep = ends[i % roundSize] == LzmaStreamEnd::kComplete;
-    const Bytes& stream = streams[i % roundSize];
+    const bool keep = ends[i % slotCount] == LzmaStreamEnd::kComplete;
+    const Bytes& stream = streams[i % slotCount];
     StoreU16LE(container.data() + kTlzcHeaderSize + 2 * i, keep ? uint16_t(stream.size()) : 0);
     AppendBytes(container, keep ? ByteSpan(stream) : blockAt(i));
   };
-  ProcessBlocksInOrder(count, workers, roundSize, encode, append);
+  ProcessBlocksInOrder(count, workers, slotCount, encode, append);
   if (container.size() > UINT32_MAX) return {};
 
   uint8_t* header = container.data();

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <barrier>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -14,10 +15,10 @@ unsigned WorkerCount(unsigned requested, size_t blockCount) {
   return unsigned(std::max<size_t>(1, std::min<size_t>(workers, blockCount)));
 }
 
-void ProcessBlocksInOrder(size_t blockCount, unsigned workers, size_t roundSize,
+void ProcessBlocksInOrder(size_t blockCount, unsigned workers, size_t slotCount,
                           const std::function<void(unsigned worker, size_t block)>& process,
                           const std::function<void(size_t block)>& deliver) {
-  roundSize = std::max<size_t>(1, roundSize);
+  slotCount = std::max<size_t>(1, slotCount);
   if (workers <= 1 || blockCount <= 1) {
     for (size_t block = 0; block < blockCount; ++block) {
       process(0, block);
@@ -26,32 +27,33 @@ void ProcessBlocksInOrder(size_t blockCount, unsigned workers, size_t roundSize,
     return;
   }
 
-  // Workers take blocks of the current round from a shared counter; the last
-  // one to run out arrives at the barrier, whose completion step (run while
-  // every worker waits) delivers the round in order and opens the next one.
+  // Workers take blocks in increasing order from a shared counter. A block
+  // starts only once the block `slotCount` before it was delivered, so that
+  // its slot is free. The worker that finishes the oldest undelivered block
+  // delivers it and every finished block after it, under the lock.
   std::atomic<size_t> next{0};
-  size_t roundEnd = std::min(blockCount, roundSize);
-  size_t delivered = 0;
-  bool finished = false;
-  auto completeRound = [&]() noexcept {
-    for (; delivered < roundEnd; ++delivered) deliver(delivered);
-    if (roundEnd == blockCount) {
-      finished = true;
-    } else {
-      roundEnd = std::min(blockCount, roundEnd + roundSize);
-      next.store(delivered);
-    }
-  };
-  std::barrier sync(std::ptrdiff_t(workers), completeRound);
+  std::mutex lock;
+  std::condition_variable slotFreed;
+  std::vector<bool> finished(slotCount, false);
+  size_t delivered = 0;  // guarded by `lock`
+
   auto work = [&](unsigned worker) {
     for (;;) {
       const size_t block = next.fetch_add(1);
-      if (block < roundEnd) {
-        process(worker, block);
-        continue;
+      if (block >= blockCount) return;
+      {
+        std::unique_lock<std::mutex> guard(lock);
+        slotFreed.wait(guard, [&] { return block < delivered + slotCount; });
       }
-      sync.arrive_and_wait();
-      if (finished) return;
+      process(worker, block);
+      std::lock_guard<std::mutex> guard(lock);
+      finished[block % slotCount] = true;
+      if (block != delivered) continue;
+      for (; delivered < blockCount && finished[delivered % slotCount]; ++delivered) {
+        deliver(delivered);
+        finished[delivered % slotCount] = false;
+      }
+      slotFreed.notify_all();
     }
   };
 
@@ -61,7 +63,7 @@ void ProcessBlocksInOrder(size_t blockCount, unsigned workers, size_t roundSize,
     try {
       helpers.emplace_back(work, worker);
     } catch (const std::system_error&) {
-      sync.arrive_and_drop();  // this share falls to the threads that did start
+      break;  // the threads that did start share the blocks
     }
   }
   work(0);

@@ -16,11 +16,12 @@ unsigned WorkerCount(unsigned requested, size_t blockCount);
 // Calls process(worker, block) for every block in 0..blockCount-1, spread over
 // `workers` threads (the calling thread is worker 0; worker indices are below
 // `workers`), and deliver(block) for every block in increasing order, one call
-// at a time, each after its process() has returned. Blocks go in rounds of
-// `roundSize`: a round is delivered before the next one starts, so a caller
-// that keeps per-block results in `roundSize` slots (block % roundSize) holds
-// one round at a time. When a thread cannot be started, the others do its share.
-void ProcessBlocksInOrder(size_t blockCount, unsigned workers, size_t roundSize,
+// at a time, each after its process() has returned. At most `slotCount` blocks
+// are processed ahead of delivery: block i starts only after block
+// i - slotCount was delivered, so a caller can keep per-block results in
+// `slotCount` slots (block % slotCount). When a thread cannot be started, the
+// others do its share.
+void ProcessBlocksInOrder(size_t blockCount, unsigned workers, size_t slotCount,
                           const std::function<void(unsigned worker, size_t block)>& process,
                           const std::function<void(size_t block)>& deliver);
 
