@@ -172,7 +172,7 @@ Bytes DecodeLzmaBlock(ByteSpan block) {
   Bytes out;
   if (DecodeLzmaStream(coder, properties, size, block.subspan(kLzmaHeaderSize), out) ==
       LzmaStreamEnd::kInputEnded) {
-    Print("\nSome error, check the code\n");
+    Print(kLzmaStreamEndedMessage);
   }
   return out;
 }

@@ -48,6 +48,9 @@ LzmaProperties LzmaPropertiesOf(const LzmaBlockSettings& settings);
 // Empty when the encoder fails.
 Bytes EncodeLzmaBlock(ByteSpan block, const LzmaBlockSettings& settings = {});
 
+// Printed when a block's stream ends before the block's size is reached.
+inline constexpr char kLzmaStreamEndedMessage[] = "\nSome error, check the code\n";
+
 // Decodes one block in the 13-byte header form and returns the bytes produced
 // (the low 32 bits of the header's size at most). A stream that ends before
 // the size is reached prints "\nSome error, check the code\n"; a corrupt

@@ -16,7 +16,6 @@ namespace {
 
 constexpr char kMagic[] = "TLZC";
 constexpr char kDecompressFailed[] = "\nDECOMPRESS FAILED\n";
-constexpr char kBlockStreamEnded[] = "\nSome error, check the code\n";
 // A block whose stream would be longer than this is stored instead.
 constexpr size_t kLongestBlockStream = 65535;
 // Blocks that each worker may run ahead of the oldest block not yet placed:
@@ -120,7 +119,7 @@ bool DecompressLzmaKind(ByteSpan container, const TlzcHeader& header, Bytes& out
     ByteSpan bytes = block.data;
     if (!block.stored) {
       bytes = decoded[i % slotCount];
-      if (ends[i % slotCount] == LzmaStreamEnd::kInputEnded) Print(kBlockStreamEnded);
+      if (ends[i % slotCount] == LzmaStreamEnd::kInputEnded) Print(kLzmaStreamEndedMessage);
     }
     // Only a stored last block can bring more than the size has room for.
     const size_t room = size - out.size();
