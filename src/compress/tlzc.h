@@ -1,0 +1,65 @@
+// TLZC containers, in which the game stores some archives and archive members.
+//
+// A 29-byte little-endian header, then either one raw deflate stream (the zlib
+// kind, read only) or a table of 16-bit block lengths and a row of 64 KiB
+// blocks, each an LZMA stream of its own or stored (the LZMA kind, read and
+// written). The five bytes at offset 24 alone decide the kind.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "util/bytes.h"
+
+namespace fpskit {
+
+inline constexpr size_t kTlzcHeaderSize = 29;
+// The zlib kind's header ends here and its deflate stream begins.
+inline constexpr size_t kTlzcZlibPayloadOffset = 24;
+inline constexpr size_t kTlzcPropertiesOffset = 24;
+inline constexpr uint32_t TlzcBlockSize = 65536;
+inline constexpr uint32_t kTlzcFormatWord = 0x401;
+// lc 3, lp 0, pb 2 and a 64 KiB dictionary: the mark of the LZMA kind.
+inline constexpr uint8_t kTlzcLzmaProperties[5] = {0x5D, 0x00, 0x00, 0x01, 0x00};
+
+struct TlzcHeader {
+  uint32_t formatWord = 0;        // 0x401 as written; never read
+  uint32_t containerSize = 0;     // the whole container, header included
+  uint32_t uncompressedSize = 0;  // the size of the decompressed data
+  bool lzmaKind = false;          // the bytes at offset 24 are 5D 00 00 01 00
+};
+
+// Reads the header fields. False when the container is too short to hold them
+// (fewer than 24 bytes; the kind needs all 29, else it is the zlib kind).
+bool ReadTlzcHeader(ByteSpan container, TlzcHeader& header);
+
+// The number of blocks of the LZMA kind for this uncompressed size: one per
+// 64 KiB begun, and at least one.
+size_t TlzcBlockCount(uint64_t uncompressedSize);
+
+// Decompresses a container of either kind into `out`, which holds what was
+// produced in every case. Reads only inside `container`, whatever its header
+// claims. Returns true when the result is complete: exactly the uncompressed
+// size, nothing in the container cut off. Otherwise prints
+// "\nDECOMPRESS FAILED\n" (after "\nSome error, check the code\n" for each
+// LZMA block whose stream ended early) and returns false. A container whose
+// uncompressed size is 0 gives nothing and succeeds. The LZMA blocks are
+// decoded on `threads` threads (0: all hardware threads); the result does not
+// depend on it.
+bool DecompressTlzc(ByteSpan container, Bytes& out, unsigned threads = 0);
+
+// Compresses data into a container of the LZMA kind: 64 KiB blocks, each
+// encoded alone with the default LzmaBlockSettings and stored instead when its
+// stream would be longer than 65535 bytes. The blocks are encoded on `threads`
+// threads (0: all hardware threads); the container is byte for byte the same
+// for every thread count. Returns an empty buffer when the data or the
+// container would not fit the header's 32-bit sizes.
+Bytes CompressTlzc(ByteSpan data, unsigned threads = 0);
+
+// Inflates a raw deflate stream (no header, no checksum, 32 KiB window) and
+// returns what it produced: everything up to the stream's end, an error, or
+// the end of the input, but never more than `limit` bytes. Bytes after the
+// stream's end are ignored.
+Bytes InflateRawToBuffer(ByteSpan stream, size_t limit = SIZE_MAX);
+
+}  // namespace fpskit

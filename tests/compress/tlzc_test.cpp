@@ -1,0 +1,350 @@
+#include "compress/tlzc.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "compress/lzma_block.h"
+#include "support/temp_dir.h"
+#include "support/tlzc_builder.h"
+
+namespace fpskit {
+namespace {
+
+using support::CompressedTlzcBlock;
+using support::MixedGameData;
+using support::RandomBytes;
+using support::StoredTlzcBlock;
+using support::TlzcLzmaContainer;
+using support::TlzcZlibContainer;
+
+constexpr char kFailed[] = "\nDECOMPRESS FAILED\n";
+constexpr char kStreamEnded[] = "\nSome error, check the code\n";
+
+struct Decompressed {
+  bool complete;
+  Bytes out;
+  std::string messages;
+};
+
+Decompressed Decompress(ByteSpan container, unsigned threads = 0) {
+  Decompressed result;
+  testing::internal::CaptureStdout();
+  result.complete = DecompressTlzc(container, result.out, threads);
+  result.messages = testing::internal::GetCapturedStdout();
+  return result;
+}
+
+// The container with one 32-bit header field (offset 8: container size, 12:
+// uncompressed size) set to `value`, decompressed.
+Decompressed DecompressWithField(Bytes container, size_t offset, uint32_t value) {
+  StoreU32LE(&container[offset], value);
+  return Decompress(container);
+}
+
+uint16_t TableEntry(const Bytes& container, size_t block) {
+  return LoadU16LE(container.data() + kTlzcHeaderSize + 2 * block);
+}
+
+Bytes Slice(ByteSpan data, size_t offset, size_t length) {
+  const ByteSpan part = data.subspan(offset, std::min(length, data.size() - offset));
+  return Bytes(part.begin(), part.end());
+}
+
+bool IsPrefixOf(const Bytes& prefix, const Bytes& data) {
+  return prefix.size() <= data.size() && std::equal(prefix.begin(), prefix.end(), data.begin());
+}
+
+// ---- writing, and reading back what was written
+
+TEST(CompressTlzc, WritesTheHeaderTableAndBlocksOfEveryLength) {
+  for (size_t length : {size_t(1), size_t(65535), size_t(65536), size_t(65537), size_t(3 * 65536)}) {
+    SCOPED_TRACE(length);
+    const Bytes data = MixedGameData(length, uint32_t(length));
+    const Bytes container = CompressTlzc(data);
+    const size_t blocks = (length + 65535) / 65536;
+    ASSERT_GE(container.size(), kTlzcHeaderSize + 2 * blocks);
+    EXPECT_EQ(std::string(container.begin(), container.begin() + 4), "TLZC");
+    EXPECT_EQ(LoadU32LE(&container[4]), 0x401u);
+    EXPECT_EQ(LoadU32LE(&container[8]), container.size());
+    EXPECT_EQ(LoadU32LE(&container[12]), length);
+    EXPECT_EQ(LoadU32LE(&container[16]), 0u);
+    EXPECT_EQ(LoadU32LE(&container[20]), 0u);
+    EXPECT_TRUE(std::equal(container.begin() + 24, container.begin() + 29, kTlzcLzmaProperties));
+    size_t dataLength = 0;
+    for (size_t i = 0; i < blocks; ++i) {
+      const uint16_t entry = TableEntry(container, i);
+      dataLength += entry != 0 ? entry : std::min<size_t>(65536, length - 65536 * i);
+    }
+    EXPECT_EQ(container.size(), kTlzcHeaderSize + 2 * blocks + dataLength);
+    // A short last block always stays compressed.
+    if (length % 65536 != 0) {
+      EXPECT_GT(TableEntry(container, blocks - 1), 0);
+    }
+
+    const Decompressed back = Decompress(container);
+    EXPECT_TRUE(back.complete);
+    EXPECT_EQ(back.out, data);
+    EXPECT_EQ(back.messages, "");
+  }
+}
+
+TEST(CompressTlzc, EmptyDataGivesOneBlockOfTheEncodersEmptyStream) {
+  const Bytes container = CompressTlzc({});
+  ASSERT_GT(container.size(), kTlzcHeaderSize + 2);
+  const uint16_t entry = TableEntry(container, 0);
+  EXPECT_GT(entry, 0);
+  EXPECT_EQ(container.size(), kTlzcHeaderSize + 2 + entry);
+  EXPECT_EQ(LoadU32LE(&container[12]), 0u);
+
+  // Reads back cleanly, though the nominal block size would be 65536.
+  const Decompressed back = Decompress(container);
+  EXPECT_TRUE(back.complete);
+  EXPECT_TRUE(back.out.empty());
+  EXPECT_EQ(back.messages, "");
+}
+
+TEST(CompressTlzc, StoresFullIncompressibleBlocksButKeepsAShortLastBlockCompressed) {
+  const Bytes data = RandomBytes(2 * 65536 + 100, 7);
+  const Bytes container = CompressTlzc(data);
+  EXPECT_EQ(TableEntry(container, 0), 0);
+  EXPECT_EQ(TableEntry(container, 1), 0);
+  // The last stream is longer than its 100 bytes, and still under 65536.
+  EXPECT_GT(TableEntry(container, 2), 100);
+  const size_t dataStart = kTlzcHeaderSize + 6;
+  EXPECT_TRUE(std::equal(data.begin(), data.begin() + 2 * 65536, container.begin() + dataStart));
+  EXPECT_EQ(container.size(), dataStart + 2 * 65536 + TableEntry(container, 2));
+
+  const Decompressed back = Decompress(container);
+  EXPECT_TRUE(back.complete);
+  EXPECT_EQ(back.out, data);
+}
+
+TEST(CompressTlzc, RoundTripsSeveralMegabytesOnEveryThreadCount) {
+  // More blocks than one round of two workers, so that rounds follow rounds.
+  const Bytes data = MixedGameData(70 * 65536 + 1234, 42);
+  const Bytes oneThread = CompressTlzc(data, 1);
+  EXPECT_EQ(CompressTlzc(data, 2), oneThread);
+  EXPECT_EQ(CompressTlzc(data, 3), oneThread);
+  EXPECT_LT(oneThread.size(), data.size());
+  for (unsigned threads : {1u, 2u, 5u}) {
+    const Decompressed back = Decompress(oneThread, threads);
+    EXPECT_TRUE(back.complete);
+    EXPECT_EQ(back.out, data) << threads << " threads";
+  }
+}
+
+TEST(CompressTlzc, EveryBlockIsAStreamOfItsOwnForAnIndependentDecoder) {
+  if (std::system("command -v xz >/dev/null 2>&1") != 0) GTEST_SKIP() << "xz is not installed";
+  const Bytes data = MixedGameData(3 * 65536 + 999, 3);
+  const Bytes container = CompressTlzc(data);
+  support::TempDir dir;
+  size_t position = kTlzcHeaderSize + 2 * 4;
+  for (size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    const Bytes expected = Slice(data, 65536 * i, 65536);
+    const uint16_t entry = TableEntry(container, i);
+    ASSERT_NE(entry, 0);
+    const Bytes stream = Slice(container, position, entry);
+    position += entry;
+    ASSERT_TRUE(support::WriteTestFile(dir / "block.lzma", support::StandaloneLzmaBlock(stream, expected.size())));
+    const std::string command =
+        "xz --format=lzma -dc '" + (dir / "block.lzma") + "' > '" + (dir / "block.out") + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(support::ReadTestFile(dir / "block.out"), expected);
+  }
+}
+
+// ---- the LZMA kind as other writers may lay it out
+
+TEST(DecompressTlzc, DecodesEachBlockByItsOwnEntry) {
+  const Bytes data = MixedGameData(2 * 65536 + 300, 11);
+  const Bytes container =
+      TlzcLzmaContainer(uint32_t(data.size()), {StoredTlzcBlock(Slice(data, 0, 65536)),
+                                                CompressedTlzcBlock(Slice(data, 65536, 65536)),
+                                                StoredTlzcBlock(Slice(data, 2 * 65536, 300))},
+                        /*formatWord=*/0x201);  // the format word plays no part
+  const Decompressed back = Decompress(container);
+  EXPECT_TRUE(back.complete);
+  EXPECT_EQ(back.out, data);
+  EXPECT_EQ(back.messages, "");
+}
+
+TEST(DecompressTlzc, AcceptsEndMarkersAndIgnoresBytesAfterWhatABlockNeeds) {
+  const Bytes data = MixedGameData(65536 + 5000, 12);
+  LzmaBlockSettings withEndMark;
+  withEndMark.writeEndMark = 1;
+  support::TlzcTableBlock first = CompressedTlzcBlock(Slice(data, 0, 65536), withEndMark);
+  support::TlzcTableBlock second = CompressedTlzcBlock(Slice(data, 65536, 5000));
+  second.bytes.insert(second.bytes.end(), {1, 2, 3, 4, 5, 6, 7, 8});
+  second.entry = uint16_t(second.bytes.size());
+  const Decompressed back = Decompress(TlzcLzmaContainer(uint32_t(data.size()), {first, second}));
+  EXPECT_TRUE(back.complete);
+  EXPECT_EQ(back.out, data);
+  EXPECT_EQ(back.messages, "");
+}
+
+TEST(DecompressTlzc, ShortBlocksMoveLaterBlocksForward) {
+  const Bytes data = MixedGameData(3 * 65536, 13);
+  const Bytes tail = Slice(data, 2 * 65536, 65536);
+
+  // A corrupt block ends without a message and produces nothing here.
+  support::TlzcTableBlock corrupt = CompressedTlzcBlock(Slice(data, 0, 65536));
+  corrupt.bytes[0] = 0xFF;
+  // A block whose stream ends early says so.
+  support::TlzcTableBlock cut = CompressedTlzcBlock(Slice(data, 65536, 65536));
+  cut.bytes.resize(cut.bytes.size() / 2);
+  cut.entry = uint16_t(cut.bytes.size());
+
+  for (unsigned threads : {1u, 3u}) {
+    const Decompressed back =
+        Decompress(TlzcLzmaContainer(uint32_t(data.size()), {corrupt, cut, StoredTlzcBlock(tail)}), threads);
+    EXPECT_FALSE(back.complete);
+    EXPECT_EQ(back.messages, std::string(kStreamEnded) + kFailed);
+    // Block 1's partial output comes first, then the stored block right after it.
+    ASSERT_GT(back.out.size(), tail.size());
+    const Bytes partial(back.out.begin(), back.out.end() - ptrdiff_t(tail.size()));
+    EXPECT_LT(partial.size(), 65536u);
+    EXPECT_TRUE(IsPrefixOf(partial, Slice(data, 65536, 65536)));
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), back.out.end() - ptrdiff_t(tail.size())));
+  }
+}
+
+// ---- containers cut short or with sizes that lie
+
+TEST(DecompressTlzc, TruncatedContainersGiveWhatTheirBytesHold) {
+  const Bytes data = MixedGameData(3 * 65536 + 10, 14);
+  const Bytes container = TlzcLzmaContainer(
+      uint32_t(data.size()), {CompressedTlzcBlock(Slice(data, 0, 65536)), StoredTlzcBlock(Slice(data, 65536, 65536)),
+                              CompressedTlzcBlock(Slice(data, 2 * 65536, 65536)),
+                              StoredTlzcBlock(Slice(data, 3 * 65536, 10))});
+  for (size_t cut : {size_t(0), size_t(10), size_t(24), size_t(28), size_t(29), size_t(36), size_t(37),
+                     size_t(200), container.size() / 2, container.size() - 70000, container.size() - 50,
+                     container.size() - 1}) {
+    SCOPED_TRACE(cut);
+    const Decompressed back = Decompress(Slice(container, 0, cut));
+    EXPECT_FALSE(back.complete);
+    EXPECT_TRUE(IsPrefixOf(back.out, data));
+    EXPECT_TRUE(back.messages.ends_with(kFailed));
+  }
+}
+
+TEST(DecompressTlzc, SizesBeyondTheDataEndInFailureNotInReadsPastIt) {
+  const Bytes data = MixedGameData(65536 + 20, 15);
+  const Bytes good = TlzcLzmaContainer(uint32_t(data.size()), {CompressedTlzcBlock(Slice(data, 0, 65536)),
+                                                               StoredTlzcBlock(Slice(data, 65536, 20))});
+  {
+    // A container size beyond the data: the stored last block takes what there is.
+    const Decompressed back = DecompressWithField(good, 8, uint32_t(good.size() + 100));
+    EXPECT_FALSE(back.complete);
+    EXPECT_EQ(back.out, data);
+    EXPECT_EQ(back.messages, kFailed);
+  }
+  {
+    // A stored last block longer than the uncompressed size has room for.
+    const Decompressed back = DecompressWithField(good, 12, uint32_t(data.size() - 5));
+    EXPECT_FALSE(back.complete);
+    EXPECT_EQ(back.out, Slice(data, 0, data.size() - 5));
+  }
+  {
+    // A stored last block that the container size places before its start.
+    const Decompressed back = DecompressWithField(good, 8, 3);
+    EXPECT_FALSE(back.complete);
+    EXPECT_EQ(back.out, Slice(data, 0, 65536));
+  }
+  {
+    // An uncompressed size of 4 GiB whose table cannot be in the container.
+    const Decompressed back = DecompressWithField(good, 12, 0xFFFFFFFF);
+    EXPECT_FALSE(back.complete);
+    EXPECT_TRUE(back.out.empty());
+    EXPECT_EQ(back.messages, kFailed);
+  }
+}
+
+// ---- the zlib kind
+
+TEST(DecompressTlzc, InflatesTheZlibKindWhateverItsFormatWord) {
+  const Bytes data = MixedGameData(200000, 16);
+  const Decompressed back = Decompress(TlzcZlibContainer(data, kTlzcFormatWord));
+  EXPECT_TRUE(back.complete);
+  EXPECT_EQ(back.out, data);
+  EXPECT_EQ(back.messages, "");
+
+  // Bytes after the deflate stream, inside the container size, are ignored.
+  Bytes padded = TlzcZlibContainer(data);
+  padded.insert(padded.end(), 40, 0xAB);
+  StoreU32LE(&padded[8], uint32_t(padded.size()));
+  EXPECT_EQ(Decompress(padded).out, data);
+}
+
+TEST(DecompressTlzc, DamagedZlibKindGivesWhatInflatedAndFails) {
+  const Bytes data = MixedGameData(200000, 17);
+  const Bytes good = TlzcZlibContainer(data);
+  {
+    Bytes corrupt = good;
+    for (size_t i = good.size() / 2; i < good.size() / 2 + 64; ++i) corrupt[i] ^= 0x5A;
+    const Decompressed back = Decompress(corrupt);
+    // Garbled data either stops inflating or inflates to the wrong length.
+    EXPECT_FALSE(back.complete);
+    EXPECT_LE(back.out.size(), data.size());
+    EXPECT_NE(back.out, data);
+    EXPECT_EQ(back.messages, kFailed);
+  }
+  {
+    const Decompressed back = Decompress(Slice(good, 0, good.size() / 2));
+    EXPECT_FALSE(back.complete);
+    EXPECT_TRUE(IsPrefixOf(back.out, data));
+    EXPECT_GT(back.out.size(), 0u);
+  }
+  {
+    // More than the uncompressed size: the result stops at the size.
+    const Decompressed back = DecompressWithField(good, 12, 1000);
+    EXPECT_FALSE(back.complete);
+    EXPECT_EQ(back.out, Slice(data, 0, 1000));
+  }
+  {
+    // A container size that ends inside the header leaves no payload.
+    const Decompressed back = DecompressWithField(good, 8, 10);
+    EXPECT_FALSE(back.complete);
+    EXPECT_TRUE(back.out.empty());
+  }
+}
+
+// ---- single blocks in the stand-alone form
+
+TEST(LzmaBlock, EncodesTheStandaloneHeaderAndDecodesItBack) {
+  const Bytes data = MixedGameData(40000, 18);
+  const Bytes block = EncodeLzmaBlock(data);
+  ASSERT_GT(block.size(), kLzmaHeaderSize);
+  EXPECT_TRUE(std::equal(block.begin(), block.begin() + 5, kTlzcLzmaProperties));
+  EXPECT_EQ(LoadU32LE(&block[5]), data.size());
+  EXPECT_EQ(LoadU32LE(&block[9]), 0u);
+
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(DecodeLzmaBlock(block), data);
+  const Bytes cut = DecodeLzmaBlock(Slice(block, 0, block.size() - 10));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), kStreamEnded);
+  EXPECT_LT(cut.size(), data.size());
+  EXPECT_TRUE(IsPrefixOf(cut, data));
+}
+
+TEST(LzmaBlock, PropertiesFollowTheSettings) {
+  EXPECT_EQ(LzmaPropertiesOf({}), (LzmaProperties{0x5D, 0x00, 0x00, 0x01, 0x00}));
+  LzmaBlockSettings other;
+  other.lc = 0;
+  other.lp = 2;
+  other.pb = 0;
+  other.dictSize = 1 << 20;
+  other.algo = 0;
+  other.btMode = 0;
+  EXPECT_EQ(LzmaPropertiesOf(other), (LzmaProperties{18, 0x00, 0x00, 0x10, 0x00}));
+  const Bytes data = MixedGameData(30000, 19);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(DecodeLzmaBlock(EncodeLzmaBlock(data, other)), data);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+}  // namespace
+}  // namespace fpskit
