@@ -14,5 +14,5 @@ for target in build-fuzz/*_fuzz; do
   echo "== $target ($seconds s)"
   corpus="build-fuzz/corpus/$(basename "$target")"
   mkdir -p "$corpus"
-  "$target" -max_total_time="$seconds" -max_len=65536 "$corpus" 2>&1 | tail -n 2
+  "$target" -max_total_time="$seconds" -max_len=65536 -close_fd_mask=1 "$corpus" 2>&1 | tail -n 2
 done
