@@ -58,18 +58,19 @@ TEST(LzssDecode, ReadsLiteralsAcrossFlagGroupsInBothHeaderForms) {
 
 TEST(LzssDecode, FirstTokensSeeThePreFilledRing) {
   const Bytes tokens = LzssTokenWriter()
-                           .Match(3840, 18)   // zeros
-                           .Match(4060, 18)   // zeros up to 4077
+                           .Match(4092, 18)     // wraps to the pairs of c = 0 and 1
+                           .Match(3840, 18)     // zeros
+                           .Match(4060, 18)     // zeros up to 4077
                            .Match(0x41 * 8, 6)  // pairs c 00 of c = 0x41
-                           .Match(2040, 10)   // end of the pairs, start of c FF c FF c FF c
+                           .Match(2040, 10)     // end of the pairs, start of c FF c FF c FF c
                            .Match(2048 + 7 * 0x10, 7)
-                           .Match(4095, 4)    // wraps to position 0
                            .data();
-  Bytes expected = Repeat(0, 36);
+  Bytes expected = Repeat(0, 12);
+  for (uint8_t b : {0x01, 0x00, 0x01, 0x00, 0x01, 0x00}) expected.push_back(b);
+  expected.insert(expected.end(), 36, 0x00);
   for (uint8_t b : {0x41, 0x00, 0x41, 0x00, 0x41, 0x00}) expected.push_back(b);
   for (uint8_t b : {0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0x00, 0xFF}) expected.push_back(b);
   for (uint8_t b : {0x10, 0xFF, 0x10, 0xFF, 0x10, 0xFF, 0x10}) expected.push_back(b);
-  for (uint8_t b : {0x00, 0x00, 0x00, 0x00}) expected.push_back(b);
   EXPECT_EQ(Decode(LzssStream(1, tokens, uint32_t(expected.size()))), expected);
 }
 
@@ -83,13 +84,23 @@ TEST(LzssDecode, MatchesReadWhatTheOutputWroteIntoTheRing) {
   const Bytes pairs = LzssTokenWriter().Literal('a').Literal('b').Match(4078, 7).data();
   EXPECT_EQ(support::ToString(Decode(LzssStream(1, pairs, 9))), "ababababa");
 
-  // After 4096 bytes the ring has wrapped: position 4078 now holds output
-  // byte 4096, not the first one.
-  Bytes text = support::RandomBytes(4100, 7);
-  const Bytes wrapped = LzssTokenWriter().Literals(text).Match(4078, 4).data();
-  Bytes expected = text;
+  // A match at the position about to be written reads the byte still
+  // there: after 100 bytes that is the pre-fill at 82 (pairs of c = 10) ...
+  const Bytes hundred = support::RandomBytes(100, 6);
+  Bytes expected = hundred;
+  for (uint8_t b : {0x0A, 0x00, 0x0A, 0x00}) expected.push_back(b);
+  EXPECT_EQ(Decode(LzssStream(1, LzssTokenWriter().Literals(hundred).Match(82, 4).data(), 104)), expected);
+
+  // ... and after 4096 bytes, at 4078, it is the first output byte; after
+  // 4100, position 4078 holds output byte 4096.
+  const Bytes text = support::RandomBytes(4100, 7);
+  const ByteSpan first4096 = ByteSpan(text).first(4096);
+  expected.assign(first4096.begin(), first4096.end());
+  expected.insert(expected.end(), text.begin(), text.begin() + 5);
+  EXPECT_EQ(Decode(LzssStream(1, LzssTokenWriter().Literals(first4096).Match(4078, 5).data(), 4101)), expected);
+  expected = text;
   expected.insert(expected.end(), text.begin() + 4096, text.begin() + 4100);
-  EXPECT_EQ(Decode(LzssStream(1, wrapped, uint32_t(expected.size()))), expected);
+  EXPECT_EQ(Decode(LzssStream(1, LzssTokenWriter().Literals(text).Match(4078, 4).data(), 4104)), expected);
 }
 
 TEST(LzssDecode, TypeThreeHasRunsAndShorterMatches) {
