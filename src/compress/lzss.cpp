@@ -168,6 +168,7 @@ struct LzssEncoder {
   uint16_t parent[kLzssRingSize + 1];
   uint32_t matchPosition = 0;
   uint32_t matchLength = 0;
+  uint32_t fullMatch = kNil;  // the node replaced by the last insertion, if any
 
   void Init() {
     FillLzssRing(ring);
@@ -176,58 +177,119 @@ struct LzssEncoder {
     for (uint32_t i = 0; i < kLzssRingSize; ++i) parent[i] = kNil;
   }
 
-  static uint64_t Load64(const uint8_t* p) {
+  // Eight ring bytes as a big-endian number, so that comparing two such
+  // numbers orders them as comparing their bytes one by one does.
+  static uint64_t LoadOrdered(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
     return v;
-  }
-
-  // Index of the first byte from 1 to F - 1 where a and b differ, or F when
-  // all of them are equal; byte 0 is equal by construction of the trees.
-  static uint32_t FirstDifference(const uint8_t* a, const uint8_t* b) {
-    static_assert(F == 17 || F == 18);
-    uint64_t x = Load64(a + 1) ^ Load64(b + 1);
-    if (x != 0) return 1 + FirstDifferingByte(x);
-    x = Load64(a + 9) ^ Load64(b + 9);
-    if (x != 0) return 9 + FirstDifferingByte(x);
-    if constexpr (F == 18) return a[17] == b[17] ? 18 : 17;
-    return F;
-  }
-
-  static uint32_t FirstDifferingByte(uint64_t x) {
-    if constexpr (std::endian::native == std::endian::little) return uint32_t(std::countr_zero(x)) / 8;
-    return uint32_t(std::countl_zero(x)) / 8;
   }
 
   // The link under `node` that points at `p`.
   uint16_t& LinkTo(uint32_t node, uint32_t p) { return child[node * 2 + (child[node * 2 + 1] == p)]; }
 
+  // `right` when a > b, else `left`. The walk's directions are as good as
+  // random, so this is a conditional move rather than a branch; the
+  // compiler turns the plain forms into a branch or a longer chain.
+  static uint32_t SelectChild(uint64_t a, uint64_t b, uint32_t left, uint32_t right) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    asm("cmp %[b], %[a]\n\tcmova %[right], %[left]" : [left] "+r"(left) : [a] "r"(a), [b] "r"(b), [right] "r"(right) : "cc");
+    return left;
+#else
+    return left ^ ((left ^ right) & (0u - uint32_t(a > b)));
+#endif
+  }
+
+  // True when positions p and r start with the same F bytes.
+  bool SameKey(uint32_t p, uint32_t r) const {
+    uint64_t a[2], b[2];
+    std::memcpy(a, ring + p, 16);
+    std::memcpy(b, ring + r, 16);
+    bool same = a[0] == b[0] && a[1] == b[1];
+    if constexpr (F == 18) same = same && ring[p + 16] == ring[r + 16] && ring[p + 17] == ring[r + 17];
+    if constexpr (F == 17) same = same && ring[p + 16] == ring[r + 16];
+    return same;
+  }
+
   // Inserts position r into the tree of its first byte and finds the longest
   // match on the way. A node holding the same F bytes gives r its place.
   void Insert(uint32_t r) {
+    // The keys in the trees are distinct, so a node with the same F bytes
+    // as r is the one the walk would stop at, whatever the path to it. In
+    // repeated data the position after the last such node usually is one:
+    // trying it first skips the walk without changing any result.
+    if (fullMatch != kNil) {
+      const uint32_t candidate = (fullMatch + 1) & kRingMask;
+      if (parent[candidate] != kNil && SameKey(candidate, r)) {
+        Replace(candidate, r);
+        return;
+      }
+    }
+    Walk(r);
+  }
+
+  [[gnu::noinline]] void Walk(uint32_t r) {
     const uint8_t* key = ring + r;
+    // Bytes 1 to F - 1 of the key as ordered words (byte 0 is equal within
+    // a tree); the third holds byte 17 in its top byte when F is 18.
+    const uint64_t key1 = LoadOrdered(key + 1);
+    const uint64_t key2 = LoadOrdered(key + 9);
+    const uint64_t key3 = F == 18 ? uint64_t(key[F - 1]) << 56 : 0;
     uint32_t p = kRoots + key[0];
     uint32_t direction = 1;
-    uint32_t best = 0;
-    child[r * 2] = child[r * 2 + 1] = kNil;
+    uint32_t next = child[p * 2 + 1];
+    // The longest match so far as (length, visiting order, position), so
+    // that a plain maximum keeps the first node of the greatest length.
+    uint64_t best = 0;
+    uint64_t order = uint64_t(0xFFFF) << 16;
+    // The walk is a chain of dependent loads. Both children of a node are
+    // loaded while its bytes are compared, and the next node and the best
+    // match are selected without branches, so each step waits for about one
+    // load and one word comparison.
     for (;;) {
-      const uint32_t next = child[p * 2 + direction];
       if (next == kNil) {
+        child[r * 2] = child[r * 2 + 1] = kNil;
         child[p * 2 + direction] = uint16_t(r);
         parent[r] = uint16_t(p);
-        matchLength = best;
+        matchLength = uint32_t(best >> 32);
+        if (matchLength != 0) matchPosition = uint16_t(best);
+        fullMatch = kNil;
         return;
       }
       p = next;
-      const uint32_t i = FirstDifference(key, ring + p);
-      if (i > best) {
-        matchPosition = p;
-        best = i;
-        if (i >= uint32_t(F)) break;
+      const uint32_t left = child[p * 2];
+      const uint32_t right = child[p * 2 + 1];
+      const uint8_t* node = ring + p;
+      uint64_t a = key1;
+      uint64_t b = LoadOrdered(node + 1);
+      uint32_t offset = 1;
+      if (a == b) [[unlikely]] {
+        a = key2;
+        b = LoadOrdered(node + 9);
+        offset = 9;
+        if (F == 18 && a == b) {
+          a = key3;
+          b = uint64_t(node[F - 1]) << 56;
+          offset = 17;
+        }
       }
-      direction = key[i] >= ring[p + i];
+      // The count of equal bytes, F or more when all of them are.
+      const uint32_t length = offset + uint32_t(std::countl_zero(a ^ b)) / 8;
+      if (length >= uint32_t(F)) [[unlikely]] break;
+      best = std::max(best, (uint64_t(length) << 32) | order | p);
+      order -= 1 << 16;
+      direction = a > b;
+      next = SelectChild(a, b, left, right);
     }
-    matchLength = best;
+    Replace(p, r);
+  }
+
+  // r takes the place of p, which holds the same F bytes: the longest match.
+  void Replace(uint32_t p, uint32_t r) {
+    matchLength = F;
+    matchPosition = p;
+    fullMatch = p;
     const uint32_t left = child[p * 2];
     const uint32_t right = child[p * 2 + 1];
     parent[r] = parent[p];
