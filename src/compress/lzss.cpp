@@ -151,21 +151,25 @@ namespace {
 
 // The encoder's state for one call: the ring with F - 1 mirror bytes after
 // position 4095 (so that comparing F bytes from any position never wraps)
-// and the binary search trees, one per first byte value. Links are 16-bit
-// and each node's two children sit side by side, indexed by the direction
-// of the last comparison (0 = left, 1 = right), so the tree walk selects a
-// child without a branch. Nodes 4097 + c are the roots of the trees of first
-// byte c; 4096 is the empty link.
+// and the binary search trees, one per first byte value. Links are 16-bit.
+// Each node's two children sit side by side (left, right) in `child`; nodes
+// 4097 + c are the roots of the trees of first byte c, with only a right
+// child, and 4096 is the empty link. Instead of its parent, each node
+// records which slot of `child` holds it, so that unlinking a node needs no
+// test of which side of its parent it hangs on.
 template <int F>
 struct LzssEncoder {
   static constexpr uint32_t kNil = kLzssRingSize;
   static constexpr uint32_t kRoots = kLzssRingSize + 1;
+  static constexpr uint16_t kNoSlot = 0xFFFF;
 
   // Comparisons load bytes 1 to F - 1 after a position of at most 4095,
   // which all lie inside the ring and its mirror.
   uint8_t ring[kLzssRingSize + F - 1];
   uint16_t child[(kLzssRingSize + 1 + 256) * 2];
-  uint16_t parent[kLzssRingSize + 1];
+  // The slot of `child` that holds each position, or kNoSlot when it is in
+  // no tree; entry 4096 absorbs the writes made for empty links.
+  uint16_t slot[kLzssRingSize + 1];
   uint32_t matchPosition = 0;
   uint32_t matchLength = 0;
   uint32_t fullMatch = kNil;  // the node replaced by the last insertion, if any
@@ -174,7 +178,7 @@ struct LzssEncoder {
     FillLzssRing(ring);
     std::memcpy(ring + kLzssRingSize, ring, F - 1);
     for (uint32_t c = 0; c < 256; ++c) child[(kRoots + c) * 2 + 1] = kNil;
-    for (uint32_t i = 0; i < kLzssRingSize; ++i) parent[i] = kNil;
+    for (uint32_t i = 0; i < kLzssRingSize; ++i) slot[i] = kNoSlot;
   }
 
   // Eight ring bytes as a big-endian number, so that comparing two such
@@ -186,8 +190,10 @@ struct LzssEncoder {
     return v;
   }
 
-  // The link under `node` that points at `p`.
-  uint16_t& LinkTo(uint32_t node, uint32_t p) { return child[node * 2 + (child[node * 2 + 1] == p)]; }
+  void Link(uint32_t at, uint32_t node) {
+    child[at] = uint16_t(node);
+    slot[node] = uint16_t(at);
+  }
 
   // `right` when a > b, else `left`. The walk's directions are as good as
   // random, so this is a conditional move rather than a branch; the
@@ -212,8 +218,11 @@ struct LzssEncoder {
     return same;
   }
 
-  // Inserts position r into the tree of its first byte and finds the longest
-  // match on the way. A node holding the same F bytes gives r its place.
+  // Inserts position r into the tree of its first byte and, when
+  // `kFindMatch`, finds the longest match on the way. A node holding the
+  // same F bytes gives r its place. Only the insertion at a token's coding
+  // position needs the match; the others only shape the trees.
+  template <bool kFindMatch>
   void Insert(uint32_t r) {
     // The keys in the trees are distinct, so a node with the same F bytes
     // as r is the one the walk would stop at, whatever the path to it. In
@@ -221,14 +230,15 @@ struct LzssEncoder {
     // trying it first skips the walk without changing any result.
     if (fullMatch != kNil) {
       const uint32_t candidate = (fullMatch + 1) & kRingMask;
-      if (parent[candidate] != kNil && SameKey(candidate, r)) {
+      if (slot[candidate] != kNoSlot && SameKey(candidate, r)) {
         Replace(candidate, r);
         return;
       }
     }
-    Walk(r);
+    Walk<kFindMatch>(r);
   }
 
+  template <bool kFindMatch>
   [[gnu::noinline]] void Walk(uint32_t r) {
     const uint8_t* key = ring + r;
     // Bytes 1 to F - 1 of the key as ordered words (byte 0 is equal within
@@ -250,8 +260,7 @@ struct LzssEncoder {
     for (;;) {
       if (next == kNil) {
         child[r * 2] = child[r * 2 + 1] = kNil;
-        child[p * 2 + direction] = uint16_t(r);
-        parent[r] = uint16_t(p);
+        Link(p * 2 + direction, r);
         matchLength = uint32_t(best >> 32);
         if (matchLength != 0) matchPosition = uint16_t(best);
         fullMatch = kNil;
@@ -277,8 +286,10 @@ struct LzssEncoder {
       // The count of equal bytes, F or more when all of them are.
       const uint32_t length = offset + uint32_t(std::countl_zero(a ^ b)) / 8;
       if (length >= uint32_t(F)) [[unlikely]] break;
-      best = std::max(best, (uint64_t(length) << 32) | order | p);
-      order -= 1 << 16;
+      if constexpr (kFindMatch) {
+        best = std::max(best, (uint64_t(length) << 32) | order | p);
+        order -= 1 << 16;
+      }
       direction = a > b;
       next = SelectChild(a, b, left, right);
     }
@@ -290,21 +301,16 @@ struct LzssEncoder {
     matchLength = F;
     matchPosition = p;
     fullMatch = p;
-    const uint32_t left = child[p * 2];
-    const uint32_t right = child[p * 2 + 1];
-    parent[r] = parent[p];
-    child[r * 2] = uint16_t(left);
-    child[r * 2 + 1] = uint16_t(right);
-    parent[left] = uint16_t(r);
-    parent[right] = uint16_t(r);
-    LinkTo(parent[p], p) = uint16_t(r);
-    parent[p] = kNil;
+    Link(r * 2, child[p * 2]);
+    Link(r * 2 + 1, child[p * 2 + 1]);
+    Link(slot[p], r);
+    slot[p] = kNoSlot;
   }
 
   // Removes position p; the rightmost node of its left subtree takes its
   // place when it has two children.
   void Delete(uint32_t p) {
-    if (parent[p] == kNil) return;
+    if (slot[p] == kNoSlot) return;
     const uint32_t left = child[p * 2];
     const uint32_t right = child[p * 2 + 1];
     uint32_t q;
@@ -316,17 +322,13 @@ struct LzssEncoder {
       q = left;
       if (child[q * 2 + 1] != kNil) {
         do q = child[q * 2 + 1]; while (child[q * 2 + 1] != kNil);
-        child[parent[q] * 2 + 1] = child[q * 2];
-        parent[child[q * 2]] = parent[q];
-        child[q * 2] = uint16_t(left);
-        parent[left] = uint16_t(q);
+        Link(slot[q], child[q * 2]);
+        Link(q * 2, left);
       }
-      child[q * 2 + 1] = uint16_t(right);
-      parent[right] = uint16_t(q);
+      Link(q * 2 + 1, right);
     }
-    parent[q] = parent[p];
-    LinkTo(parent[p], p) = uint16_t(q);
-    parent[p] = kNil;
+    Link(slot[p], q);
+    slot[p] = kNoSlot;
   }
 
   size_t Encode(ByteSpan input, std::span<uint8_t> output) {
@@ -339,8 +341,8 @@ struct LzssEncoder {
     if (lookahead == 0) return 0;
     std::memcpy(ring + r, data, lookahead);
     size_t read = lookahead;
-    for (uint32_t i = 1; i <= uint32_t(F); ++i) Insert(r - i);
-    Insert(r);
+    for (uint32_t i = 1; i <= uint32_t(F); ++i) Insert<false>(r - i);
+    Insert<true>(r);
 
     uint8_t group[1 + 2 * 8];
     size_t groupLength = 1;
@@ -374,13 +376,23 @@ struct LzssEncoder {
         if (s < uint32_t(F - 1)) ring[s + kLzssRingSize] = c;
         s = (s + 1) & kRingMask;
         r = (r + 1) & kRingMask;
-        Insert(r);
+        if (i + 1 < length) {
+          Insert<false>(r);
+        } else {
+          Insert<true>(r);
+        }
       }
       for (; i < length; ++i) {
         Delete(s);
         s = (s + 1) & kRingMask;
         r = (r + 1) & kRingMask;
-        if (--lookahead != 0) Insert(r);
+        if (--lookahead != 0) {
+          if (i + 1 < length) {
+            Insert<false>(r);
+          } else {
+            Insert<true>(r);
+          }
+        }
       }
     } while (lookahead > 0);
 

@@ -77,31 +77,57 @@ Bytes ScriptLikeBytes(size_t size, uint32_t seed) {
     }
     words.push_back(word);
   }
-  static constexpr uint32_t kOpcodes[] = {0x0100, 0x0102, 0x0205, 0x0300, 0x0410, 0x1000, 0x1102, 0x2001};
+  auto line = [&] {
+    Bytes text;
+    const uint32_t lineWords = 2 + random.Below(10);
+    for (uint32_t w = 0; w < lineWords; ++w) {
+      // Words early in the vocabulary are much more frequent, as in text.
+      AppendBytes(text, words[random.Below(1 + random.Below(uint32_t(words.size())))]);
+      if (random.Below(3) == 0) text.push_back(' ');
+    }
+    text.push_back(0);
+    return text;
+  };
+  // Lines that recur whole: speaker names, choices, stock phrases.
+  std::vector<Bytes> stockLines;
+  for (int k = 0; k < 40; ++k) stockLines.push_back(line());
+
+  // Command sequences that recur with other operands: opcode and small
+  // argument words, some followed by an offset into the string area.
+  static constexpr uint16_t kOpcodes[] = {0x0100, 0x0102, 0x0205, 0x0300, 0x0410, 0x1000, 0x1102, 0x2001};
+  struct Command {
+    uint16_t opcode;
+    uint16_t argument;
+    bool hasOffset;
+  };
+  std::vector<std::vector<Command>> sequences;
+  for (int k = 0; k < 60; ++k) {
+    std::vector<Command> sequence(2 + random.Below(10));
+    for (Command& command : sequence) {
+      command.opcode = kOpcodes[random.Below(8)];
+      command.hasOffset = random.Below(4) == 0;
+      command.argument = uint16_t(random.Below(command.hasOffset ? 64 : 4));
+    }
+    sequences.push_back(sequence);
+  }
 
   Bytes out;
   uint32_t offset = 0x40;
   while (out.size() < size) {
-    const uint32_t codeWords = 16 + random.Below(200);
-    for (uint32_t k = 0; k < codeWords; ++k) {
-      const uint32_t kind = random.Below(4);
-      AppendU16BE(out, uint16_t(kOpcodes[random.Below(8)]));
-      AppendU16BE(out, uint16_t(random.Below(kind == 0 ? 64 : 4)));
-      if (kind == 0) {
-        AppendU32BE(out, offset);
-        offset += 4 + random.Below(60);
+    const uint32_t codeSequences = 2 + random.Below(20);
+    for (uint32_t k = 0; k < codeSequences; ++k) {
+      for (const Command& command : sequences[random.Below(1 + random.Below(uint32_t(sequences.size())))]) {
+        AppendU16BE(out, command.opcode);
+        AppendU16BE(out, random.Below(8) == 0 ? uint16_t(random.Below(64)) : command.argument);
+        if (command.hasOffset) {
+          AppendU32BE(out, offset);
+          offset += 4 + random.Below(60);
+        }
       }
     }
     const uint32_t lines = 1 + random.Below(12);
     for (uint32_t k = 0; k < lines; ++k) {
-      const uint32_t lineWords = 2 + random.Below(10);
-      for (uint32_t w = 0; w < lineWords; ++w) {
-        // Words early in the vocabulary are much more frequent, as in text.
-        const uint32_t index = random.Below(1 + random.Below(uint32_t(words.size())));
-        AppendBytes(out, words[index]);
-        if (random.Below(3) == 0) out.push_back(' ');
-      }
-      out.push_back(0);
+      AppendBytes(out, random.Below(3) == 0 ? stockLines[random.Below(uint32_t(stockLines.size()))] : line());
     }
   }
   out.resize(size);

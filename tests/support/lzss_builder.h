@@ -37,9 +37,10 @@ class LzssTokenWriter {
 Bytes LzssStream(uint8_t type, ByteSpan tokenData, uint32_t uncompressedSize, bool longForm = false);
 
 // Deterministic data shaped like a decompressed script member, `size` bytes:
-// areas of big-endian code words (a few opcodes, small operands, rising
-// offsets) alternating with string areas of NUL-terminated lines built from
-// a small vocabulary of ASCII and double-byte words.
+// areas of big-endian code words (command sequences that recur with other
+// arguments and rising string offsets) alternating with string areas of
+// NUL-terminated lines, some recurring whole, built from a small vocabulary
+// of ASCII and double-byte words.
 Bytes ScriptLikeBytes(size_t size, uint32_t seed);
 
 // Deterministic uniformly random bytes.
