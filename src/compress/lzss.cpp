@@ -157,40 +157,11 @@ namespace {
 // child, and 4096 is the empty link. Instead of its parent, each node
 // records which slot of `child` holds it, so that unlinking a node needs no
 // test of which side of its parent it hangs on.
-//
-// The encoder works through positions k = 0, 1, ...: position k is ring
-// position 4096 - F + k (mod 4096); reaching it deletes the node at ring
-// position k - 1, writes input byte F + k - 1 there when there is one, and
-// inserts position k into the trees while it is before the end of the
-// input. A token is decided at its coding position from that position's
-// insertion (its longest match) and from how much input lies ahead.
 template <int F>
 struct LzssEncoder {
   static constexpr uint32_t kNil = kLzssRingSize;
   static constexpr uint32_t kRoots = kLzssRingSize + 1;
   static constexpr uint16_t kNoSlot = 0xFFFF;
-
-  // The longest match an insertion found: length F means that the node at
-  // `position` held the same F bytes and gave the new position its place.
-  struct Match {
-    uint32_t length = 0;
-    uint32_t position = 0;
-  };
-
-  // One insertion walking down the tree of its first byte.
-  struct Search {
-    uint64_t key1;  // bytes 1 to 8 of the key as an ordered word (byte 0 is equal within a tree)
-    uint64_t key2;  // bytes 9 to 16
-    uint64_t key3;  // byte 17 in the top byte (F = 18 only)
-    uint32_t r;
-    uint32_t node;       // the node whose child is visited next, a root at the start
-    uint32_t direction;  // which child (1 = right)
-    uint32_t next;       // that child
-    // The longest match so far as (length, visiting order, position), so
-    // that a plain maximum keeps the first node of the greatest length.
-    uint64_t best;
-    uint64_t order;
-  };
 
   // Comparisons load bytes 1 to F - 1 after a position of at most 4095,
   // which all lie inside the ring and its mirror.
@@ -199,12 +170,9 @@ struct LzssEncoder {
   // The slot of `child` that holds each position, or kNoSlot when it is in
   // no tree; entry 4096 absorbs the writes made for empty links.
   uint16_t slot[kLzssRingSize + 1];
-  // The node that the last insertion replaced (it held the same F bytes),
-  // or kNil.
-  uint32_t replaced = kNil;
-
-  ByteSpan input;
-  Match matches[2];  // of positions k and k + 1 while the trees run one ahead
+  uint32_t matchPosition = 0;
+  uint32_t matchLength = 0;
+  uint32_t fullMatch = kNil;  // the node replaced by the last insertion, if any
 
   void Init() {
     FillLzssRing(ring);
@@ -239,19 +207,103 @@ struct LzssEncoder {
 #endif
   }
 
-  static uint32_t RingPosition(size_t k) { return uint32_t(kLzssRingSize - F + k) & kRingMask; }
+  // True when positions p and r start with the same F bytes.
+  bool SameKey(uint32_t p, uint32_t r) const {
+    uint64_t a[2], b[2];
+    std::memcpy(a, ring + p, 16);
+    std::memcpy(b, ring + r, 16);
+    bool same = a[0] == b[0] && a[1] == b[1];
+    if constexpr (F == 18) same = same && ring[p + 16] == ring[r + 16] && ring[p + 17] == ring[r + 17];
+    if constexpr (F == 17) same = same && ring[p + 16] == ring[r + 16];
+    return same;
+  }
 
-  // Deletes the node at ring position k - 1 and writes the next input byte
-  // there, if any: the ring and the trees as they are when position k is
-  // inserted.
-  void Advance(size_t k) {
-    const uint32_t s = uint32_t(k - 1) & kRingMask;
-    Delete(s);
-    if (F + k - 1 < input.size()) {
-      const uint8_t c = input[F + k - 1];
-      ring[s] = c;
-      if (s < uint32_t(F - 1)) ring[s + kLzssRingSize] = c;
+  // Inserts position r into the tree of its first byte and, when
+  // `kFindMatch`, finds the longest match on the way. A node holding the
+  // same F bytes gives r its place. Only the insertion at a token's coding
+  // position needs the match; the others only shape the trees.
+  template <bool kFindMatch>
+  void Insert(uint32_t r) {
+    // The keys in the trees are distinct, so a node with the same F bytes
+    // as r is the one the walk would stop at, whatever the path to it. In
+    // repeated data the position after the last such node usually is one:
+    // trying it first skips the walk without changing any result.
+    if (fullMatch != kNil) {
+      const uint32_t candidate = (fullMatch + 1) & kRingMask;
+      if (slot[candidate] != kNoSlot && SameKey(candidate, r)) {
+        Replace(candidate, r);
+        return;
+      }
     }
+    Walk<kFindMatch>(r);
+  }
+
+  template <bool kFindMatch>
+  [[gnu::noinline]] void Walk(uint32_t r) {
+    const uint8_t* key = ring + r;
+    // Bytes 1 to F - 1 of the key as ordered words (byte 0 is equal within
+    // a tree); the third holds byte 17 in its top byte when F is 18.
+    const uint64_t key1 = LoadOrdered(key + 1);
+    const uint64_t key2 = LoadOrdered(key + 9);
+    const uint64_t key3 = F == 18 ? uint64_t(key[F - 1]) << 56 : 0;
+    uint32_t p = kRoots + key[0];
+    uint32_t direction = 1;
+    uint32_t next = child[p * 2 + 1];
+    // The longest match so far as (length, visiting order, position), so
+    // that a plain maximum keeps the first node of the greatest length.
+    uint64_t best = 0;
+    uint64_t order = uint64_t(0xFFFF) << 16;
+    // The walk is a chain of dependent loads. Both children of a node are
+    // loaded while its bytes are compared, and the next node and the best
+    // match are selected without branches, so each step waits for about one
+    // load and one word comparison.
+    for (;;) {
+      if (next == kNil) {
+        child[r * 2] = child[r * 2 + 1] = kNil;
+        Link(p * 2 + direction, r);
+        matchLength = uint32_t(best >> 32);
+        if (matchLength != 0) matchPosition = uint16_t(best);
+        fullMatch = kNil;
+        return;
+      }
+      p = next;
+      const uint32_t left = child[p * 2];
+      const uint32_t right = child[p * 2 + 1];
+      const uint8_t* node = ring + p;
+      uint64_t a = key1;
+      uint64_t b = LoadOrdered(node + 1);
+      uint32_t offset = 1;
+      if (a == b) [[unlikely]] {
+        a = key2;
+        b = LoadOrdered(node + 9);
+        offset = 9;
+        if (F == 18 && a == b) {
+          a = key3;
+          b = uint64_t(node[F - 1]) << 56;
+          offset = 17;
+        }
+        if (a == b) break;  // all F bytes are equal
+      }
+      if constexpr (kFindMatch) {
+        const uint32_t length = offset + uint32_t(std::countl_zero(a ^ b)) / 8;
+        best = std::max(best, (uint64_t(length) << 32) | order | p);
+        order -= 1 << 16;
+      }
+      direction = a > b;
+      next = SelectChild(a, b, left, right);
+    }
+    Replace(p, r);
+  }
+
+  // r takes the place of p, which holds the same F bytes: the longest match.
+  void Replace(uint32_t p, uint32_t r) {
+    matchLength = F;
+    matchPosition = p;
+    fullMatch = p;
+    Link(r * 2, child[p * 2]);
+    Link(r * 2 + 1, child[p * 2 + 1]);
+    Link(slot[p], r);
+    slot[p] = kNoSlot;
   }
 
   // Removes position p; with two children, the rightmost node of its left
@@ -274,155 +326,18 @@ struct LzssEncoder {
     slot[p] = kNoSlot;
   }
 
-  // r takes the place of p, which holds the same F bytes.
-  void Replace(uint32_t p, uint32_t r) {
-    Link(r * 2, child[p * 2]);
-    Link(r * 2 + 1, child[p * 2 + 1]);
-    Link(slot[p], r);
-    slot[p] = kNoSlot;
-  }
-
-  // True when positions p and r start with the same F bytes.
-  bool SameKey(uint32_t p, uint32_t r) const {
-    uint64_t a[2], b[2];
-    std::memcpy(a, ring + p, 16);
-    std::memcpy(b, ring + r, 16);
-    bool same = a[0] == b[0] && a[1] == b[1];
-    if constexpr (F == 18) same = same && ring[p + 16] == ring[r + 16] && ring[p + 17] == ring[r + 17];
-    if constexpr (F == 17) same = same && ring[p + 16] == ring[r + 16];
-    return same;
-  }
-
-  // The keys in the trees are distinct, so a node with the same F bytes as
-  // r is the one the walk would stop at, whatever the path to it. In
-  // repeated data the position after the last replaced node usually is
-  // one: trying it first skips the walk without changing any result.
-  bool TryRepeat(uint32_t r, Match& match) {
-    if (replaced == kNil) return false;
-    const uint32_t candidate = (replaced + 1) & kRingMask;
-    if (slot[candidate] == kNoSlot || !SameKey(candidate, r)) return false;
-    Replace(candidate, r);
-    match = {F, candidate};
-    replaced = candidate;
-    return true;
-  }
-
-  Search Begin(uint32_t r) const {
-    const uint8_t* key = ring + r;
-    Search search;
-    search.key1 = LoadOrdered(key + 1);
-    search.key2 = LoadOrdered(key + 9);
-    search.key3 = F == 18 ? uint64_t(key[F - 1]) << 56 : 0;
-    search.r = r;
-    search.node = kRoots + key[0];
-    search.direction = 1;
-    search.next = child[search.node * 2 + 1];
-    search.best = 0;
-    search.order = uint64_t(0xFFFF) << 16;
-    return search;
-  }
-
-  // One step down the tree. False once r is in the tree (hung under the
-  // last node, or in the place of a node with the same F bytes), with
-  // `match` set. The steps are a chain of dependent loads: both children
-  // of a node are loaded while its bytes are compared, and the next node
-  // and the best match are selected without branches, so each step waits
-  // for about one load and one word comparison.
-  template <bool kFindMatch>
-  bool Step(Search& search, Match& match) {
-    if (search.next == kNil) {
-      child[search.r * 2] = child[search.r * 2 + 1] = kNil;
-      Link(search.node * 2 + search.direction, search.r);
-      match = {uint32_t(search.best >> 32), uint16_t(search.best)};
-      return false;
-    }
-    const uint32_t p = search.next;
-    const uint32_t left = child[p * 2];
-    const uint32_t right = child[p * 2 + 1];
-    const uint8_t* node = ring + p;
-    uint64_t a = search.key1;
-    uint64_t b = LoadOrdered(node + 1);
-    uint32_t offset = 1;
-    if (a == b) [[unlikely]] {
-      a = search.key2;
-      b = LoadOrdered(node + 9);
-      offset = 9;
-      if (F == 18 && a == b) {
-        a = search.key3;
-        b = uint64_t(node[F - 1]) << 56;
-        offset = 17;
-      }
-    }
-    // The count of equal bytes, F or more when all of them are.
-    const uint32_t length = offset + uint32_t(std::countl_zero(a ^ b)) / 8;
-    if (length >= uint32_t(F)) [[unlikely]] {
-      Replace(p, search.r);
-      match = {F, p};
-      return false;
-    }
-    if constexpr (kFindMatch) {
-      search.best = std::max(search.best, (uint64_t(length) << 32) | search.order | p);
-      search.order -= 1 << 16;
-    }
-    search.node = p;
-    search.direction = a > b;
-    search.next = SelectChild(a, b, left, right);
-    return true;
-  }
-
-  // Inserts ring position r and gives its longest match; only insertions at
-  // coding positions need the match (`kFindMatch`), the others only shape
-  // the trees.
-  template <bool kFindMatch>
-  [[gnu::noinline]] Match Insert(uint32_t r) {
-    Match match;
-    if (TryRepeat(r, match)) return match;
-    Search search = Begin(r);
-    while (Step<kFindMatch>(search, match)) {
-    }
-    replaced = match.length == uint32_t(F) ? match.position : kNil;
-    return match;
-  }
-
-  // Inserts r1 and then r2 = r1 + 1 with their two walks interleaved, so
-  // that each one's loads overlap the other's. Exact only when the caller
-  // has checked that the two walks meet in no tree (see CanPair).
-  [[gnu::noinline]] void InsertPair(uint32_t r1, uint32_t r2, Match& m1, Match& m2) {
-    Search a = Begin(r1);
-    Search b = Begin(r2);
-    bool walkingA = true;
-    bool walkingB = true;
-    while (walkingA && walkingB) {
-      walkingA = Step<true>(a, m1);
-      walkingB = Step<true>(b, m2);
-    }
-    while (walkingA) walkingA = Step<true>(a, m1);
-    while (walkingB) walkingB = Step<true>(b, m2);
-    replaced = m2.length == uint32_t(F) ? m2.position : kNil;
-  }
-
-  // Whether positions k and k + 1 can be inserted together, after both
-  // advances. The advance to k + 1 then comes before the insertion of k:
-  // it must not change the tree that insertion walks, so the node it
-  // deletes must be in another tree (or none), and the two insertions must
-  // be in different trees. Its written byte lies in no key of the trees
-  // (every position whose key reaches it has been deleted) nor in k's key.
-  bool CanPair(size_t k) const {
-    const uint32_t r1 = RingPosition(k);
-    const uint32_t r2 = RingPosition(k + 1);
-    const uint32_t s = uint32_t(k) & kRingMask;
-    return ring[r1] != ring[r2] && (slot[s] == kNoSlot || ring[s] != ring[r1]);
-  }
-
-  size_t Encode(ByteSpan data, std::span<uint8_t> output) {
+  size_t Encode(ByteSpan input, std::span<uint8_t> output) {
     Init();
-    input = data;
+    const uint8_t* const data = input.data();
     const size_t size = input.size();
-    if (size == 0) return 0;
-    const uint32_t start = RingPosition(0);
-    std::memcpy(ring + start, input.data(), std::min<size_t>(F, size));
-    for (uint32_t i = 1; i <= uint32_t(F); ++i) Insert<false>(start - i);
-    matches[0] = Insert<true>(start);
+    uint32_t s = 0;
+    uint32_t r = kLzssRingSize - F;
+    uint32_t lookahead = uint32_t(std::min<size_t>(F, size));
+    if (lookahead == 0) return 0;
+    std::memcpy(ring + r, data, lookahead);
+    size_t read = lookahead;
+    for (uint32_t i = 1; i <= uint32_t(F); ++i) Insert<false>(r - i);
+    Insert<true>(r);
 
     uint8_t group[1 + 2 * 8];
     size_t groupLength = 1;
@@ -430,21 +345,16 @@ struct LzssEncoder {
     group[0] = 0;
     size_t written = 0;
 
-    size_t coding = 0;  // the coding position of the next token
-    size_t done = 0;    // the last position inserted
-    while (coding < size) {
-      const Match& match = matches[coding & 1];
-      const size_t lookahead = std::min<size_t>(F, size - coding);
-      const size_t unread = size - std::min<size_t>(size, F + coding);
-      int32_t length = int32_t(std::min<size_t>(match.length, lookahead));
-      if (size_t(length) >= unread) --length;  // a match reaching as far as the input goes
+    do {
+      int32_t length = int32_t(std::min(matchLength, lookahead));
+      if (size_t(length) >= size - read) --length;  // a match reaching as far as the input goes
       if (length <= 2) {
         length = 1;
         group[0] |= uint8_t(mask);
-        group[groupLength++] = ring[RingPosition(coding)];
+        group[groupLength++] = ring[r];
       } else {
-        group[groupLength++] = uint8_t(match.position);
-        group[groupLength++] = uint8_t(((match.position >> 4) & 0xF0) | uint32_t(length - 3));
+        group[groupLength++] = uint8_t(matchPosition);
+        group[groupLength++] = uint8_t(((matchPosition >> 4) & 0xF0) | (length - 3));
       }
       mask <<= 1;
       if (mask == 0x100) {
@@ -453,30 +363,33 @@ struct LzssEncoder {
         groupLength = 1;
         mask = 1;
       }
-      coding += size_t(length);
-
-      // Bring the trees to the new coding position, two positions at a time
-      // where the pair rule allows (which may run one position past it).
-      while (done < coding) {
-        const size_t k = done + 1;
-        Advance(k);
-        if (k >= size) {  // past the end of the input nothing is inserted
-          done = k;
-          continue;
-        }
-        Match& result = matches[k & 1];
-        if (TryRepeat(RingPosition(k), result)) {
-          done = k;
-        } else if (F + k < size && CanPair(k)) {
-          Advance(k + 1);
-          InsertPair(RingPosition(k), RingPosition(k + 1), result, matches[(k + 1) & 1]);
-          done = k + 1;
+      int32_t i = 0;
+      for (; i < length && read < size; ++i) {
+        Delete(s);
+        const uint8_t c = data[read++];
+        ring[s] = c;
+        if (s < uint32_t(F - 1)) ring[s + kLzssRingSize] = c;
+        s = (s + 1) & kRingMask;
+        r = (r + 1) & kRingMask;
+        if (i + 1 < length) {
+          Insert<false>(r);
         } else {
-          result = k == coding ? Insert<true>(RingPosition(k)) : Insert<false>(RingPosition(k));
-          done = k;
+          Insert<true>(r);
         }
       }
-    }
+      for (; i < length; ++i) {
+        Delete(s);
+        s = (s + 1) & kRingMask;
+        r = (r + 1) & kRingMask;
+        if (--lookahead != 0) {
+          if (i + 1 < length) {
+            Insert<false>(r);
+          } else {
+            Insert<true>(r);
+          }
+        }
+      }
+    } while (lookahead > 0);
 
     if (groupLength > 1) Flush(group, groupLength, output, written);
     return written;
