@@ -1,11 +1,13 @@
 // LZSS encoding (the library's encoder and the direct step-by-step one) and
-// decoding, on script-like and random data. Before timing anything it checks
+// decoding, on script-like, random and highly repetitive data. Before timing anything it checks
 // that both encoders give the same bytes and that decoding gives the input
 // back; bench/lzss_compare.sh prints the speed ratio of the two encoders.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "compress/lzss.h"
 #include "support/lzss_builder.h"
@@ -56,6 +58,22 @@ const Sample& Random() {
   return sample;
 }
 
+// One 3000-byte script-like block over and over, one bit changed each
+// time: nearly every position repeats the one 3000 bytes back.
+const Sample& Repetitive() {
+  static const Sample sample = [] {
+    Bytes block = support::ScriptLikeBytes(3000, 2026);
+    Bytes data;
+    while (data.size() < kDataSize) {
+      AppendBytes(data, block);
+      block[data.size() % block.size()] ^= 1;
+    }
+    data.resize(kDataSize);
+    return MakeSample(std::move(data));
+  }();
+  return sample;
+}
+
 void Report(benchmark::State& state, const Sample& sample) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(sample.data.size()));
   state.counters["ratio"] = double(sample.stream.size()) / double(sample.data.size());
@@ -103,16 +121,22 @@ void BM_LzssEncodeFast_Script(benchmark::State& state) { EncodeFast(state, Scrip
 void BM_LzssEncodeDirect_Script(benchmark::State& state) { EncodeDirect(state, Script()); }
 void BM_LzssEncodeFast_Random(benchmark::State& state) { EncodeFast(state, Random()); }
 void BM_LzssEncodeDirect_Random(benchmark::State& state) { EncodeDirect(state, Random()); }
+void BM_LzssEncodeFast_Repetitive(benchmark::State& state) { EncodeFast(state, Repetitive()); }
+void BM_LzssEncodeDirect_Repetitive(benchmark::State& state) { EncodeDirect(state, Repetitive()); }
 void BM_LzssDecode_Script(benchmark::State& state) { DecodeWhole(state, Script()); }
 void BM_LzssDecode_Random(benchmark::State& state) { DecodeWhole(state, Random()); }
+void BM_LzssDecode_Repetitive(benchmark::State& state) { DecodeWhole(state, Repetitive()); }
 void BM_LzssDecodeMembers_Script(benchmark::State& state) { DecodeMembers(state, Script()); }
 
 BENCHMARK(BM_LzssEncodeFast_Script)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzssEncodeDirect_Script)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzssEncodeFast_Random)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzssEncodeDirect_Random)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzssEncodeFast_Repetitive)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzssEncodeDirect_Repetitive)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzssDecode_Script)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzssDecode_Random)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzssDecode_Repetitive)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzssDecodeMembers_Script)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -399,7 +399,7 @@ struct LzssEncoder {
   // cut at the capacity).
   static bool Flush(const uint8_t* group, size_t groupLength, std::span<uint8_t> output, size_t& written) {
     const size_t count = std::min(groupLength, output.size() - written);
-    std::memcpy(output.data() + written, group, count);
+    if (count != 0) std::memcpy(output.data() + written, group, count);  // an empty output may have no data
     written += count;
     return written < output.size();
   }
@@ -407,7 +407,8 @@ struct LzssEncoder {
 
 template <int F>
 size_t EncodeWith(ByteSpan input, std::span<uint8_t> output) {
-  auto encoder = std::make_unique<LzssEncoder<F>>();
+  // Init() sets every part of the state that is read before it is written.
+  auto encoder = std::make_unique_for_overwrite<LzssEncoder<F>>();
   return encoder->Encode(input, output);
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ bool IsPrefix(ByteSpan prefix, ByteSpan whole) {
 // ---------------------------------------------------------------- decoder
 
 TEST(LzssDecode, ReadsLiteralsAcrossFlagGroupsInBothHeaderForms) {
-  const Bytes text = support::ToBytes("nineteen plain bytes");
+  const Bytes text = support::ToBytes("twenty bytes of text");
   const Bytes tokens = LzssTokenWriter().Literals(text).data();
   ASSERT_EQ(tokens.size(), text.size() + 3);  // three flag bytes
   const uint32_t size = uint32_t(text.size());
