@@ -224,8 +224,9 @@ struct LzssEncoder {
   // position needs the match; the others only shape the trees.
   template <bool kFindMatch>
   void Insert(uint32_t r) {
-    // The keys in the trees are distinct, so a node with the same F bytes
-    // as r is the one the walk would stop at, whatever the path to it. In
+    // The keys in the trees are distinct (an equal key replaces its node),
+    // so a node with the same F bytes as r is the one the walk would stop
+    // at, whatever the path to it, and r simply takes its place. In
     // repeated data the position after the last such node usually is one:
     // trying it first skips the walk without changing any result.
     if (fullMatch != kNil) {
@@ -238,6 +239,8 @@ struct LzssEncoder {
     Walk<kFindMatch>(r);
   }
 
+  // Kept out of line: inlined into the encoding loop, the walk's values no
+  // longer fit in registers.
   template <bool kFindMatch>
   [[gnu::noinline]] void Walk(uint32_t r) {
     const uint8_t* key = ring + r;
