@@ -170,6 +170,7 @@ struct LzssEncoder {
   // The slot of `child` that holds each position, or kNoSlot when it is in
   // no tree; entry 4096 absorbs the writes made for empty links.
   uint16_t slot[kLzssRingSize + 1];
+  // The longest match found by the last insertion that looked for one.
   uint32_t matchPosition = 0;
   uint32_t matchLength = 0;
   uint32_t fullMatch = kNil;  // the node replaced by the last insertion, if any
