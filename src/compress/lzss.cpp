@@ -1,0 +1,436 @@
+#include "compress/lzss.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace fpskit {
+
+namespace {
+
+constexpr uint32_t kRingMask = kLzssRingSize - 1;
+
+// No token byte yields more than 92 output bytes (the longest run, 274
+// bytes, takes three), so token data of n bytes cannot fill more than 92 n.
+// This bounds the buffer a corrupt header can make the decoder allocate.
+constexpr uint64_t kMaxExpansion = 92;
+
+}  // namespace
+
+void FillLzssRing(uint8_t* ring) {
+  uint8_t* p = ring;
+  for (int c = 0; c < 256; ++c) {
+    for (int k = 0; k < 4; ++k) {
+      *p++ = uint8_t(c);
+      *p++ = 0x00;
+    }
+  }
+  for (int c = 0; c < 256; ++c) {
+    for (int k = 0; k < 3; ++k) {
+      *p++ = uint8_t(c);
+      *p++ = 0xFF;
+    }
+    *p++ = uint8_t(c);
+  }
+  std::memset(p, 0, size_t(ring + kLzssRingSize - p));
+}
+
+bool ReadLzssHeader(ByteSpan stream, LzssHeader& header) {
+  ByteReader reader(stream);
+  const bool longForm = stream.size() >= 3 && stream[0] == 'S' && stream[1] == 'L' && stream[2] == 'Z';
+  if (longForm) reader.Skip(3);
+  header.type = reader.U8();
+  header.compressedSize = reader.U32LE();
+  header.uncompressedSize = reader.U32LE();
+  header.headerSize = reader.position();
+  return reader.ok();
+}
+
+void StoreLzssShortHeader(uint8_t* out, uint8_t type, uint32_t compressedSize,
+                          uint32_t uncompressedSize) {
+  out[0] = type;
+  StoreU32LE(out + 1, compressedSize);
+  StoreU32LE(out + 5, uncompressedSize);
+}
+
+// The decoder works in one buffer whose first 4096 bytes are the pre-filled
+// ring laid out in the order the ring positions are overwritten (starting at
+// 4096 - F), followed by the output. The ring position written by output byte
+// n is then always 4096 bytes behind it, so a match at ring position P is a
+// copy from a fixed distance back in that buffer, and no separate ring is
+// kept.
+bool LzssDecode(ByteSpan stream, Bytes& out) {
+  out.clear();
+  LzssHeader header;
+  if (!ReadLzssHeader(stream, header)) return false;
+
+  const bool runs = header.type == 3;
+  const uint32_t startPosition = uint32_t(kLzssRingSize - LzssLongestMatch(header.type));
+  const size_t available = stream.size() - header.headerSize;
+  bool complete = header.compressedSize <= available;
+  const size_t tokenBytes = std::min<size_t>(header.compressedSize, available);
+  const size_t limit = size_t(std::min<uint64_t>(header.uncompressedSize, tokenBytes * kMaxExpansion));
+
+  Bytes work(kLzssRingSize + limit);
+  uint8_t ring[kLzssRingSize];
+  FillLzssRing(ring);
+  std::memcpy(work.data(), ring + startPosition, kLzssRingSize - startPosition);
+  std::memcpy(work.data() + kLzssRingSize - startPosition, ring, startPosition);
+
+  const uint8_t* in = stream.data() + header.headerSize;
+  const uint8_t* const inEnd = in + tokenBytes;
+  uint8_t* const base = work.data() + kLzssRingSize;  // output byte 0
+  uint8_t* o = base;
+  uint8_t* const oEnd = base + limit;
+  uint32_t flags = 0;
+
+  while (in < inEnd) {
+    flags >>= 1;
+    if ((flags & 0x100) == 0) {
+      flags = 0xFF00u | *in++;
+      if (in == inEnd) break;  // a closing flag byte with no token after it
+    }
+    if (flags & 1) {
+      if (o == oEnd) { complete = false; break; }
+      *o++ = *in++;
+      continue;
+    }
+    if (inEnd - in < 2) { complete = false; break; }
+    const uint32_t b0 = in[0];
+    const uint32_t b1 = in[1];
+    in += 2;
+    const uint32_t lengthField = b1 & 0x0F;
+    if (runs && lengthField == 15) {
+      uint32_t value = b0;
+      size_t length = (b1 >> 4) + 3;
+      if ((b1 >> 4) == 0) {
+        if (in == inEnd) { complete = false; break; }
+        value = *in++;
+        length = b0 + 19;
+      }
+      if (size_t(oEnd - o) < length) {
+        std::memset(o, int(value), size_t(oEnd - o));
+        o = oEnd;
+        complete = false;
+        break;
+      }
+      std::memset(o, int(value), length);
+      o += length;
+      continue;
+    }
+    // The current ring position is startPosition + (o - base); the match
+    // source P lies `distance` positions behind it, 4096 when P is the
+    // current position itself (its byte is the one written 4096 bytes ago).
+    const uint32_t position = b0 | ((b1 & 0xF0) << 4);
+    const uint32_t current = uint32_t(startPosition + size_t(o - base)) & kRingMask;
+    const size_t distance = ((current - position - 1) & kRingMask) + 1;
+    size_t length = lengthField + 3;
+    const bool fits = size_t(oEnd - o) >= length;
+    if (!fits) length = size_t(oEnd - o);
+    const uint8_t* from = o - distance;
+    if (distance >= length) {
+      std::memcpy(o, from, length);
+    } else {
+      for (size_t k = 0; k < length; ++k) o[k] = from[k];  // overlaps what it produces
+    }
+    o += length;
+    if (!fits) { complete = false; break; }
+  }
+
+  const size_t produced = size_t(o - base);
+  if (produced != header.uncompressedSize) complete = false;
+  work.resize(kLzssRingSize + produced);
+  work.erase(work.begin(), work.begin() + kLzssRingSize);
+  out = std::move(work);
+  return complete;
+}
+
+namespace {
+
+// The encoder's state for one call: the ring with F - 1 mirror bytes after
+// position 4095 (so that comparing F bytes from any position never wraps)
+// and the binary search trees, one per first byte value. Links are 16-bit.
+// Each node's two children sit side by side (left, right) in `child`; nodes
+// 4097 + c are the roots of the trees of first byte c, with only a right
+// child, and 4096 is the empty link. Instead of its parent, each node
+// records which slot of `child` holds it, so that unlinking a node needs no
+// test of which side of its parent it hangs on.
+template <int F>
+struct LzssEncoder {
+  static constexpr uint32_t kNil = kLzssRingSize;
+  static constexpr uint32_t kRoots = kLzssRingSize + 1;
+  static constexpr uint16_t kNoSlot = 0xFFFF;
+
+  // Comparisons load bytes 1 to F - 1 after a position of at most 4095,
+  // which all lie inside the ring and its mirror.
+  uint8_t ring[kLzssRingSize + F - 1];
+  uint16_t child[(kLzssRingSize + 1 + 256) * 2];
+  // The slot of `child` that holds each position, or kNoSlot when it is in
+  // no tree; entry 4096 absorbs the writes made for empty links.
+  uint16_t slot[kLzssRingSize + 1];
+  // The longest match found by the last insertion that looked for one.
+  uint32_t matchPosition = 0;
+  uint32_t matchLength = 0;
+  uint32_t fullMatch = kNil;  // the node replaced by the last insertion, if any
+
+  void Init() {
+    FillLzssRing(ring);
+    std::memcpy(ring + kLzssRingSize, ring, F - 1);
+    for (uint32_t c = 0; c < 256; ++c) child[(kRoots + c) * 2 + 1] = kNil;
+    for (uint32_t i = 0; i < kLzssRingSize; ++i) slot[i] = kNoSlot;
+  }
+
+  // Eight ring bytes as a big-endian number, so that comparing two such
+  // numbers orders them as comparing their bytes one by one does.
+  static uint64_t LoadOrdered(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    return v;
+  }
+
+  void Link(uint32_t at, uint32_t node) {
+    child[at] = uint16_t(node);
+    slot[node] = uint16_t(at);
+  }
+
+  // `right` when a > b, else `left`. The walk's directions are as good as
+  // random, so this is a conditional move rather than a branch; the
+  // compiler turns the plain forms into a branch or a longer chain.
+  static uint32_t SelectChild(uint64_t a, uint64_t b, uint32_t left, uint32_t right) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    asm("cmp %[b], %[a]\n\tcmova %[right], %[left]" : [left] "+r"(left) : [a] "r"(a), [b] "r"(b), [right] "r"(right) : "cc");
+    return left;
+#else
+    return left ^ ((left ^ right) & (0u - uint32_t(a > b)));
+#endif
+  }
+
+  // True when positions p and r start with the same F bytes.
+  bool SameKey(uint32_t p, uint32_t r) const {
+    uint64_t a[2], b[2];
+    std::memcpy(a, ring + p, 16);
+    std::memcpy(b, ring + r, 16);
+    bool same = a[0] == b[0] && a[1] == b[1];
+    if constexpr (F == 18) same = same && ring[p + 16] == ring[r + 16] && ring[p + 17] == ring[r + 17];
+    if constexpr (F == 17) same = same && ring[p + 16] == ring[r + 16];
+    return same;
+  }
+
+  // Inserts position r into the tree of its first byte and, when
+  // `kFindMatch`, finds the longest match on the way. A node holding the
+  // same F bytes gives r its place. Only the insertion at a token's coding
+  // position needs the match; the others only shape the trees.
+  template <bool kFindMatch>
+  void Insert(uint32_t r) {
+    // The keys in the trees are distinct (an equal key replaces its node),
+    // so a node with the same F bytes as r is the one the walk would stop
+    // at, whatever the path to it, and r simply takes its place. In
+    // repeated data the position after the last such node usually is one:
+    // trying it first skips the walk without changing any result.
+    if (fullMatch != kNil) {
+      const uint32_t candidate = (fullMatch + 1) & kRingMask;
+      if (slot[candidate] != kNoSlot && SameKey(candidate, r)) {
+        Replace(candidate, r);
+        return;
+      }
+    }
+    Walk<kFindMatch>(r);
+  }
+
+  // Kept out of line: inlined into the encoding loop, the walk's values no
+  // longer fit in registers.
+  template <bool kFindMatch>
+  [[gnu::noinline]] void Walk(uint32_t r) {
+    const uint8_t* key = ring + r;
+    // Bytes 1 to F - 1 of the key as ordered words (byte 0 is equal within
+    // a tree); the third holds byte 17 in its top byte when F is 18.
+    const uint64_t key1 = LoadOrdered(key + 1);
+    const uint64_t key2 = LoadOrdered(key + 9);
+    const uint64_t key3 = F == 18 ? uint64_t(key[F - 1]) << 56 : 0;
+    uint32_t p = kRoots + key[0];
+    uint32_t direction = 1;
+    uint32_t next = child[p * 2 + 1];
+    // The longest match so far as (length, visiting order, position), so
+    // that a plain maximum keeps the first node of the greatest length.
+    uint64_t best = 0;
+    uint64_t order = uint64_t(0xFFFF) << 16;
+    // The walk is a chain of dependent loads. Both children of a node are
+    // loaded while its bytes are compared, and the next node and the best
+    // match are selected without branches, so each step waits for about one
+    // load and one word comparison.
+    for (;;) {
+      if (next == kNil) {
+        child[r * 2] = child[r * 2 + 1] = kNil;
+        Link(p * 2 + direction, r);
+        matchLength = uint32_t(best >> 32);
+        if (matchLength != 0) matchPosition = uint16_t(best);
+        fullMatch = kNil;
+        return;
+      }
+      p = next;
+      const uint32_t left = child[p * 2];
+      const uint32_t right = child[p * 2 + 1];
+      const uint8_t* node = ring + p;
+      uint64_t a = key1;
+      uint64_t b = LoadOrdered(node + 1);
+      uint32_t offset = 1;
+      if (a == b) [[unlikely]] {
+        a = key2;
+        b = LoadOrdered(node + 9);
+        offset = 9;
+        if (F == 18 && a == b) {
+          a = key3;
+          b = uint64_t(node[F - 1]) << 56;
+          offset = 17;
+        }
+        if (a == b) break;  // all F bytes are equal
+      }
+      if constexpr (kFindMatch) {
+        const uint32_t length = offset + uint32_t(std::countl_zero(a ^ b)) / 8;
+        best = std::max(best, (uint64_t(length) << 32) | order | p);
+        order -= 1 << 16;
+      }
+      direction = a > b;
+      next = SelectChild(a, b, left, right);
+    }
+    Replace(p, r);
+  }
+
+  // r takes the place of p, which holds the same F bytes: the longest match.
+  void Replace(uint32_t p, uint32_t r) {
+    matchLength = F;
+    matchPosition = p;
+    fullMatch = p;
+    Link(r * 2, child[p * 2]);
+    Link(r * 2 + 1, child[p * 2 + 1]);
+    Link(slot[p], r);
+    slot[p] = kNoSlot;
+  }
+
+  // Removes position p; with two children, the rightmost node of its left
+  // subtree takes its place, otherwise its only child (or none) does.
+  void Delete(uint32_t p) {
+    const uint32_t at = slot[p];
+    if (at == kNoSlot) return;
+    const uint32_t left = child[p * 2];
+    const uint32_t right = child[p * 2 + 1];
+    uint32_t q = left == kNil ? right : left;
+    if (left != kNil && right != kNil) {
+      if (child[q * 2 + 1] != kNil) {
+        do q = child[q * 2 + 1]; while (child[q * 2 + 1] != kNil);
+        Link(slot[q], child[q * 2]);
+        Link(q * 2, left);
+      }
+      Link(q * 2 + 1, right);
+    }
+    Link(at, q);
+    slot[p] = kNoSlot;
+  }
+
+  size_t Encode(ByteSpan input, std::span<uint8_t> output) {
+    Init();
+    const uint8_t* const data = input.data();
+    const size_t size = input.size();
+    uint32_t s = 0;
+    uint32_t r = kLzssRingSize - F;
+    uint32_t lookahead = uint32_t(std::min<size_t>(F, size));
+    if (lookahead == 0) return 0;
+    std::memcpy(ring + r, data, lookahead);
+    size_t read = lookahead;
+    for (uint32_t i = 1; i <= uint32_t(F); ++i) Insert<false>(r - i);
+    Insert<true>(r);
+
+    uint8_t group[1 + 2 * 8];
+    size_t groupLength = 1;
+    uint32_t mask = 1;
+    group[0] = 0;
+    size_t written = 0;
+
+    do {
+      int32_t length = int32_t(std::min(matchLength, lookahead));
+      if (size_t(length) >= size - read) --length;  // a match reaching as far as the input goes
+      if (length <= 2) {
+        length = 1;
+        group[0] |= uint8_t(mask);
+        group[groupLength++] = ring[r];
+      } else {
+        group[groupLength++] = uint8_t(matchPosition);
+        group[groupLength++] = uint8_t(((matchPosition >> 4) & 0xF0) | (length - 3));
+      }
+      mask <<= 1;
+      if (mask == 0x100) {
+        if (!Flush(group, groupLength, output, written)) return written;
+        group[0] = 0;
+        groupLength = 1;
+        mask = 1;
+      }
+      int32_t i = 0;
+      for (; i < length && read < size; ++i) {
+        Delete(s);
+        const uint8_t c = data[read++];
+        ring[s] = c;
+        if (s < uint32_t(F - 1)) ring[s + kLzssRingSize] = c;
+        s = (s + 1) & kRingMask;
+        r = (r + 1) & kRingMask;
+        if (i + 1 < length) {
+          Insert<false>(r);
+        } else {
+          Insert<true>(r);
+        }
+      }
+      for (; i < length; ++i) {
+        Delete(s);
+        s = (s + 1) & kRingMask;
+        r = (r + 1) & kRingMask;
+        if (--lookahead != 0) {
+          if (i + 1 < length) {
+            Insert<false>(r);
+          } else {
+            Insert<true>(r);
+          }
+        }
+      }
+    } while (lookahead > 0);
+
+    if (groupLength > 1) Flush(group, groupLength, output, written);
+    return written;
+  }
+
+  // Appends a finished group; false when the output is full (the group is
+  // cut at the capacity).
+  static bool Flush(const uint8_t* group, size_t groupLength, std::span<uint8_t> output, size_t& written) {
+    const size_t count = std::min(groupLength, output.size() - written);
+    if (count != 0) std::memcpy(output.data() + written, group, count);  // an empty output may have no data
+    written += count;
+    return written < output.size();
+  }
+};
+
+template <int F>
+size_t EncodeWith(ByteSpan input, std::span<uint8_t> output) {
+  // Init() sets every part of the state that is read before it is written.
+  auto encoder = std::make_unique_for_overwrite<LzssEncoder<F>>();
+  return encoder->Encode(input, output);
+}
+
+}  // namespace
+
+size_t LzssEncode(ByteSpan input, int type, std::span<uint8_t> output) {
+  return LzssLongestMatch(type) == 17 ? EncodeWith<17>(input, output) : EncodeWith<18>(input, output);
+}
+
+bool LzssEncodeStream(ByteSpan input, Bytes& stream) {
+  stream.clear();
+  const size_t capacity = LzssMaxEncodedSize(input.size());
+  if (capacity > std::numeric_limits<uint32_t>::max()) return false;
+  stream.resize(kLzssShortHeaderSize + capacity);
+  const size_t count = LzssEncode(input, 1, std::span(stream).subspan(kLzssShortHeaderSize));
+  StoreLzssShortHeader(stream.data(), 1, uint32_t(count), uint32_t(input.size()));
+  stream.resize(kLzssShortHeaderSize + count);
+  return true;
+}
+
+}  // namespace fpskit
