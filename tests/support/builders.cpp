@@ -93,4 +93,11 @@ Bytes ShiftJisText(size_t size, uint32_t seed, const std::vector<CodeTableEntry>
   return text;
 }
 
+Bytes RandomBytes(size_t size, uint32_t seed) {
+  Random random(seed);
+  Bytes out(size);
+  for (uint8_t& byte : out) byte = uint8_t(random.Next() >> 24);
+  return out;
+}
+
 }  // namespace fpskit::support

@@ -78,4 +78,7 @@ class Random {
   uint32_t state_;
 };
 
+// `size` pseudo-random bytes, the same on every machine for one seed.
+Bytes RandomBytes(size_t size, uint32_t seed);
+
 }  // namespace fpskit::support

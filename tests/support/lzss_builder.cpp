@@ -134,11 +134,4 @@ Bytes ScriptLikeBytes(size_t size, uint32_t seed) {
   return out;
 }
 
-Bytes RandomBytes(size_t size, uint32_t seed) {
-  Random random(seed);
-  Bytes out(size);
-  for (uint8_t& b : out) b = uint8_t(random.Next() >> 24);
-  return out;
-}
-
 }  // namespace fpskit::support

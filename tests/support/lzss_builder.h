@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/builders.h"
 #include "util/bytes.h"
 
 namespace fpskit::support {
@@ -42,8 +43,5 @@ Bytes LzssStream(uint8_t type, ByteSpan tokenData, uint32_t uncompressedSize, bo
 // NUL-terminated lines, some recurring whole, built from a small vocabulary
 // of ASCII and double-byte words.
 Bytes ScriptLikeBytes(size_t size, uint32_t seed);
-
-// Deterministic uniformly random bytes.
-Bytes RandomBytes(size_t size, uint32_t seed);
 
 }  // namespace fpskit::support

@@ -65,13 +65,6 @@ Bytes StandaloneLzmaBlock(ByteSpan stream, uint64_t size) {
   return builder.Take();
 }
 
-Bytes RandomBytes(size_t size, uint32_t seed) {
-  Random random(seed);
-  Bytes out(size);
-  for (uint8_t& byte : out) byte = uint8_t(random.Next() >> 24);
-  return out;
-}
-
 namespace {
 
 void AppendWords(Bytes& out, size_t length, Random& random) {

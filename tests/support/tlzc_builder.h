@@ -8,6 +8,7 @@
 
 #include "compress/lzma_block.h"
 #include "compress/tlzc.h"
+#include "support/builders.h"
 #include "util/bytes.h"
 
 namespace fpskit::support {
@@ -38,9 +39,6 @@ Bytes TlzcLzmaContainer(uint32_t uncompressedSize, const std::vector<TlzcTableBl
 // A block in the 13-byte stand-alone form: the container's 5 property bytes,
 // the size as a 64-bit little-endian number, the stream.
 Bytes StandaloneLzmaBlock(ByteSpan stream, uint64_t size);
-
-// Incompressible bytes.
-Bytes RandomBytes(size_t size, uint32_t seed);
 
 // Data of the kinds an archive holds, in runs of a few KiB: text (words,
 // punctuation, CR LF, double-byte characters), binary records (counters,
