@@ -1,5 +1,6 @@
 #include "codetable/codetable.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -15,53 +16,96 @@ constexpr uint8_t kVerbatimMarker[4] = {'<', '|', '|', '>'};
 // room beyond the longest target, so short targets copy as one 8-byte move.
 constexpr size_t kSlack = 8;
 
+uint32_t HashPrefix(uint32_t prefix) { return (prefix * 0x9E3779B1u) >> 8; }
+
 CodeTableIndex BuildIndex(const CodeTable& table, bool byRight) {
   const std::vector<CodeTableEntry>& entries = table.entries;
-  auto candidate = [&](size_t row) {
+  CodeTableIndex index;
+  index.rows.reserve(entries.size());
+  for (size_t row = 0; row < entries.size(); ++row) {
     const CodeTableEntry& e = entries[row];
     const uint32_t left = table.rowOffsets[row];
     const uint32_t right = left + uint32_t(e.leftLength);
-    return byRight ? CodeTableCandidate{right, left, uint8_t(e.rightLength), uint8_t(e.leftLength)}
-                   : CodeTableCandidate{left, right, uint8_t(e.leftLength), uint8_t(e.rightLength)};
-  };
-  auto first = [&](const CodeTableCandidate& c, int i) { return table.pool[c.source + i]; };
+    index.rows.push_back(byRight ? CodeTableCandidate{right, left, uint8_t(e.rightLength), uint8_t(e.leftLength)}
+                                 : CodeTableCandidate{left, right, uint8_t(e.leftLength), uint8_t(e.rightLength)});
+  }
+  auto source = [&](uint32_t row) { return table.pool.data() + index.rows[row].source; };
+  auto length = [&](uint32_t row) { return index.rows[row].sourceLength; };
+  auto pairOf = [&](uint32_t row) { return (uint32_t(source(row)[0]) << 8) | source(row)[1]; };
+  const uint32_t rowCount = uint32_t(entries.size());
 
-  CodeTableIndex index;
-  std::array<size_t, 256> singleRow;
-  singleRow.fill(SIZE_MAX);
-  for (size_t row = entries.size(); row-- > 0;) {
-    const CodeTableCandidate c = candidate(row);
-    if (c.sourceLength == 1) singleRow[first(c, 0)] = row;
+  index.firstSingle.fill(CodeTableIndex::kNone);
+  std::vector<uint32_t> firstPair(65536, CodeTableIndex::kNone);
+  for (uint32_t row = rowCount; row-- > 0;) {
+    if (length(row) == 1) index.firstSingle[source(row)[0]] = row;
+    if (length(row) == 2) firstPair[pairOf(row)] = row;
   }
-  for (int b = 0; b < 256; ++b) {
-    index.hasSingle[b] = singleRow[b] != SIZE_MAX;
-    if (index.hasSingle[b]) index.single[b] = candidate(singleRow[b]);
+  index.shortRow.resize(65536);
+  for (uint32_t pair = 0; pair < 65536; ++pair) {
+    index.shortRow[pair] = std::min(firstPair[pair], index.firstSingle[pair >> 8]);
   }
-  // A longer row is reachable only when it comes before the one-byte row of
-  // its first byte.
-  auto reachable = [&](const CodeTableCandidate& c, size_t row) {
-    return c.sourceLength >= 2 && row < singleRow[first(c, 0)];
-  };
-  auto key = [&](const CodeTableCandidate& c) { return (uint32_t(first(c, 0)) << 8) | first(c, 1); };
 
-  std::vector<uint32_t> counts(65536, 0);
-  for (size_t row = 0; row < entries.size(); ++row) {
-    const CodeTableCandidate c = candidate(row);
-    if (reachable(c, row)) ++counts[key(c)];
+  // The longer rows that can be reached, grouped by their first three bytes.
+  std::vector<uint32_t> reachable;
+  for (uint32_t row = 0; row < rowCount; ++row) {
+    if (length(row) >= 3 && row < index.shortRow[pairOf(row)]) reachable.push_back(row);
   }
-  for (uint32_t k = 0; k < 65536; ++k) counts[k] += index.hasSingle[k >> 8];
-  index.bucketStart.assign(65537, 0);
-  for (uint32_t k = 0; k < 65536; ++k) index.bucketStart[k + 1] = index.bucketStart[k] + counts[k];
-  index.candidates.resize(index.bucketStart[65536]);
-  std::vector<uint32_t> fill(index.bucketStart.begin(), index.bucketStart.end() - 1);
-  for (size_t row = 0; row < entries.size(); ++row) {
-    const CodeTableCandidate c = candidate(row);
-    if (reachable(c, row)) index.candidates[fill[key(c)]++] = c;
+  size_t slots = 16;
+  while (slots < 2 * reachable.size()) slots *= 2;
+  const uint32_t mask = uint32_t(slots - 1);
+  index.longKey.assign(slots, 0);
+  index.longStart.assign(slots, 0);
+  index.longEnd.assign(slots, 0);
+  auto slotOf = [&](uint32_t prefix) {
+    uint32_t slot = HashPrefix(prefix) & mask;
+    while (index.longKey[slot] != 0 && index.longKey[slot] != prefix + 1) slot = (slot + 1) & mask;
+    return slot;
+  };
+  auto prefixOf = [&](uint32_t row) { return (pairOf(row) << 8) | source(row)[2]; };
+  for (uint32_t row : reachable) {
+    const uint32_t slot = slotOf(prefixOf(row));
+    index.longKey[slot] = prefixOf(row) + 1;
+    ++index.longEnd[slot];  // a count for now
+    index.shortRow[pairOf(row)] |= CodeTableIndex::kHasLong;
   }
-  for (uint32_t k = 0; k < 65536; ++k) {
-    if (index.hasSingle[k >> 8]) index.candidates[fill[k]++] = index.single[k >> 8];
+  uint32_t next = 0;
+  for (size_t slot = 0; slot < slots; ++slot) {
+    index.longStart[slot] = next;
+    next += index.longEnd[slot];
+    index.longEnd[slot] = index.longStart[slot];
   }
+  index.longRows.resize(reachable.size());
+  for (uint32_t row : reachable) index.longRows[index.longEnd[slotOf(prefixOf(row))]++] = row;
   return index;
+}
+
+// The first row, in table order, whose source matches the content at `in`
+// (`left` bytes remain, at least 1); nullptr when none does.
+const CodeTableCandidate* FindRow(const CodeTableIndex& index, const uint8_t* pool, const uint8_t* in, size_t left) {
+  if (left == 1) {
+    const uint32_t row = index.firstSingle[in[0]];
+    return row == CodeTableIndex::kNone ? nullptr : &index.rows[row];
+  }
+  const uint32_t entry = index.shortRow[(uint32_t(in[0]) << 8) | in[1]];
+  if ((entry & CodeTableIndex::kHasLong) != 0 && left >= 3) {
+    const uint32_t prefix = (uint32_t(in[0]) << 16) | (uint32_t(in[1]) << 8) | in[2];
+    const uint32_t mask = uint32_t(index.longKey.size() - 1);
+    uint32_t slot = HashPrefix(prefix) & mask;
+    while (index.longKey[slot] != 0) {
+      if (index.longKey[slot] == prefix + 1) {
+        // These rows all come before the short row, so the first that
+        // matches wins.
+        for (uint32_t i = index.longStart[slot]; i < index.longEnd[slot]; ++i) {
+          const CodeTableCandidate& c = index.rows[index.longRows[i]];
+          if (c.sourceLength <= left && std::memcmp(pool + c.source + 3, in + 3, c.sourceLength - 3) == 0) return &c;
+        }
+        break;
+      }
+      slot = (slot + 1) & mask;
+    }
+  }
+  const uint32_t row = entry & ~CodeTableIndex::kHasLong;
+  return row == CodeTableIndex::kNone ? nullptr : &index.rows[row];
 }
 
 int HexValue(uint8_t c) {
@@ -193,22 +237,7 @@ Bytes ConvertSequences(ByteSpan content, bool swap, const CodeTable& table) {
       continue;
     }
     if (converting) {
-      const CodeTableCandidate* match = nullptr;
-      if (left >= 2) {
-        const uint32_t key = (uint32_t(in[p]) << 8) | in[p + 1];
-        const CodeTableCandidate* c = index.candidates.data() + index.bucketStart[key];
-        const CodeTableCandidate* end = index.candidates.data() + index.bucketStart[key + 1];
-        for (; c != end; ++c) {
-          // The bucket's key already matched the first two bytes.
-          if (c->sourceLength <= 2 ||
-              (c->sourceLength <= left && std::memcmp(pool + c->source + 2, in + p + 2, c->sourceLength - 2) == 0)) {
-            match = c;
-            break;
-          }
-        }
-      } else if (index.hasSingle[in[p]]) {
-        match = &index.single[in[p]];
-      }
+      const CodeTableCandidate* match = FindRow(index, pool, in + p, left);
       if (match != nullptr) {
         if (match->targetLength <= kSlack) {
           std::memcpy(dst, pool + match->target, kSlack);

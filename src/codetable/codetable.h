@@ -37,15 +37,29 @@ struct CodeTableCandidate {
   uint8_t targetLength = 0;
 };
 
-// A lookup index over one column of a table. Rows are bucketed by the first
-// two bytes of their source sequence, in table order; a one-byte row closes
-// every bucket of its byte, since it matches wherever that byte stands and no
-// later row of the bucket could ever be reached.
+// A lookup index over one column of a table: which row is the first to match
+// at a position, found without trying the rows one by one.
+//
+// Rows whose source has one or two bytes are found by the two bytes at the
+// position: `shortRow` keeps, for each pair, the first row whose source is
+// that pair or its first byte alone (a one-byte row matches wherever its
+// byte stands, so no later row starting with that byte is ever reached).
+// Rows of three or more bytes are found by their first three bytes in a
+// small hash table, in table order, keeping only those that come before the
+// pair's short row.
 struct CodeTableIndex {
-  std::vector<uint32_t> bucketStart;             // 65537 offsets into candidates
-  std::vector<CodeTableCandidate> candidates;    // table order within a bucket
-  std::array<CodeTableCandidate, 256> single{};  // first one-byte row per byte
-  std::array<bool, 256> hasSingle{};
+  static constexpr uint32_t kNone = 0x7FFFFFFF;     // no row
+  static constexpr uint32_t kHasLong = 0x80000000;  // flag in shortRow: longer rows start with the pair
+
+  std::vector<CodeTableCandidate> rows;  // every row's candidate, by row number
+  std::vector<uint32_t> shortRow;        // 65536 pairs: row number or kNone, and kHasLong
+  std::array<uint32_t, 256> firstSingle{};  // first one-byte row per byte, or kNone
+  // Open addressing over the three-byte prefixes of the longer rows: a
+  // slot's key is the prefix + 1 (0: empty), its rows longRows[start, end).
+  std::vector<uint32_t> longKey;
+  std::vector<uint32_t> longStart;
+  std::vector<uint32_t> longEnd;
+  std::vector<uint32_t> longRows;  // row numbers
 };
 
 struct CodeTable {

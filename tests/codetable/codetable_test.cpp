@@ -205,7 +205,7 @@ TEST(ConvertSequences, TheBuiltInTableOnlyRemovesMarkers) {
 // The index must give the same answer as trying every row in order.
 TEST(ConvertSequences, AgreesWithAPlainScanOfTheRows) {
   support::Random random(7);
-  for (int round = 0; round < 50; ++round) {
+  for (int round = 0; round < 300; ++round) {
     std::vector<CodeTableEntry> rows;
     const int rowCount = 1 + int(random.Below(30));
     auto randomText = [&](size_t length) {
@@ -213,7 +213,7 @@ TEST(ConvertSequences, AgreesWithAPlainScanOfTheRows) {
       for (size_t i = 0; i < length; ++i) s += char("AB<|>"[random.Below(5)]);
       return s;
     };
-    for (int i = 0; i < rowCount; ++i) rows.push_back(Row(randomText(1 + random.Below(4)), randomText(random.Below(3) + 1)));
+    for (int i = 0; i < rowCount; ++i) rows.push_back(Row(randomText(1 + random.Below(5)), randomText(random.Below(5) + 1)));
     const std::string content = randomText(random.Below(40));
     for (bool swap : {false, true}) {
       std::string expected;
