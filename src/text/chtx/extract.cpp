@@ -3,7 +3,7 @@
 
 #include "codetable/lines.h"
 #include "text/chtx/chtx.h"
-#include "text/dump_path.h"
+#include "text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 

@@ -4,7 +4,7 @@
 
 #include "codetable/lines.h"
 #include "text/chtx/chtx.h"
-#include "text/dump_path.h"
+#include "text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 
@@ -53,8 +53,7 @@ bool RebuildChtx(const ChtxFile& chtx, ByteSpan dump, const std::string& dumpNam
     // A record that shares an earlier record's string keeps pointing there
     // when sharing is asked for; its own line is not stored.
     if (!(insertion.share && record.firstIndex != -1)) {
-      const Bytes typed = ConvertSequences(line, false, *insertion.translatorCodes);
-      const Bytes game = ConvertSequences(typed, true, *insertion.gameCodes);
+      const Bytes game = ConvertDumpLine(line, *insertion.translatorCodes, *insertion.gameCodes);
       if (strings.size() + game.size() + 1 > stringLimit) {
         Print("\nERROR: the rebuilt ZK6CHTX would be larger than 2 GiB");
         return false;
@@ -106,24 +105,16 @@ bool InsertChtx(const std::string& path, bool share, bool swap) {
   Bytes data;
   ChtxFile chtx;
   if (!ReadChtxFile(path, data, chtx) || !TextDumpPath(path, dumpPath)) return false;
-  CodeTable gameCodes;
-  CodeTable translatorCodes;
-  if (!SelectCodeTable(kGameCodesFile, gameCodes) || !SelectCodeTable(kTranslatorCodesFile, translatorCodes)) {
-    return false;
-  }
-  Bytes dump;
-  if (!ReadWholeFile(dumpPath, dump)) {
-    Printf("\nCan't open %s", dumpPath.c_str());
-    return false;
-  }
+  InsertionInputs inputs;
+  if (!LoadInsertionInputs(dumpPath, inputs)) return false;
 
   ChtxInsertion insertion;
-  insertion.gameCodes = &gameCodes;
-  insertion.translatorCodes = &translatorCodes;
+  insertion.gameCodes = &inputs.gameCodes;
+  insertion.translatorCodes = &inputs.translatorCodes;
   insertion.share = share;
   insertion.swap = swap;
   Bytes rebuilt;
-  if (!RebuildChtx(chtx, dump, dumpPath, insertion, rebuilt)) return false;
+  if (!RebuildChtx(chtx, inputs.dump, dumpPath, insertion, rebuilt)) return false;
   return ReplaceFileSafely(path, rebuilt);
 }
 

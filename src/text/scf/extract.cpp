@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "codetable/lines.h"
-#include "text/dump_path.h"
+#include "text/text_tool.h"
 #include "text/scf/scf.h"
 #include "util/files.h"
 

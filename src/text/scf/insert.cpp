@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "codetable/lines.h"
-#include "text/dump_path.h"
+#include "text/text_tool.h"
 #include "text/scf/scf.h"
 #include "util/console.h"
 #include "util/files.h"
@@ -51,8 +51,7 @@ bool ParseScfDump(ByteSpan dump, const std::string& dumpName, bool swap, const C
                lineNumber, kScfPrefixLength);
         return false;
       }
-      const Bytes typed = ConvertSequences(line.subspan(kScfPrefixLength), false, translatorCodes);
-      block.slots[order[k]] = ConvertSequences(typed, true, gameCodes);
+      block.slots[order[k]] = ConvertDumpLine(line.subspan(kScfPrefixLength), translatorCodes, gameCodes);
     }
     blocks.push_back(std::move(block));
   }
@@ -99,18 +98,10 @@ bool InsertScf(const std::string& path, bool swap) {
   if (status != ScfHeaderStatus::kValid) return status == ScfHeaderStatus::kNoTextTable;
   std::string dumpName;
   if (!TextDumpPath(path, dumpName)) return false;
-  CodeTable gameCodes;
-  CodeTable translatorCodes;
-  if (!SelectCodeTable(kGameCodesFile, gameCodes) || !SelectCodeTable(kTranslatorCodesFile, translatorCodes)) {
-    return false;
-  }
-  Bytes dump;
-  if (!ReadWholeFile(dumpName, dump)) {
-    Printf("\nCan't open %s", dumpName.c_str());
-    return false;
-  }
+  InsertionInputs inputs;
+  if (!LoadInsertionInputs(dumpName, inputs)) return false;
   std::vector<ScfBlock> blocks;
-  if (!ParseScfDump(dump, dumpName, swap, gameCodes, translatorCodes, blocks)) return false;
+  if (!ParseScfDump(inputs.dump, dumpName, swap, inputs.gameCodes, inputs.translatorCodes, blocks)) return false;
   Bytes rebuilt;
   if (!BuildScfFile(file, header, blocks, rebuilt)) return false;
   return ReplaceFileSafely(path, rebuilt);
