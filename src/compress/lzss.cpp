@@ -162,11 +162,14 @@ struct LzssEncoder {
   static constexpr uint32_t kNil = kLzssRingSize;
   static constexpr uint32_t kRoots = kLzssRingSize + 1;
   static constexpr uint16_t kNoSlot = 0xFFFF;
+  // A slot of `child` that no node reads, for links made only to keep
+  // branches out of Delete.
+  static constexpr uint32_t kScratch = (kLzssRingSize + 1 + 256) * 2;
 
   // Comparisons load bytes 1 to F - 1 after a position of at most 4095,
   // which all lie inside the ring and its mirror.
   uint8_t ring[kLzssRingSize + F - 1];
-  uint16_t child[(kLzssRingSize + 1 + 256) * 2];
+  uint16_t child[kScratch + 1];
   // The slot of `child` that holds each position, or kNoSlot when it is in
   // no tree; entry 4096 absorbs the writes made for empty links.
   uint16_t slot[kLzssRingSize + 1];
@@ -179,6 +182,7 @@ struct LzssEncoder {
     FillLzssRing(ring);
     std::memcpy(ring + kLzssRingSize, ring, F - 1);
     for (uint32_t c = 0; c < 256; ++c) child[(kRoots + c) * 2 + 1] = kNil;
+    child[kNil * 2] = child[kNil * 2 + 1] = kNil;
     for (uint32_t i = 0; i < kLzssRingSize; ++i) slot[i] = kNoSlot;
   }
 
@@ -205,6 +209,27 @@ struct LzssEncoder {
     return left;
 #else
     return left ^ ((left ^ right) & (0u - uint32_t(a > b)));
+#endif
+  }
+
+  // `a` when `c`, else `b`, as a conditional move: the choices Delete makes
+  // are as good as random, and the compiler would branch on them.
+  static uint32_t Choose(bool c, uint32_t a, uint32_t b) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    asm("test %[c], %[c]\n\tcmovne %[a], %[b]" : [b] "+r"(b) : [c] "r"(c), [a] "r"(a) : "cc");
+    return b;
+#else
+    return b ^ ((a ^ b) & (0u - uint32_t(c)));
+#endif
+  }
+
+  // `link` unless it is the empty link, else `other`, as a conditional move.
+  static uint32_t UnlessEmpty(uint32_t link, uint32_t other) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    asm("cmp %[nil], %[link]\n\tcmove %[other], %[link]" : [link] "+r"(link) : [other] "r"(other), [nil] "i"(kNil) : "cc");
+    return link;
+#else
+    return Choose(link == kNil, other, link);
 #endif
   }
 
@@ -312,21 +337,31 @@ struct LzssEncoder {
 
   // Removes position p; with two children, the rightmost node of its left
   // subtree takes its place, otherwise its only child (or none) does.
+  // Whether p has two children, and how far the rightmost node lies, are as
+  // good as random, so the common cases run without branches: the descent
+  // takes up to two steps by conditional moves (from the empty node, whose
+  // right child is always empty, when there is nothing to descend), and the
+  // links that only the two-children case makes go to a scratch slot
+  // otherwise. Stray parent slots this leaves are those of nodes that the
+  // final link (or the empty node's own slot) takes care of.
   void Delete(uint32_t p) {
     const uint32_t at = slot[p];
     if (at == kNoSlot) return;
     const uint32_t left = child[p * 2];
     const uint32_t right = child[p * 2 + 1];
-    uint32_t q = left == kNil ? right : left;
-    if (left != kNil && right != kNil) {
-      if (child[q * 2 + 1] != kNil) {
-        do q = child[q * 2 + 1]; while (child[q * 2 + 1] != kNil);
-        Link(slot[q], child[q * 2]);
-        Link(q * 2, left);
-      }
-      Link(q * 2 + 1, right);
-    }
-    Link(at, q);
+    const bool two = (left != kNil) & (right != kNil);
+    uint32_t q = Choose(two, left, kNil);
+    for (int step = 0; step < 2; ++step) q = UnlessEmpty(child[q * 2 + 1], q);
+    while (child[q * 2 + 1] != kNil) [[unlikely]] q = child[q * 2 + 1];
+    // q's left subtree takes q's place (when q is p's left child itself,
+    // that place is p's own left link, which dies with p).
+    const uint32_t inner = child[q * 2];
+    Link(Choose(two, slot[q], kScratch), Choose(two, inner, kNil));
+    // q receives p's left subtree, or keeps its own when it is p's left child.
+    Link(Choose(two, q * 2, kScratch), Choose(two, Choose(q == left, inner, left), kNil));
+    // q receives p's right subtree.
+    Link(Choose(two, q * 2 + 1, kScratch), right);
+    Link(at, Choose(two, q, UnlessEmpty(left, right)));
     slot[p] = kNoSlot;
   }
 
