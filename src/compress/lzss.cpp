@@ -233,6 +233,19 @@ struct LzssEncoder {
 #endif
   }
 
+  // (best, position) = (value, at) when value < best, by conditional moves:
+  // whether a step improves the match is as good as random.
+  static void KeepIfLess(uint64_t value, size_t at, uint64_t& best, size_t& position) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    asm("cmp %[best], %[value]\n\tcmovb %[value], %[best]\n\tcmovb %[at], %[position]"
+        : [best] "+r"(best), [position] "+r"(position) : [value] "r"(value), [at] "r"(at) : "cc");
+#else
+    const bool less = value < best;
+    position = less ? at : position;
+    best = less ? value : best;
+#endif
+  }
+
   // True when positions p and r start with the same F bytes.
   bool SameKey(uint32_t p, uint32_t r) const {
     uint64_t a[2], b[2];
@@ -265,63 +278,92 @@ struct LzssEncoder {
     Walk<kFindMatch>(r);
   }
 
-  // Kept out of line: inlined into the encoding loop, the walk's values no
-  // longer fit in registers.
+  // The walk is a chain of dependent loads, and the encoder spends most of
+  // its time in it, so each step does as little as it can: it compares the
+  // first eight bytes after the first (byte 0 is equal within a tree) as one
+  // ordered word, and a node that shares all eight goes to WalkOn, which
+  // compares all F bytes. The longest match so far is kept as the highest
+  // differing bit's byte (smaller is longer) with its node, replaced only by
+  // a strictly longer match so that the first node of the greatest length
+  // stays. Kept out of line: inlined into the encoding loop, the walk's
+  // values no longer fit in registers.
   template <bool kFindMatch>
   [[gnu::noinline]] void Walk(uint32_t r) {
-    const uint8_t* key = ring + r;
-    // Bytes 1 to F - 1 of the key as ordered words (byte 0 is equal within
-    // a tree); the third holds byte 17 in its top byte when F is 18.
-    const uint64_t key1 = LoadOrdered(key + 1);
-    const uint64_t key2 = LoadOrdered(key + 9);
-    const uint64_t key3 = F == 18 ? uint64_t(key[F - 1]) << 56 : 0;
-    uint32_t p = kRoots + key[0];
-    uint32_t direction = 1;
-    uint32_t next = child[p * 2 + 1];
-    // The longest match so far as (length, visiting order, position), so
-    // that a plain maximum keeps the first node of the greatest length.
-    uint64_t best = 0;
-    uint64_t order = uint64_t(0xFFFF) << 16;
-    // The walk is a chain of dependent loads. Both children of a node are
-    // loaded while its bytes are compared, and the next node and the best
-    // match are selected without branches, so each step waits for about one
-    // load and one word comparison.
+    const uint64_t key = LoadOrdered(ring + r + 1);
+    size_t p = kRoots + ring[r];
+    size_t next = child[p * 2 + 1];
+    // The longest match so far is 8 - bestByte bytes (none at first).
+    uint64_t bestByte = 8;
+    size_t bestPosition = 0;
+    while (next != kNil) {
+      p = next;
+      const uint64_t word = LoadOrdered(ring + p + 1);
+      const size_t left = child[p * 2];
+      const size_t right = child[p * 2 + 1];
+      if (word == key) [[unlikely]] {
+        WalkOn(r, uint32_t(p), bestByte + (F - 8), bestPosition);
+        return;
+      }
+      if constexpr (kFindMatch) {
+        // The words differ, so the highest differing bit exists.
+        const uint64_t byte = uint64_t(__builtin_clzll(key ^ word) ^ 63) >> 3;
+        KeepIfLess(byte, p, bestByte, bestPosition);
+      }
+      next = SelectChild(key, word, uint32_t(left), uint32_t(right));
+    }
+    const size_t side = p >= kRoots || key > LoadOrdered(ring + p + 1);
+    child[r * 2] = child[r * 2 + 1] = kNil;
+    Link(uint32_t(p * 2 + side), r);
+    if constexpr (kFindMatch) {
+      matchLength = 8 - uint32_t(bestByte);
+      matchPosition = uint32_t(bestPosition);
+    }
+    fullMatch = kNil;
+  }
+
+  // Goes on with the walk of r from node p, whose first eight bytes after
+  // the first equal r's, comparing all F bytes at each node as the
+  // algorithm reads. The longest match so far is F - shortfall bytes at
+  // bestPosition.
+  [[gnu::noinline]] void WalkOn(uint32_t r, uint32_t p, uint64_t shortfall, size_t bestPosition) {
+    // Bytes 1 to F - 1 of the key as ordered words; the third holds byte 17
+    // in its top byte when F is 18.
+    const uint64_t key1 = LoadOrdered(ring + r + 1);
+    const uint64_t key2 = LoadOrdered(ring + r + 9);
+    const uint64_t key3 = F == 18 ? uint64_t(ring[r + F - 1]) << 56 : 0;
+    // Nodes sharing eight bytes or more with r are as likely to share the
+    // next eight as not, so each step compares all the words and picks the
+    // first that differs by conditional moves.
     for (;;) {
-      if (next == kNil) {
+      const uint8_t* node = ring + p;
+      const uint64_t word1 = LoadOrdered(node + 1);
+      const uint64_t word2 = LoadOrdered(node + 9);
+      const uint64_t word3 = F == 18 ? uint64_t(node[F - 1]) << 56 : 0;
+      const uint64_t x1 = key1 ^ word1;
+      const uint64_t x2 = key2 ^ word2;
+      const uint64_t x3 = key3 ^ word3;
+      if ((x1 | x2 | x3) == 0) {  // all F bytes are equal
+        Replace(p, r);
+        return;
+      }
+      const bool first = x1 != 0;
+      const bool second = x2 != 0;
+      const uint32_t length = Choose(first, 1 + uint32_t(__builtin_clzll(x1 | 1)) / 8,
+                                     Choose(second, 9 + uint32_t(__builtin_clzll(x2 | 1)) / 8, 17));
+      const uint32_t greater =
+          Choose(first, key1 > word1, Choose(second, key2 > word2, key3 > word3));
+      KeepIfLess(F - length, p, shortfall, bestPosition);
+      const uint32_t at = p * 2 + greater;
+      if (child[at] == kNil) {
         child[r * 2] = child[r * 2 + 1] = kNil;
-        Link(p * 2 + direction, r);
-        matchLength = uint32_t(best >> 32);
-        if (matchLength != 0) matchPosition = uint16_t(best);
+        Link(at, r);
+        matchLength = F - uint32_t(shortfall);
+        matchPosition = uint32_t(bestPosition);
         fullMatch = kNil;
         return;
       }
-      p = next;
-      const uint32_t left = child[p * 2];
-      const uint32_t right = child[p * 2 + 1];
-      const uint8_t* node = ring + p;
-      uint64_t a = key1;
-      uint64_t b = LoadOrdered(node + 1);
-      uint32_t offset = 1;
-      if (a == b) [[unlikely]] {
-        a = key2;
-        b = LoadOrdered(node + 9);
-        offset = 9;
-        if (F == 18 && a == b) {
-          a = key3;
-          b = uint64_t(node[F - 1]) << 56;
-          offset = 17;
-        }
-        if (a == b) break;  // all F bytes are equal
-      }
-      if constexpr (kFindMatch) {
-        const uint32_t length = offset + uint32_t(std::countl_zero(a ^ b)) / 8;
-        best = std::max(best, (uint64_t(length) << 32) | order | p);
-        order -= 1 << 16;
-      }
-      direction = a > b;
-      next = SelectChild(a, b, left, right);
+      p = child[at];
     }
-    Replace(p, r);
   }
 
   // r takes the place of p, which holds the same F bytes: the longest match.
