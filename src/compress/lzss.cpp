@@ -173,6 +173,10 @@ struct LzssEncoder {
   // The slot of `child` that holds each position, or kNoSlot when it is in
   // no tree; entry 4096 absorbs the writes made for empty links.
   uint16_t slot[kLzssRingSize + 1];
+  // Bytes 1 to 8 of each position in a tree as an ordered word, so that a
+  // step of the walk loads its node's bytes with one aligned load and no
+  // byte swap.
+  uint64_t keyWord[kLzssRingSize];
   // The longest match found by the last insertion that looked for one.
   uint32_t matchPosition = 0;
   uint32_t matchLength = 0;
@@ -297,7 +301,7 @@ struct LzssEncoder {
     size_t bestPosition = 0;
     while (next != kNil) {
       p = next;
-      const uint64_t word = LoadOrdered(ring + p + 1);
+      const uint64_t word = keyWord[p];
       const size_t left = child[p * 2];
       const size_t right = child[p * 2 + 1];
       if (word == key) [[unlikely]] {
@@ -311,9 +315,8 @@ struct LzssEncoder {
       }
       next = SelectChild(key, word, uint32_t(left), uint32_t(right));
     }
-    const size_t side = p >= kRoots || key > LoadOrdered(ring + p + 1);
-    child[r * 2] = child[r * 2 + 1] = kNil;
-    Link(uint32_t(p * 2 + side), r);
+    const size_t side = p >= kRoots || key > keyWord[p];
+    Hang(r, p * 2 + side);
     if constexpr (kFindMatch) {
       matchLength = 8 - uint32_t(bestByte);
       matchPosition = uint32_t(bestPosition);
@@ -355,8 +358,7 @@ struct LzssEncoder {
       KeepIfLess(F - length, p, shortfall, bestPosition);
       const uint32_t at = p * 2 + greater;
       if (child[at] == kNil) {
-        child[r * 2] = child[r * 2 + 1] = kNil;
-        Link(at, r);
+        Hang(r, at);
         matchLength = F - uint32_t(shortfall);
         matchPosition = uint32_t(bestPosition);
         fullMatch = kNil;
@@ -366,11 +368,19 @@ struct LzssEncoder {
     }
   }
 
+  // Hangs the new node r, with no children, at slot `at`.
+  void Hang(uint32_t r, size_t at) {
+    keyWord[r] = LoadOrdered(ring + r + 1);
+    child[r * 2] = child[r * 2 + 1] = kNil;
+    Link(uint32_t(at), r);
+  }
+
   // r takes the place of p, which holds the same F bytes: the longest match.
   void Replace(uint32_t p, uint32_t r) {
     matchLength = F;
     matchPosition = p;
     fullMatch = p;
+    keyWord[r] = keyWord[p];
     Link(r * 2, child[p * 2]);
     Link(r * 2 + 1, child[p * 2 + 1]);
     Link(slot[p], r);
