@@ -188,6 +188,7 @@ struct LzssEncoder {
     for (uint32_t c = 0; c < 256; ++c) child[(kRoots + c) * 2 + 1] = kNil;
     child[kNil * 2] = child[kNil * 2 + 1] = kNil;
     for (uint32_t i = 0; i < kLzssRingSize; ++i) slot[i] = kNoSlot;
+    std::memset(aheadLength, 0, sizeof aheadLength);
   }
 
   // Eight ring bytes as a big-endian number, so that comparing two such
@@ -292,36 +293,109 @@ struct LzssEncoder {
   // stays. Kept out of line: inlined into the encoding loop, the walk's
   // values no longer fit in registers.
   template <bool kFindMatch>
-  [[gnu::noinline]] void Walk(uint32_t r) {
+  void Walk(uint32_t r) {
+    const size_t root = kRoots + ring[r];
+    WalkFrom<kFindMatch>(r, root, child[root * 2 + 1], kNoMatch, 0);
+  }
+
+  // Walks on from node p (the root, or a node already compared with r)
+  // to its child `next`. The longest match so far is 8 - bestByte bytes at
+  // bestPosition (none when bestByte is 8).
+  template <bool kFindMatch>
+  [[gnu::noinline]] void WalkFrom(uint32_t r, size_t p, size_t next, uint64_t bestByte, size_t bestPosition) {
     const uint64_t key = LoadOrdered(ring + r + 1);
-    size_t p = kRoots + ring[r];
-    size_t next = child[p * 2 + 1];
-    // The longest match so far is 8 - bestByte bytes (none at first).
-    uint64_t bestByte = 8;
-    size_t bestPosition = 0;
     while (next != kNil) {
       p = next;
       const uint64_t word = keyWord[p];
       const size_t left = child[p * 2];
       const size_t right = child[p * 2 + 1];
       if (word == key) [[unlikely]] {
-        WalkOn(r, uint32_t(p), bestByte + (F - 8), bestPosition);
+        WalkOn(r, uint32_t(p), F - MatchedBytes(bestByte), bestPosition);
         return;
       }
-      if constexpr (kFindMatch) {
-        // The words differ, so the highest differing bit exists.
-        const uint64_t byte = uint64_t(__builtin_clzll(key ^ word) ^ 63) >> 3;
-        KeepIfLess(byte, p, bestByte, bestPosition);
-      }
+      if constexpr (kFindMatch) KeepIfLess(DifferingByte(key, word), p, bestByte, bestPosition);
       next = SelectChild(key, word, uint32_t(left), uint32_t(right));
     }
     const size_t side = p >= kRoots || key > keyWord[p];
     Hang(r, p * 2 + side);
     if constexpr (kFindMatch) {
-      matchLength = 8 - uint32_t(bestByte);
+      matchLength = MatchedBytes(bestByte);
       matchPosition = uint32_t(bestPosition);
     }
     fullMatch = kNil;
+  }
+
+  // The byte, counted from the last (0) to the first (7), of the first
+  // difference between two unequal ordered words: 7 - the bytes they share.
+  static uint64_t DifferingByte(uint64_t a, uint64_t b) { return uint64_t(__builtin_clzll(a ^ b) ^ 63) | 7; }
+  static constexpr uint64_t kNoMatch = 71;
+  static uint32_t MatchedBytes(uint64_t best) { return 8 - uint32_t(best >> 3); }
+
+  // Hangs the new node r, with no children, at slot `at`.
+  void Hang(uint32_t r, size_t at) {
+    keyWord[r] = LoadOrdered(ring + r + 1);
+    child[r * 2] = child[r * 2 + 1] = kNil;
+    Link(uint32_t(at), r);
+  }
+
+  // The walks of two insertions into different trees, both not empty, in
+  // step. A walk is a chain of dependent loads, and two chains side by side
+  // take hardly longer than one, so when the walks are short (as in data
+  // with little repetition) a pair costs little more than one walk. A walk
+  // that has reached its empty link stays at its node (its step then
+  // repeats and changes nothing) until the other is done too, so that the
+  // loop ends once per pair. A node that shares the first eight bytes after
+  // the first with its key ends the joint walk, and each walk goes on alone.
+  // The matches are kept for steps j and j + 1.
+  void WalkPair(uint32_t ra, uint32_t rb, size_t j) {
+    const uint64_t keyA = LoadOrdered(ring + ra + 1);
+    const uint64_t keyB = LoadOrdered(ring + rb + 1);
+    size_t pA = kRoots + ring[ra];
+    size_t pB = kRoots + ring[rb];
+    size_t nextA = child[pA * 2 + 1];
+    size_t nextB = child[pB * 2 + 1];
+    uint64_t bestA = kNoMatch, bestB = kNoMatch;
+    size_t positionA = 0, positionB = 0;
+    uint64_t wordA = 0, wordB = 0;
+    // Nodes are below 4096 and the empty link is 4096: one test for both.
+    while ((nextA & nextB & kNil) == 0) {
+      pA = UnlessEmpty(uint32_t(nextA), uint32_t(pA));
+      pB = UnlessEmpty(uint32_t(nextB), uint32_t(pB));
+      wordA = keyWord[pA];
+      wordB = keyWord[pB];
+      const size_t leftA = child[pA * 2], rightA = child[pA * 2 + 1];
+      const size_t leftB = child[pB * 2], rightB = child[pB * 2 + 1];
+      if ((wordA == keyA) | (wordB == keyB)) [[unlikely]] {
+        WalkAlone(ra, pA, wordA, leftA, rightA, bestA, positionA);
+        Keep(j);
+        WalkAlone(rb, pB, wordB, leftB, rightB, bestB, positionB);
+        Keep(j + 1);
+        return;
+      }
+      KeepIfLess(DifferingByte(keyA, wordA), pA, bestA, positionA);
+      KeepIfLess(DifferingByte(keyB, wordB), pB, bestB, positionB);
+      nextA = SelectChild(keyA, wordA, uint32_t(leftA), uint32_t(rightA));
+      nextB = SelectChild(keyB, wordB, uint32_t(leftB), uint32_t(rightB));
+    }
+    Hang(ra, pA * 2 + (keyA > wordA));
+    Hang(rb, pB * 2 + (keyB > wordB));
+    aheadLength[j % kAhead] = uint8_t(MatchedBytes(bestA));
+    aheadPosition[j % kAhead] = uint16_t(positionA);
+    aheadLength[(j + 1) % kAhead] = uint8_t(MatchedBytes(bestB));
+    aheadPosition[(j + 1) % kAhead] = uint16_t(positionB);
+    fullMatch = kNil;
+  }
+
+  // Goes on alone with the walk of r at node p, whose bytes 1 to 8 are
+  // `word` and whose children are left and right, not yet compared.
+  void WalkAlone(uint32_t r, size_t p, uint64_t word, size_t left, size_t right, uint64_t best, size_t position) {
+    const uint64_t key = LoadOrdered(ring + r + 1);
+    if (word == key) {
+      WalkOn(r, uint32_t(p), F - MatchedBytes(best), position);
+      return;
+    }
+    KeepIfLess(DifferingByte(key, word), p, best, position);
+    WalkFrom<true>(r, p, SelectChild(key, word, uint32_t(left), uint32_t(right)), best, position);
   }
 
   // Goes on with the walk of r from node p, whose first eight bytes after
@@ -368,13 +442,6 @@ struct LzssEncoder {
     }
   }
 
-  // Hangs the new node r, with no children, at slot `at`.
-  void Hang(uint32_t r, size_t at) {
-    keyWord[r] = LoadOrdered(ring + r + 1);
-    child[r * 2] = child[r * 2 + 1] = kNil;
-    Link(uint32_t(at), r);
-  }
-
   // r takes the place of p, which holds the same F bytes: the longest match.
   void Replace(uint32_t p, uint32_t r) {
     matchLength = F;
@@ -417,18 +484,118 @@ struct LzssEncoder {
     slot[p] = kNoSlot;
   }
 
+  // The tree work of one coding step is fixed by the input alone: delete
+  // the position about to be overwritten, write the next input byte there,
+  // insert the new coding position. Only which of these insertions' matches
+  // start a token depends on the tokens chosen. The steps therefore run in
+  // batches ahead of the tokens, each keeping the match it found, so that the
+  // tree walks are not held up by the branches on the tokens.
+  static constexpr uint32_t kAhead = 256;  // matches kept, a power of two
+  static constexpr uint32_t kBatch = 128;  // steps run at a time, at most kAhead - F
+  uint16_t aheadPosition[kAhead];
+  uint8_t aheadLength[kAhead];
+
+  // Where the steps have got to.
+  struct Steps {
+    uint32_t s;   // the write position
+    uint32_t r;   // the coding position
+    size_t read;  // input bytes read into the ring
+    size_t done;  // the last step whose match is kept
+  };
+
+  // Keeps the match of the last insertion as the one of step j.
+  void Keep(size_t j) {
+    aheadPosition[j % kAhead] = uint16_t(matchPosition);
+    aheadLength[j % kAhead] = uint8_t(matchLength);
+  }
+
+  // The first half of a step: delete position s, write the next input byte
+  // there, advance s and r.
+  void Advance(ByteSpan input, Steps& at) {
+    Delete(at.s);
+    if (at.read < input.size()) {
+      const uint8_t c = input[at.read++];
+      ring[at.s] = c;
+      if (at.s < uint32_t(F - 1)) ring[at.s + kLzssRingSize] = c;
+    }
+    at.s = (at.s + 1) & kRingMask;
+    at.r = (at.r + 1) & kRingMask;
+  }
+
+  // Runs the steps up to `last`, one at a time or, when the last batch's
+  // matches were short, two at a time where that is allowed. Pairs pay when
+  // the walks are short and alike; in repetitive data (long matches) the
+  // walks are long and of very different lengths, and one walk of a pair
+  // would mostly wait for the other. The two loops are separate functions
+  // so that each keeps its values in registers.
+  void RunSteps(ByteSpan input, Steps& steps, size_t last) {
+    uint32_t matched = 0;
+    for (size_t k = 0; k < kBatch; ++k) matched += aheadLength[(steps.done - k) % kAhead];
+    if (matched * 2 <= 5 * kBatch) {  // 2.5 bytes a step or less
+      RunPairs(input, steps, last);
+    } else {
+      RunSingles(input, steps, last);
+    }
+  }
+
+  [[gnu::noinline]] void RunSingles(ByteSpan input, Steps& steps, size_t last) {
+    Steps at = steps;
+    for (size_t j = at.done + 1; j <= last; ++j) {
+      Advance(input, at);
+      Insert<true>(at.r);
+      Keep(j);
+    }
+    at.done = last;
+    steps = at;
+  }
+
+  [[gnu::noinline]] void RunPairs(ByteSpan input, Steps& steps, size_t last) {
+    Steps at = steps;
+    size_t j = at.done + 1;
+    while (j <= last) {
+      // Steps j and j + 1 may walk side by side when their insertions go
+      // into different trees and the deletion of step j + 1 is not in the
+      // tree of step j's insertion: then neither walk sees what the other
+      // step changes (the walk of step j reads no ring byte that step j + 1
+      // writes). After a full match the next insertion usually is one too,
+      // found without a walk.
+      const uint32_t ra = (at.r + 1) & kRingMask;
+      const uint32_t rb = (at.r + 2) & kRingMask;
+      const uint32_t s1 = (at.s + 1) & kRingMask;
+      if (j < last && fullMatch == kNil && ring[ra] != ring[rb] && (slot[s1] == kNoSlot || ring[s1] != ring[ra])) {
+        Advance(input, at);
+        Advance(input, at);
+        if (child[(kRoots + ring[ra]) * 2 + 1] != kNil && child[(kRoots + ring[rb]) * 2 + 1] != kNil) {
+          WalkPair(ra, rb, j);
+        } else {
+          Walk<true>(ra);
+          Keep(j);
+          Walk<true>(rb);
+          Keep(j + 1);
+        }
+        j += 2;
+      } else {
+        Advance(input, at);
+        Insert<true>(at.r);
+        Keep(j);
+        j += 1;
+      }
+    }
+    at.done = last;
+    steps = at;
+  }
+
   size_t Encode(ByteSpan input, std::span<uint8_t> output) {
     Init();
-    const uint8_t* const data = input.data();
     const size_t size = input.size();
-    uint32_t s = 0;
-    uint32_t r = kLzssRingSize - F;
-    uint32_t lookahead = uint32_t(std::min<size_t>(F, size));
+    const uint32_t first = kLzssRingSize - F;
+    const size_t lookahead = std::min<size_t>(F, size);
     if (lookahead == 0) return 0;
-    std::memcpy(ring + r, data, lookahead);
-    size_t read = lookahead;
-    for (uint32_t i = 1; i <= uint32_t(F); ++i) Insert<false>(r - i);
-    Insert<true>(r);
+    std::memcpy(ring + first, input.data(), lookahead);
+    for (uint32_t i = 1; i <= uint32_t(F); ++i) Insert<false>(first - i);
+    Insert<true>(first);
+    Keep(0);
+    Steps steps{0, first, lookahead, 0};
 
     uint8_t group[1 + 2 * 8];
     size_t groupLength = 1;
@@ -436,16 +603,22 @@ struct LzssEncoder {
     group[0] = 0;
     size_t written = 0;
 
+    // Step j codes ring position first + j; by then min(size, lookahead + j)
+    // input bytes are read and min(lookahead, size - j) remain to code.
+    size_t j = 0;
     do {
-      int32_t length = int32_t(std::min(matchLength, lookahead));
+      if (j > steps.done) RunSteps(input, steps, std::min(size - 1, j + kBatch));
+      const size_t read = std::min(size, lookahead + j);
+      int32_t length = int32_t(std::min<size_t>(aheadLength[j % kAhead], std::min(lookahead, size - j)));
       if (size_t(length) >= size - read) --length;  // a match reaching as far as the input goes
       if (length <= 2) {
         length = 1;
         group[0] |= uint8_t(mask);
-        group[groupLength++] = ring[r];
+        group[groupLength++] = ring[(first + j) & kRingMask];
       } else {
-        group[groupLength++] = uint8_t(matchPosition);
-        group[groupLength++] = uint8_t(((matchPosition >> 4) & 0xF0) | (length - 3));
+        const uint32_t position = aheadPosition[j % kAhead];
+        group[groupLength++] = uint8_t(position);
+        group[groupLength++] = uint8_t(((position >> 4) & 0xF0) | uint32_t(length - 3));
       }
       mask <<= 1;
       if (mask == 0x100) {
@@ -454,33 +627,8 @@ struct LzssEncoder {
         groupLength = 1;
         mask = 1;
       }
-      int32_t i = 0;
-      for (; i < length && read < size; ++i) {
-        Delete(s);
-        const uint8_t c = data[read++];
-        ring[s] = c;
-        if (s < uint32_t(F - 1)) ring[s + kLzssRingSize] = c;
-        s = (s + 1) & kRingMask;
-        r = (r + 1) & kRingMask;
-        if (i + 1 < length) {
-          Insert<false>(r);
-        } else {
-          Insert<true>(r);
-        }
-      }
-      for (; i < length; ++i) {
-        Delete(s);
-        s = (s + 1) & kRingMask;
-        r = (r + 1) & kRingMask;
-        if (--lookahead != 0) {
-          if (i + 1 < length) {
-            Insert<false>(r);
-          } else {
-            Insert<true>(r);
-          }
-        }
-      }
-    } while (lookahead > 0);
+      j += size_t(length);
+    } while (j < size);
 
     if (groupLength > 1) Flush(group, groupLength, output, written);
     return written;
