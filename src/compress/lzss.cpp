@@ -338,15 +338,19 @@ struct LzssEncoder {
     Link(uint32_t(at), r);
   }
 
-  // The walks of two insertions into different trees, both not empty, in
-  // step. A walk is a chain of dependent loads, and two chains side by side
-  // take hardly longer than one, so when the walks are short (as in data
-  // with little repetition) a pair costs little more than one walk. A walk
-  // that has reached its empty link stays at its node (its step then
-  // repeats and changes nothing) until the other is done too, so that the
-  // loop ends once per pair. A node that shares the first eight bytes after
-  // the first with its key ends the joint walk, and each walk goes on alone.
-  // The matches are kept for steps j and j + 1.
+  // The walks of two insertions into different trees in step. A walk is a
+  // chain of dependent loads, and two chains side by side take hardly
+  // longer than one. With `kWait` (both trees not empty) a walk that has
+  // reached its empty link stays at its node (its step then repeats and
+  // changes nothing) until the other is done too, so that the loop ends
+  // once per pair: that pays when the walks are short and alike, as in data
+  // with little repetition. Otherwise the joint walk ends when either walk
+  // reaches its empty link, and each goes on alone: with longer walks of
+  // unequal lengths, waiting would cost more than the second loop ending.
+  // A node that shares the first eight bytes after the first with its key
+  // also sends both walks on alone. The matches are kept for steps j and
+  // j + 1.
+  template <bool kWait>
   void WalkPair(uint32_t ra, uint32_t rb, size_t j) {
     const uint64_t keyA = LoadOrdered(ring + ra + 1);
     const uint64_t keyB = LoadOrdered(ring + rb + 1);
@@ -357,10 +361,16 @@ struct LzssEncoder {
     uint64_t bestA = kNoMatch, bestB = kNoMatch;
     size_t positionA = 0, positionB = 0;
     uint64_t wordA = 0, wordB = 0;
-    // Nodes are below 4096 and the empty link is 4096: one test for both.
-    while ((nextA & nextB & kNil) == 0) {
-      pA = UnlessEmpty(uint32_t(nextA), uint32_t(pA));
-      pB = UnlessEmpty(uint32_t(nextB), uint32_t(pB));
+    // Nodes are below 4096 and the empty link is 4096, so one test tells
+    // whether both links (or either) are empty.
+    while (((kWait ? nextA & nextB : nextA | nextB) & kNil) == 0) {
+      if constexpr (kWait) {
+        pA = UnlessEmpty(uint32_t(nextA), uint32_t(pA));
+        pB = UnlessEmpty(uint32_t(nextB), uint32_t(pB));
+      } else {
+        pA = nextA;
+        pB = nextB;
+      }
       wordA = keyWord[pA];
       wordB = keyWord[pB];
       const size_t leftA = child[pA * 2], rightA = child[pA * 2 + 1];
@@ -377,13 +387,20 @@ struct LzssEncoder {
       nextA = SelectChild(keyA, wordA, uint32_t(leftA), uint32_t(rightA));
       nextB = SelectChild(keyB, wordB, uint32_t(leftB), uint32_t(rightB));
     }
-    Hang(ra, pA * 2 + (keyA > wordA));
-    Hang(rb, pB * 2 + (keyB > wordB));
-    aheadLength[j % kAhead] = uint8_t(MatchedBytes(bestA));
-    aheadPosition[j % kAhead] = uint16_t(positionA);
-    aheadLength[(j + 1) % kAhead] = uint8_t(MatchedBytes(bestB));
-    aheadPosition[(j + 1) % kAhead] = uint16_t(positionB);
-    fullMatch = kNil;
+    if constexpr (kWait) {
+      Hang(ra, pA * 2 + (keyA > wordA));
+      Hang(rb, pB * 2 + (keyB > wordB));
+      aheadLength[j % kAhead] = uint8_t(MatchedBytes(bestA));
+      aheadPosition[j % kAhead] = uint16_t(positionA);
+      aheadLength[(j + 1) % kAhead] = uint8_t(MatchedBytes(bestB));
+      aheadPosition[(j + 1) % kAhead] = uint16_t(positionB);
+      fullMatch = kNil;
+    } else {
+      WalkFrom<true>(ra, pA, nextA, bestA, positionA);
+      Keep(j);
+      WalkFrom<true>(rb, pB, nextB, bestB, positionB);
+      Keep(j + 1);
+    }
   }
 
   // Goes on alone with the walk of r at node p, whose bytes 1 to 8 are
@@ -522,17 +539,22 @@ struct LzssEncoder {
     at.r = (at.r + 1) & kRingMask;
   }
 
-  // Runs the steps up to `last`, one at a time or, when the last batch's
-  // matches were short, two at a time where that is allowed. Pairs pay when
-  // the walks are short and alike; in repetitive data (long matches) the
-  // walks are long and of very different lengths, and one walk of a pair
-  // would mostly wait for the other. The two loops are separate functions
-  // so that each keeps its values in registers.
+  // Runs the steps up to `last`. How depends on the matches of the last
+  // batch: short ones (2.5 bytes a step or less, data with little
+  // repetition) mean short walks of like lengths, which pair best with
+  // waiting; middling ones (up to 12 bytes) mean longer walks of unequal
+  // lengths, which pair without waiting. Long ones mean repeated data,
+  // where most insertions replace a node that holds the same bytes, found
+  // without a walk from the previous one; pairing would break that chain,
+  // so those steps run one at a time. The loops are separate functions so
+  // that each keeps its values in registers.
   void RunSteps(ByteSpan input, Steps& steps, size_t last) {
     uint32_t matched = 0;
     for (size_t k = 0; k < kBatch; ++k) matched += aheadLength[(steps.done - k) % kAhead];
-    if (matched * 2 <= 5 * kBatch) {  // 2.5 bytes a step or less
-      RunPairs(input, steps, last);
+    if (matched * 2 <= 5 * kBatch) {
+      RunPairs<true>(input, steps, last);
+    } else if (matched <= 12 * kBatch) {
+      RunPairs<false>(input, steps, last);
     } else {
       RunSingles(input, steps, last);
     }
@@ -549,6 +571,7 @@ struct LzssEncoder {
     steps = at;
   }
 
+  template <bool kWait>
   [[gnu::noinline]] void RunPairs(ByteSpan input, Steps& steps, size_t last) {
     Steps at = steps;
     size_t j = at.done + 1;
@@ -565,8 +588,8 @@ struct LzssEncoder {
       if (j < last && fullMatch == kNil && ring[ra] != ring[rb] && (slot[s1] == kNoSlot || ring[s1] != ring[ra])) {
         Advance(input, at);
         Advance(input, at);
-        if (child[(kRoots + ring[ra]) * 2 + 1] != kNil && child[(kRoots + ring[rb]) * 2 + 1] != kNil) {
-          WalkPair(ra, rb, j);
+        if (!kWait || (child[(kRoots + ring[ra]) * 2 + 1] != kNil && child[(kRoots + ring[rb]) * 2 + 1] != kNil)) {
+          WalkPair<kWait>(ra, rb, j);
         } else {
           Walk<true>(ra);
           Keep(j);
