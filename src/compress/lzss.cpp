@@ -188,7 +188,7 @@ struct LzssEncoder {
     for (uint32_t c = 0; c < 256; ++c) child[(kRoots + c) * 2 + 1] = kNil;
     child[kNil * 2] = child[kNil * 2 + 1] = kNil;
     for (uint32_t i = 0; i < kLzssRingSize; ++i) slot[i] = kNoSlot;
-    std::memset(aheadLength, 0, sizeof aheadLength);
+    std::memset(aheadLength, 0, sizeof aheadLength);  // read to choose how the first batch runs
   }
 
   // Eight ring bytes as a big-endian number, so that comparing two such
@@ -264,8 +264,8 @@ struct LzssEncoder {
 
   // Inserts position r into the tree of its first byte and, when
   // `kFindMatch`, finds the longest match on the way. A node holding the
-  // same F bytes gives r its place. Only the insertion at a token's coding
-  // position needs the match; the others only shape the trees.
+  // same F bytes gives r its place. The F insertions before the first
+  // coding position only shape the trees.
   template <bool kFindMatch>
   void Insert(uint32_t r) {
     // The keys in the trees are distinct (an equal key replaces its node),
@@ -284,14 +284,12 @@ struct LzssEncoder {
   }
 
   // The walk is a chain of dependent loads, and the encoder spends most of
-  // its time in it, so each step does as little as it can: it compares the
-  // first eight bytes after the first (byte 0 is equal within a tree) as one
-  // ordered word, and a node that shares all eight goes to WalkOn, which
-  // compares all F bytes. The longest match so far is kept as the highest
-  // differing bit's byte (smaller is longer) with its node, replaced only by
-  // a strictly longer match so that the first node of the greatest length
-  // stays. Kept out of line: inlined into the encoding loop, the walk's
-  // values no longer fit in registers.
+  // its time in it, so each step does as little as it can: it compares
+  // bytes 1 to 8 (byte 0 is equal within a tree) as one ordered word, and a
+  // node that shares all eight goes to WalkOn, which compares all F bytes.
+  // The longest match so far is kept as the highest bit in which the words
+  // differ (see DifferingBit) with its node, replaced only by a strictly
+  // longer match so that the first node of the greatest length stays.
   template <bool kFindMatch>
   void Walk(uint32_t r) {
     const size_t root = kRoots + ring[r];
@@ -299,10 +297,11 @@ struct LzssEncoder {
   }
 
   // Walks on from node p (the root, or a node already compared with r)
-  // to its child `next`. The longest match so far is 8 - bestByte bytes at
-  // bestPosition (none when bestByte is 8).
+  // to its child `next`. The longest match so far is MatchedBytes(best)
+  // bytes at bestPosition. Kept out of line: inlined into the loops of
+  // steps, the walk's values no longer fit in registers.
   template <bool kFindMatch>
-  [[gnu::noinline]] void WalkFrom(uint32_t r, size_t p, size_t next, uint64_t bestByte, size_t bestPosition) {
+  [[gnu::noinline]] void WalkFrom(uint32_t r, size_t p, size_t next, uint64_t best, size_t bestPosition) {
     const uint64_t key = LoadOrdered(ring + r + 1);
     while (next != kNil) {
       p = next;
@@ -310,26 +309,27 @@ struct LzssEncoder {
       const size_t left = child[p * 2];
       const size_t right = child[p * 2 + 1];
       if (word == key) [[unlikely]] {
-        WalkOn(r, uint32_t(p), F - MatchedBytes(bestByte), bestPosition);
+        WalkOn(r, uint32_t(p), F - MatchedBytes(best), bestPosition);
         return;
       }
-      if constexpr (kFindMatch) KeepIfLess(DifferingByte(key, word), p, bestByte, bestPosition);
+      if constexpr (kFindMatch) KeepIfLess(DifferingBit(key, word), p, best, bestPosition);
       next = SelectChild(key, word, uint32_t(left), uint32_t(right));
     }
     const size_t side = p >= kRoots || key > keyWord[p];
     Hang(r, p * 2 + side);
     if constexpr (kFindMatch) {
-      matchLength = MatchedBytes(bestByte);
+      matchLength = MatchedBytes(best);
       matchPosition = uint32_t(bestPosition);
     }
     fullMatch = kNil;
   }
 
-  // The byte, counted from the last (0) to the first (7), of the first
-  // difference between two unequal ordered words: 7 - the bytes they share.
-  static uint64_t DifferingByte(uint64_t a, uint64_t b) { return uint64_t(__builtin_clzll(a ^ b) ^ 63) | 7; }
-  static constexpr uint64_t kNoMatch = 71;
-  static uint32_t MatchedBytes(uint64_t best) { return 8 - uint32_t(best >> 3); }
+  // The highest bit in which two unequal ordered words differ, with its low
+  // three bits set so that all bits of a byte give the same value: the
+  // smaller, the more leading bytes the words share (8 - value / 8 of them).
+  static uint64_t DifferingBit(uint64_t a, uint64_t b) { return uint64_t(__builtin_clzll(a ^ b) ^ 63) | 7; }
+  static uint32_t MatchedBytes(uint64_t differingBit) { return 8 - uint32_t(differingBit >> 3); }
+  static constexpr uint64_t kNoMatch = 71;  // MatchedBytes gives 0
 
   // Hangs the new node r, with no children, at slot `at`.
   void Hang(uint32_t r, size_t at) {
@@ -382,8 +382,8 @@ struct LzssEncoder {
         Keep(j + 1);
         return;
       }
-      KeepIfLess(DifferingByte(keyA, wordA), pA, bestA, positionA);
-      KeepIfLess(DifferingByte(keyB, wordB), pB, bestB, positionB);
+      KeepIfLess(DifferingBit(keyA, wordA), pA, bestA, positionA);
+      KeepIfLess(DifferingBit(keyB, wordB), pB, bestB, positionB);
       nextA = SelectChild(keyA, wordA, uint32_t(leftA), uint32_t(rightA));
       nextB = SelectChild(keyB, wordB, uint32_t(leftB), uint32_t(rightB));
     }
@@ -411,7 +411,7 @@ struct LzssEncoder {
       WalkOn(r, uint32_t(p), F - MatchedBytes(best), position);
       return;
     }
-    KeepIfLess(DifferingByte(key, word), p, best, position);
+    KeepIfLess(DifferingBit(key, word), p, best, position);
     WalkFrom<true>(r, p, SelectChild(key, word, uint32_t(left), uint32_t(right)), best, position);
   }
 
@@ -508,7 +508,7 @@ struct LzssEncoder {
   // batches ahead of the tokens, each keeping the match it found, so that the
   // tree walks are not held up by the branches on the tokens.
   static constexpr uint32_t kAhead = 256;  // matches kept, a power of two
-  static constexpr uint32_t kBatch = 128;  // steps run at a time, at most kAhead - F
+  static constexpr uint32_t kBatch = 128;  // steps run at a time, less than kAhead
   uint16_t aheadPosition[kAhead];
   uint8_t aheadLength[kAhead];
 
