@@ -628,12 +628,18 @@ struct LzssEncoder {
 
     // Step j codes ring position first + j; by then min(size, lookahead + j)
     // input bytes are read and min(lookahead, size - j) remain to code.
+    // Before `tail` those are lookahead + j and lookahead = F, more than
+    // F bytes are unread, and the match stands as found.
+    const size_t tail = size > 2 * F ? size - 2 * F : 0;
     size_t j = 0;
     do {
       if (j > steps.done) RunSteps(input, steps, std::min(size - 1, j + kBatch));
-      const size_t read = std::min(size, lookahead + j);
-      int32_t length = int32_t(std::min<size_t>(aheadLength[j % kAhead], std::min(lookahead, size - j)));
-      if (size_t(length) >= size - read) --length;  // a match reaching as far as the input goes
+      int32_t length = aheadLength[j % kAhead];
+      if (j >= tail) [[unlikely]] {
+        const size_t read = std::min(size, lookahead + j);
+        length = int32_t(std::min<size_t>(size_t(length), std::min(lookahead, size - j)));
+        if (size_t(length) >= size - read) --length;  // a match reaching as far as the input goes
+      }
       if (length <= 2) {
         length = 1;
         group[0] |= uint8_t(mask);
