@@ -314,6 +314,26 @@ std::vector<std::pair<std::string, Bytes>> Corpus() {
   Bytes repetitive = support::ScriptLikeBytes(600, 44);
   while (repetitive.size() < 200 * 1024) repetitive.insert(repetitive.end(), repetitive.begin(), repetitive.begin() + 600);
   corpus.emplace_back("repetitive200k", repetitive);
+  // Stretches of random bytes with short copies of earlier bytes here and
+  // there (nodes that share their first bytes with the key, full-length
+  // replacements), alternating with repeated text: the encoder changes the
+  // way it runs the tree steps along the way.
+  Bytes mixed;
+  support::Random random(45);
+  const Bytes block = support::ScriptLikeBytes(700, 46);
+  while (mixed.size() < 150 * 1024) {
+    for (int k = 0; k < 40; ++k) {
+      for (int i = 0; i < 40; ++i) mixed.push_back(uint8_t(random.Next()));
+      const size_t from = mixed.size() - 1 - random.Below(uint32_t(std::min<size_t>(mixed.size(), 3000)) - 24);
+      const size_t length = 8 + random.Below(14);
+      for (size_t i = 0; i < length; ++i) {
+        const uint8_t copied = mixed[from + i];
+        mixed.push_back(copied);
+      }
+    }
+    for (int k = 0; k < 3; ++k) mixed.insert(mixed.end(), block.begin(), block.end());
+  }
+  corpus.emplace_back("mixed150k", mixed);
   Bytes ringLike(50000);
   for (size_t i = 0; i < ringLike.size(); ++i) ringLike[i] = (i % 2) ? 0 : uint8_t(i / 8);
   corpus.emplace_back("ringpattern50k", ringLike);
