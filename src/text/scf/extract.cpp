@@ -1,7 +1,6 @@
 #include <cstdio>
 
 #include "codetable/lines.h"
-#include "text/text_tool.h"
 #include "text/scf/scf.h"
 #include "util/files.h"
 
@@ -22,10 +21,9 @@ void AppendScfBlock(Bytes& out, const ScfRecord& record, const CodeTable& gameCo
 bool ExtractScf(const std::string& path, const std::string& option) {
   Bytes file;
   ScfHeader header;
-  const ScfHeaderStatus status = ReadScfFile(path, file, header);
-  if (status != ScfHeaderStatus::kValid) return status == ScfHeaderStatus::kNoTextTable;
   std::string dumpName;
-  if (!TextDumpPath(path, dumpName)) return false;
+  const ScfHeaderStatus status = ReadScfFile(path, file, header, dumpName);
+  if (status != ScfHeaderStatus::kValid) return status == ScfHeaderStatus::kNoTextTable;
   std::vector<ScfRecord> records;
   if (!ReadScfEntries(file, header, records)) return false;
   CodeTable gameCodes;

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "text/scf/scf.h"
+#include "text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 
@@ -55,12 +56,14 @@ ScfHeaderStatus ReadScfHeader(ByteSpan file, ScfHeader& header) {
   return ScfHeaderStatus::kValid;
 }
 
-ScfHeaderStatus ReadScfFile(const std::string& path, Bytes& file, ScfHeader& header) {
+ScfHeaderStatus ReadScfFile(const std::string& path, Bytes& file, ScfHeader& header, std::string& dumpName) {
   if (!ReadWholeFile(path, file)) {
     Printf("\nCan't open %s", path.c_str());
     return ScfHeaderStatus::kRejected;
   }
-  return ReadScfHeader(file, header);
+  const ScfHeaderStatus status = ReadScfHeader(file, header);
+  if (status == ScfHeaderStatus::kValid && !TextDumpPath(path, dumpName)) return ScfHeaderStatus::kRejected;
+  return status;
 }
 
 bool ReadScfEntries(ByteSpan file, const ScfHeader& header, std::vector<ScfRecord>& records) {

@@ -94,10 +94,9 @@ bool BuildScfFile(ByteSpan file, const ScfHeader& header, const std::vector<ScfB
 bool InsertScf(const std::string& path, bool swap) {
   Bytes file;
   ScfHeader header;
-  const ScfHeaderStatus status = ReadScfFile(path, file, header);
-  if (status != ScfHeaderStatus::kValid) return status == ScfHeaderStatus::kNoTextTable;
   std::string dumpName;
-  if (!TextDumpPath(path, dumpName)) return false;
+  const ScfHeaderStatus status = ReadScfFile(path, file, header, dumpName);
+  if (status != ScfHeaderStatus::kValid) return status == ScfHeaderStatus::kNoTextTable;
   InsertionInputs inputs;
   if (!LoadInsertionInputs(dumpName, inputs)) return false;
   std::vector<ScfBlock> blocks;

@@ -56,9 +56,11 @@ enum class ScfHeaderStatus {
 // table start or stringAreaStart beyond the end of the file).
 ScfHeaderStatus ReadScfHeader(ByteSpan file, ScfHeader& header);
 
-// Reads a SCFOMBIN file whole and checks its header; "\nCan't open %s" when
-// it cannot be read (kRejected).
-ScfHeaderStatus ReadScfFile(const std::string& path, Bytes& file, ScfHeader& header);
+// Reads a SCFOMBIN file whole for a text tool, checks its header and names
+// its dump in `dumpName`. kRejected, with a message, when the file cannot be
+// read ("\nCan't open %s"), its header is rejected, or the file would be
+// its own dump.
+ScfHeaderStatus ReadScfFile(const std::string& path, Bytes& file, ScfHeader& header, std::string& dumpName);
 
 // One entry of the table as found in the file.
 struct ScfRecord {
