@@ -17,11 +17,6 @@ constexpr uint8_t kTxmMagic[4] = {0x00, 0x02, 0x00, 0x00};
 
 bool ShortLayout(const ArchiveHeader& header) { return header.flags == kFlagsShortLayout; }
 
-// Continuation marks exist only where the entry has no size of its own.
-bool HasContinuationMarks(const ArchiveHeader& header) {
-  return header.entrySize == 8 && !ShortLayout(header);
-}
-
 size_t NameFieldStart(const ArchiveHeader& header) { return ShortLayout(header) ? 8 : 12; }
 
 bool EntrySizeSupported(const ArchiveHeader& header) {
@@ -71,6 +66,18 @@ bool ReadNameString(const ByteSource& archive, uint32_t offset, const std::strin
 }
 
 }  // namespace
+
+// Continuation marks exist only where the entry has no size of its own.
+bool HasContinuationMarks(const ArchiveHeader& header) { return header.entrySize == 8 && !ShortLayout(header); }
+
+uint32_t ArchiveAlignment(const ArchiveHeader& header) {
+  if (ShortLayout(header)) return 1;
+  return header.alignmentHint > kDefaultAlignment ? header.alignmentHint : kDefaultAlignment;
+}
+
+uint32_t CopyLength(const ArchiveTable& table, const ArchiveEntry& entry) {
+  return table.header.entrySize == 8 || ShortLayout(table.header) ? entry.size : entry.paddedSize;
+}
 
 bool HasMagic(ByteSpan bytes, const char* magic) {
   return bytes.size() >= 4 && std::memcmp(bytes.data(), magic, 4) == 0;
