@@ -11,8 +11,10 @@ namespace fpskit {
 namespace {
 
 constexpr char kNamePrefix[] = "name=";
-// Name strings are read in pieces of this size until their zero byte.
+// Name strings are read in pieces of this size until their zero byte, and
+// are never longer than kLongestNameString.
 constexpr size_t kNameChunk = 256;
+constexpr size_t kLongestNameString = 65536;
 constexpr uint8_t kTxmMagic[4] = {0x00, 0x02, 0x00, 0x00};
 
 bool ShortLayout(const ArchiveHeader& header) { return header.flags == kFlagsShortLayout; }
@@ -53,7 +55,7 @@ bool ReadNameString(const ByteSource& archive, uint32_t offset, const std::strin
     return false;
   }
   Bytes piece;
-  while (at < archive.length) {
+  while (at < archive.length && out.size() < kLongestNameString) {
     const uint64_t count = std::min<uint64_t>(kNameChunk, archive.length - at);
     if (!archive.Read(at, count, piece)) break;
     const auto zero = std::find(piece.begin(), piece.end(), uint8_t(0));
@@ -61,7 +63,8 @@ bool ReadNameString(const ByteSource& archive, uint32_t offset, const std::strin
     if (zero != piece.end()) return true;
     at += count;
   }
-  Printf("\nERROR: %s: FPS4 name string at 0x%X has no terminating zero", label.c_str(), offset);
+  Printf("\nERROR: %s: FPS4 name string at 0x%X has no terminating zero%s", label.c_str(), offset,
+         out.size() >= kLongestNameString ? " in its first 64 KiB" : "");
   return false;
 }
 

@@ -177,6 +177,16 @@ TEST(RepackArchive, EditedAndDeletedMemberFilesMoveTheMembersAfterThem) {
   EXPECT_EQ(archive.size(), 0x3800u);
   EXPECT_TRUE(std::all_of(archive.begin() + 0x1000 + 0x1801, archive.begin() + 0x3000, [](uint8_t b) { return b == 0; }));
 
+  // An archive in a TLZC container comes back in one, with the edit.
+  ASSERT_TRUE(WriteTestFile(dir / "W.dat", CompressTlzc(BuildFps4(layout))));
+  ASSERT_TRUE(Quietly(UnpackArchive, dir / "W.dat"));
+  ASSERT_TRUE(WriteTestFile(dir / "W/W_002.bin", "changed"));
+  ASSERT_TRUE(Quietly(RepackArchive, dir / "W.dat"));
+  Bytes unwrapped;
+  ASSERT_TRUE(DecompressTlzc(ReadTestFile(dir / "W.dat"), unwrapped));
+  EXPECT_EQ(MemberBytes(unwrapped, 2), ToBytes("changed"));
+  EXPECT_EQ(MemberBytes(unwrapped, 1), ToBytes("second"));
+
   // 8-byte tables: no padding; continuation entries move with their leader.
   Fps4Layout eight;
   eight.entrySize = 8;
@@ -267,6 +277,12 @@ TEST(RepackArchive, ImagesAreWrittenBackIntoTheirPairInTheSourceOrder) {
   ASSERT_TRUE(Quietly(UnpackArchive, dir / "A.dat"));
   EXPECT_EQ(ReadTestFile(dir / "A/dxt_0_0.dds"), Bytes(dxt.begin(), dxt.end() - 8));
   EXPECT_EQ(ReadTestFile(dir / "A/argb_0_1.dds"), argb);
+
+  // A file of no more than its header changes nothing.
+  ASSERT_TRUE(WriteTestFile(dir / "A/dxt_0_0.dds", Bytes(dxt.begin(), dxt.begin() + 128)));
+  ASSERT_TRUE(Quietly(RepackArchive, dir / "A.dat", &console));
+  EXPECT_EQ(console.find("dxt_0_0.dds"), std::string::npos) << console;
+  EXPECT_EQ(MemberBytes(ReadTestFile(dir / "A.dat"), 2), pixels);
 }
 
 TEST(RepackArchive, FailuresChangeNoFileAndLeaveNoTemporaryFile) {
