@@ -42,7 +42,9 @@ bool CopyFileRange(uint64_t count, std::FILE* source, std::FILE* destination,
 // directory: the writer fills it completely, it is flushed to disk and then
 // renamed over the target in one step, keeping the target's permission bits.
 // On any failure the target is untouched, the temporary file is removed, an
-// error naming the target is printed and false is returned.
+// error naming the target is printed and false is returned. An exception
+// from the writer (std::bad_alloc) passes through, with the temporary file
+// removed too.
 bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer);
 bool ReplaceFileSafely(const std::string& target, ByteSpan contents);
 
