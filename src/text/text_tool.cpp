@@ -15,9 +15,14 @@ namespace {
 // there are no valid UTF-8 (a dump in another encoding).
 size_t Utf8Length(ByteSpan text, size_t p) {
   const uint8_t lead = text[p];
-  const size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                        : lead >= 0xF0 && lead <= 0xF4                                ? 4
-                                                                                      : 0;
+  size_t length = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+  }
   if (length == 0 || p + length > text.size()) return 0;
   for (size_t i = 1; i < length; ++i) {
     if ((text[p + i] & 0xC0) != 0x80) return 0;
@@ -68,10 +73,15 @@ bool ReadTextDump(const std::string& dumpPath, InsertionInputs& inputs) {
 }
 
 Bytes ConvertDumpLine(ByteSpan line, size_t lineNumber, const InsertionInputs& inputs) {
-  const Bytes typed = ConvertSequences(line, false, inputs.translatorCodes);
-  if (inputs.gameCodes.name.empty()) return ConvertSequences(typed, true, inputs.gameCodes);
+  return ConvertDumpLine(line, inputs.dumpName, lineNumber, inputs.translatorCodes, inputs.gameCodes);
+}
+
+Bytes ConvertDumpLine(ByteSpan line, const std::string& dumpName, size_t lineNumber,
+                      const CodeTable& translatorCodes, const CodeTable& gameCodes) {
+  const Bytes typed = ConvertSequences(line, false, translatorCodes);
+  if (gameCodes.name.empty()) return ConvertSequences(typed, true, gameCodes);
   std::vector<size_t> unconverted;
-  Bytes game = ConvertSequencesListingUnconverted(typed, true, inputs.gameCodes, unconverted);
+  Bytes game = ConvertSequencesListingUnconverted(typed, true, gameCodes, unconverted);
   std::vector<ByteSpan> reported;
   size_t covered = 0;  // a character's later bytes are not reported again
   for (size_t p : unconverted) {
@@ -84,8 +94,8 @@ Bytes ConvertDumpLine(ByteSpan line, size_t lineNumber, const InsertionInputs& i
     });
     if (seen) continue;
     reported.push_back(character);
-    Warnf("WARNING: %s line %zu: %s has no row in %s and is written as it stands", inputs.dumpName.c_str(),
-          lineNumber, DescribeCharacter(character, length != 0).c_str(), inputs.gameCodes.name.c_str());
+    Warnf("WARNING: %s line %zu: %s has no row in %s and is written as it stands", dumpName.c_str(), lineNumber,
+          DescribeCharacter(character, length != 0).c_str(), gameCodes.name.c_str());
   }
   return game;
 }

@@ -47,6 +47,10 @@ bool ReadTextDump(const std::string& dumpPath, InsertionInputs& inputs);
 // (once a line for each such character; none with the built-in table, which
 // writes every character as it stands by design).
 Bytes ConvertDumpLine(ByteSpan line, size_t lineNumber, const InsertionInputs& inputs);
+// The same for a caller that keeps the tables apart from the dump (one pair of
+// tables for many dumps); `dumpName` names the dump in the warnings.
+Bytes ConvertDumpLine(ByteSpan line, const std::string& dumpName, size_t lineNumber,
+                      const CodeTable& translatorCodes, const CodeTable& gameCodes);
 
 // Warns on standard error that `what` (for example "record 3 (entry 0, [EN]
 // string)") holds CR LF, which splits its line `line` of the dump in two, and
