@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 #include "util/console.h"
 #include "util/paths.h"
@@ -14,7 +15,7 @@ constexpr char kNamePrefix[] = "name=";
 // Name strings are read in pieces of this size until their zero byte, and
 // are never longer than kLongestNameString.
 constexpr size_t kNameChunk = 256;
-constexpr size_t kLongestNameString = 65536;
+constexpr size_t kLongestNameString = 4096;
 constexpr uint8_t kTxmMagic[4] = {0x00, 0x02, 0x00, 0x00};
 
 bool ShortLayout(const ArchiveHeader& header) { return header.flags == kFlagsShortLayout; }
@@ -64,7 +65,7 @@ bool ReadNameString(const ByteSource& archive, uint32_t offset, const std::strin
     at += count;
   }
   Printf("\nERROR: %s: FPS4 name string at 0x%X has no terminating zero%s", label.c_str(), offset,
-         out.size() >= kLongestNameString ? " in its first 64 KiB" : "");
+         out.size() >= kLongestNameString ? " in its first 4 KiB" : "");
   return false;
 }
 
@@ -197,14 +198,21 @@ bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, co
       return false;
     }
   }
+  // Entries that share a name string read it once.
+  std::unordered_map<uint32_t, std::string> names;
   for (size_t i = 0; i < namePointers.size(); ++i) {
-    if (namePointers[i] == 0) {
+    const uint32_t pointer = namePointers[i];
+    if (pointer == 0) {
       table.entries[i].name = baseName;
       continue;
     }
-    std::string text;
-    if (!ReadNameString(archive, namePointers[i], label, text)) return false;
-    table.entries[i].name = ResolveNameString(text);
+    auto known = names.find(pointer);
+    if (known == names.end()) {
+      std::string text;
+      if (!ReadNameString(archive, pointer, label, text)) return false;
+      known = names.emplace(pointer, ResolveNameString(text)).first;
+    }
+    table.entries[i].name = known->second;
   }
   return true;
 }
