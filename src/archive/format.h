@@ -40,6 +40,10 @@ inline constexpr char kTextureArchiveType[] = "txmv";
 inline constexpr uint32_t kNoMember = 0xFFFFFFFF;
 inline constexpr uint32_t kContinuationMark = 1;
 inline constexpr uint32_t kDefaultAlignment = 2048;
+// Archives inside archives are unpacked and rebuilt this many levels deep at
+// most (the game's go a few levels deep); a deeper one, such as a member that
+// is its own archive again, stays a plain member file.
+inline constexpr size_t kMaxNestingDepth = 32;
 // Bytes of a member that naming looks at: the content tests read 8, the
 // texture test 12.
 inline constexpr size_t kMemberHeadSize = 12;

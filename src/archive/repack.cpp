@@ -21,7 +21,7 @@ namespace fpskit {
 namespace {
 
 bool RepackInto(const ByteSource& source, const std::string& label, const std::string& unpackDirectory,
-                ByteSink& sink);
+                ByteSink& sink, size_t depth);
 
 uint64_t RoundUp(uint64_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
@@ -34,6 +34,7 @@ struct Rebuild {
   std::string unpackDirectory;
   ByteSink& sink;
   uint32_t alignment;
+  size_t depth;  // below the archive the run began with
 
   // The current end as a 32-bit archive offset; false, with a message, past 4 GiB.
   bool Position(uint32_t& offset) const {
@@ -60,13 +61,13 @@ struct Rebuild {
 
 // A nested archive (bare, or in a TLZC container of its own) held in memory,
 // rebuilt from its directory. `nested` is false when the data is neither.
-bool RebuildNestedInMemory(ByteSpan data, const std::string& path, const std::string& directory, Bytes& rebuilt,
-                           bool& nested) {
+bool RebuildNestedInMemory(ByteSpan data, const std::string& path, const std::string& directory, size_t depth,
+                           Bytes& rebuilt, bool& nested) {
   nested = false;
   if (HasMagic(data, kArchiveMagic)) {
     nested = true;
     ByteSink sink = ByteSink::InMemory(rebuilt);
-    return RepackInto(ByteSource::InMemory(data), path, directory, sink);
+    return RepackInto(ByteSource::InMemory(data), path, directory, sink, depth);
   }
   if (!HasMagic(data, kTlzcMagic)) return true;
   // The unpacker looks inside a container in a container too.
@@ -74,7 +75,7 @@ bool RebuildNestedInMemory(ByteSpan data, const std::string& path, const std::st
   Bytes innerRebuilt;
   bool innerNested = false;
   if (!DecompressTlzc(data, inner)) return true;
-  if (!RebuildNestedInMemory(inner, path, directory, innerRebuilt, innerNested)) return false;
+  if (!RebuildNestedInMemory(inner, path, directory, depth, innerRebuilt, innerNested)) return false;
   if (!innerNested) return true;
   nested = true;
   rebuilt = RecompressTlzc(data, inner, innerRebuilt);
@@ -116,7 +117,9 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
       }
       Bytes rebuilt;
       bool nested = false;
-      if (nestedDirectory && !RebuildNestedInMemory(decoded, path, directory, rebuilt, nested)) return false;
+      if (nestedDirectory && !RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuilt, nested)) {
+        return false;
+      }
       result = nested ? RecompressTlzc(container, decoded, rebuilt) : std::move(container);
     }
     if (result.empty()) {
@@ -142,7 +145,7 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
   rebuild.source.Peek(entry.offset, magic, sizeof magic);
   if (nestedDirectory && entry.size >= 4 && std::memcmp(magic, kArchiveMagic, 4) == 0) {
     ByteSink inner = rebuild.sink.Inner();
-    const bool ok = RepackInto(rebuild.source.Sub(entry.offset, entry.size), path, directory, inner);
+    const bool ok = RepackInto(rebuild.source.Sub(entry.offset, entry.size), path, directory, inner, rebuild.depth + 1);
     rebuild.sink.Append(inner);
     return ok;
   }
@@ -245,7 +248,11 @@ bool RewriteTable(Rebuild& rebuild) {
 }
 
 bool RepackInto(const ByteSource& source, const std::string& label, const std::string& unpackDirectory,
-                ByteSink& sink) {
+                ByteSink& sink, size_t depth) {
+  if (depth > kMaxNestingDepth) {
+    Printf("\nERROR: %s: archives nested more than %zu deep", label.c_str(), kMaxNestingDepth);
+    return false;
+  }
   const std::string baseName = FileNameOf(unpackDirectory);
   ArchiveTable table;
   if (!ReadArchiveTable(source, baseName, label, table)) return false;
@@ -256,7 +263,7 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
            label.c_str(), header.dataStart);
     return false;
   }
-  Rebuild rebuild{source, table, table.entries, label, unpackDirectory, sink, ArchiveAlignment(header)};
+  Rebuild rebuild{source, table, table.entries, label, unpackDirectory, sink, ArchiveAlignment(header), depth};
   if (!sink.Copy(source, 0, header.dataStart)) return false;
 
   for (size_t i = 0; i < table.entries.size(); ++i) {
@@ -313,7 +320,7 @@ bool RepackArchive(const std::string& path) {
     }
     Bytes rebuilt;
     ByteSink sink = ByteSink::InMemory(rebuilt);
-    if (!RepackInto(ByteSource::InMemory(archive), path, unpackDirectory, sink)) return false;
+    if (!RepackInto(ByteSource::InMemory(archive), path, unpackDirectory, sink, 0)) return false;
     // Written back in a container too; an unchanged archive keeps the very
     // container it came in.
     const Bytes result = RecompressTlzc(container, archive, rebuilt);
@@ -329,7 +336,7 @@ bool RepackArchive(const std::string& path) {
   }
   return ReplaceFileWithStatus(path, [&](std::FILE* out) {
     ByteSink sink = ByteSink::InFile(out, 0);
-    if (RepackInto(whole, path, unpackDirectory, sink)) return WriterStatus::kWritten;
+    if (RepackInto(whole, path, unpackDirectory, sink, 0)) return WriterStatus::kWritten;
     return sink.failed ? WriterStatus::kWriteFailed : WriterStatus::kReported;
   });
 }
