@@ -184,19 +184,21 @@ TEST(ArchiveNames, TextureMarksFromEntriesAndTheirExceptions) {
 }
 
 TEST(ArchiveTable, EightByteSizesRunOverContinuationEntries) {
-  std::vector<ArchiveEntry> entries = {{0x100, 0, 0, ""}, {0x200, 1, 0, ""}, {0x300, 1, 0, ""},
-                                       {0x400, 0, 0, ""}, {0, 0, 0, ""},     {0x480, 0, 0, ""},
-                                       {0x490, 1, 0, ""}};
-  size_t bad = 0;
-  ASSERT_TRUE(ComputeEightByteSizes(entries, 0x500, bad));
+  std::vector<ArchiveEntry> entries = {{0x100, 0, 0, ""}, {0x200, 1, 0, ""},     {0x300, 1, 0, ""},
+                                       {0x400, 0, 0, ""}, {0, 0, 0, ""},         {kNoMember, 0, 0, ""},
+                                       {0x480, 0, 0, ""}, {0x490, 1, 0, ""}};
+  EXPECT_TRUE(ComputeEightByteSizes(entries, 0x500).empty());
   std::vector<uint32_t> sizes;
   for (const ArchiveEntry& entry : entries) sizes.push_back(entry.size);
-  // 0x400 reaches over the entry without data (offset 0) to 0x480.
-  EXPECT_EQ(sizes, (std::vector<uint32_t>{0x300, 0, 0, 0x80, 0, 0x80, 0}));
+  // 0x400 reaches over the entries without data (offsets 0 and 0xFFFFFFFF) to 0x480.
+  EXPECT_EQ(sizes, (std::vector<uint32_t>{0x300, 0, 0, 0x80, 0, 0, 0x80, 0}));
 
-  std::vector<ArchiveEntry> backwards = {{0x300, 0, 0, ""}, {0x200, 0, 0, ""}};
-  EXPECT_FALSE(ComputeEightByteSizes(backwards, 0x400, bad));
-  EXPECT_EQ(bad, 0u);
+  // An offset beyond the next one's costs only that entry its size.
+  std::vector<ArchiveEntry> backwards = {{0x300, 0, 0, ""}, {0x200, 0, 0, ""}, {0x280, 0, 0, ""}};
+  EXPECT_EQ(ComputeEightByteSizes(backwards, 0x400), std::vector<size_t>{0});
+  EXPECT_EQ(backwards[0].size, 0u);
+  EXPECT_EQ(backwards[1].size, 0x80u);
+  EXPECT_EQ(backwards[2].size, 0x180u);
 }
 
 TEST(UnpackArchive, WritesEveryMemberBesideTheArchiveAndPrintsItsPath) {
