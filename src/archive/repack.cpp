@@ -90,7 +90,7 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
   const std::string directoryName = StripExtension(fileName);
   // A name that would leave the unpack directory was never written there.
   const bool fromFile = IsContainedRelativePath(fileName) && FileExists(path);
-  const bool nestedDirectory = IsContainedRelativePath(directoryName);
+  const bool nestedDirectory = !fileName.empty() && IsContainedRelativePath(directoryName);
   const std::string directory = JoinPath(rebuild.unpackDirectory, directoryName);
   if (!rebuild.Inside(entry, i)) return false;
 

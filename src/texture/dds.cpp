@@ -164,8 +164,8 @@ bool ImportTextureImages(const TextureRecord& texture, bool mapsFormats, ByteSin
   return true;
 }
 
-bool RebuildTexturePair(const ByteSource& txm, uint64_t dataLength, ByteSink& archive, uint64_t dataStart, size_t txmIndex,
-                        const std::string& unpackDirectory, const std::string& label) {
+bool RebuildTexturePair(const ByteSource& txm, uint64_t dataLength, ByteSink& archive, uint64_t dataStart,
+                        size_t txmIndex, const std::string& unpackDirectory, const std::string& label) {
   TextureSet set;
   if (!ReadTextureRecords(txm, dataLength, label, set)) return false;
   for (size_t t = 0; t < set.textures.size(); ++t) {

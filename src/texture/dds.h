@@ -71,8 +71,8 @@ SplitResult SplitTexturePair(const ByteSource& txm, const ByteSource& data, size
 // four reversed again for format code 5), printing "\n+ <path>" for each.
 // Missing files, files of 128 bytes or less and names that would leave the
 // unpack directory or are too long for a file (never written by the split)
-// are passed over. False, with a message, when a file that
-// exists cannot be read or the archive cannot be written.
+// are passed over. False, with a message, when a file that exists cannot be
+// read or the archive cannot be written.
 bool ImportTextureImages(const TextureRecord& texture, bool mapsFormats, ByteSink& archive, uint64_t dataStart,
                          size_t txmIndex, size_t textureIndex, const std::string& unpackDirectory);
 
@@ -80,7 +80,7 @@ bool ImportTextureImages(const TextureRecord& texture, bool mapsFormats, ByteSin
 // back into the texture data member of `dataLength` bytes at `dataStart` in
 // `archive`, in TXM order. False when the TXM's records are damaged (reported
 // as ReadTextureRecords does) or an image could not be imported.
-bool RebuildTexturePair(const ByteSource& txm, uint64_t dataLength, ByteSink& archive, uint64_t dataStart, size_t txmIndex,
-                        const std::string& unpackDirectory, const std::string& label);
+bool RebuildTexturePair(const ByteSource& txm, uint64_t dataLength, ByteSink& archive, uint64_t dataStart,
+                        size_t txmIndex, const std::string& unpackDirectory, const std::string& label);
 
 }  // namespace fpskit
