@@ -16,4 +16,12 @@ void Printf(const char* format, ...) {
   va_end(args);
 }
 
+void Warnf(const char* format, ...) {
+  std::fflush(stdout);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+}
+
 }  // namespace fpskit
