@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "text/chtx/chtx.h"
+#include "text/scel/scel.h"
 #include "text/scf/scf.h"
 #include "util/console.h"
 
@@ -41,11 +42,22 @@ constexpr ModeRow kModeTable[] = {
     {"cht", [](const std::string&, const std::string& path, const std::string& option) {
        return InsertChtx(path, ShareFlag(option), false);
      }},
-    {"untss2", NotAvailable},
-    {"tss2", NotAvailable},
-    {"untss", NotAvailable},
-    {"tss_switch", NotAvailable},
-    {"tss", NotAvailable},
+    // Script words: extract, container (raw member files), swap.
+    {"untss2", [](const std::string&, const std::string& path, const std::string& option) {
+       return ScriptTextEntry(path, option, true, true, false);
+     }},
+    {"tss2", [](const std::string&, const std::string& path, const std::string& option) {
+       return ScriptTextEntry(path, option, false, true, false);
+     }},
+    {"untss", [](const std::string&, const std::string& path, const std::string& option) {
+       return ScriptTextEntry(path, option, true, false, false);
+     }},
+    {"tss_switch", [](const std::string&, const std::string& path, const std::string& option) {
+       return ScriptTextEntry(path, option, false, false, true);
+     }},
+    {"tss", [](const std::string&, const std::string& path, const std::string& option) {
+       return ScriptTextEntry(path, option, false, false, false);
+     }},
     {"unscf", [](const std::string&, const std::string& path, const std::string& option) {
        return ExtractScf(path, option);
      }},
