@@ -23,7 +23,7 @@ TssTestFile MakeTssFile(const TssScript& script) {
     stringOffsets.push_back(uint32_t(area.size()));
     area.CString(text);
   }
-  if (area.size() < 32) area.Zeros(32 - area.size());
+  if (!script.quads.empty() && area.size() < 32) area.Zeros(32 - area.size());
   for (const std::array<std::string, 4>& quad : script.quads) {
     std::array<uint32_t, 4> offsets;
     for (size_t slot = 0; slot < 4; ++slot) {

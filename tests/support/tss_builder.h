@@ -30,9 +30,11 @@ struct TssTestFile {
   uint32_t spSlot = 0;
 };
 
-// The string area starts with the strings, then zeros up to offset 32 (the
-// first quad string must lie beyond 31), then each quad's strings, zeros and
-// the quad, 4-aligned and more than 8 bytes after its last string.
+// The string area starts with the strings, then (when there are quads)
+// zeros up to offset 32, as the first quad string must lie beyond 31, then
+// each quad's strings, zeros and the quad, 4-aligned and more than 8 bytes
+// after its last string. A string area of exactly 32 bytes would mean "no
+// text"; the caller avoids it.
 TssTestFile MakeTssFile(const TssScript& script);
 
 // The string a reference (by operand), a quad slot or the SP slot leads to
