@@ -183,7 +183,9 @@ TEST(TssExtraction, RejectsWhatCannotBeReadAndStopsScansAtTheEnd) {
       {"text base", [](Bytes& f) { StoreU32BE(f.data() + 12, uint32_t(f.size() + 1)); },
        "lies beyond the end of the file"},
       // The last byte of the file is the low byte of the SP slot's value.
-      {"no zero", [&](Bytes& f) { StoreU32BE(f.data() + good.referenceWords[1] + 4, uint32_t(f.size()) - 1 - good.textBase); },
+      {"no zero", [&](Bytes& f) {
+         StoreU32BE(f.data() + good.referenceWords[1] + 4, uint32_t(f.size()) - 1 - good.textBase);
+       },
        "(reference 4) has no terminating zero"},
       {"operand outside", [&](Bytes& f) {
          StoreU32BE(f.data() + 24, 0x7FFFFFFF);
@@ -412,6 +414,18 @@ TEST(TssInsertion, ScriptsWithoutTextAndOtherFilesAreLeftAlone) {
     EXPECT_EQ(RunMode(dir, mode, "tiny.bin", DispatchResult::kToolFailed), "\nThis is not ZK6SCEL or TSS file");
   }
   EXPECT_EQ(RunMode(dir, "untss", "none.tss", DispatchResult::kToolFailed), "\nCan't open none.tss");
+
+  // A container member that is no script at all and has no dump is missed,
+  // not refused; with a dump it is refused.
+  TssTables tables;
+  Bytes out;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(InsertTssDump(ToBytes("short"), dir / "member.dec", false, tables, out), TssOutcome::kMissed);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), " (missed)");
+  ASSERT_TRUE(support::WriteTestFile(dir / "member.txt", "[END]\r\n"));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(InsertTssDump(ToBytes("short"), dir / "member.dec", false, tables, out), TssOutcome::kFailed);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: truncated TSS header");
 }
 
 }  // namespace

@@ -56,8 +56,9 @@ TssDump BuildTssDump(const TssText& text, const CodeTable& gameCodes, bool byteO
     for (size_t slot = 0; slot < kTssQuadSlotCount; ++slot) {
       std::snprintf(prefix, sizeof prefix, "[%08X_%s", quad.position, slot < 2 ? "JP]: " : "EN]: ");
       writer.Line(prefix, quad.strings[slot], [&] {
-        std::snprintf(prefix, sizeof prefix, "quad %08X slot %zu", quad.position, slot);
-        return std::string(prefix);
+        char owner[32];
+        std::snprintf(owner, sizeof owner, "quad %08X slot %zu", quad.position, slot);
+        return std::string(owner);
       });
     }
     writer.EmptyLine();

@@ -113,8 +113,9 @@ class DumpParser {
       quad.position = ParseNumber(tag, 16);
       if (!QuadFitsStringArea(file_.size(), header_, quad.position)) {
         char what[128];
-        std::snprintf(what, sizeof what, "%08X is not a quad position of this script (its string area holds 0x%X bytes)",
-                      quad.position, header_.textSize);
+        std::snprintf(what, sizeof what,
+                      "%08X is not a quad position of this script (its string area holds 0x%X bytes)", quad.position,
+                      header_.textSize);
         return Fail(what);
       }
       const size_t groupLine = lines_.number();
@@ -260,20 +261,25 @@ bool RebuildTss(ByteSpan file, const TssHeader& header, const TssCode& code, con
   for (size_t i = 0; i < referenceCount; ++i) {
     if (edits.references[i]) StoreU32BE(out.data() + code.references[i].codeOffset + 4, operands[i]);
   }
-  StoreU32BE(out.data() + 24, uint32_t(out.size() - header.textBase));
+  StoreU32BE(out.data() + kTssTextSizeOffset, uint32_t(out.size() - header.textBase));
   return true;
 }
 
 TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssTables& tables, Bytes& out) {
-  TssHeader header;
-  if (!ReadTssHeader(file, header)) return TssOutcome::kFailed;
-  if (header.textSize == kTssNoTextSize) return TssOutcome::kNoText;
+  // A script without text, or without a dump, is left as it is before its
+  // header is checked: a container member that is no script at all goes
+  // back unchanged when nobody wrote a dump for it.
+  if (file.size() >= kTssHeaderSize && LoadU32BE(file.data() + kTssTextSizeOffset) == kTssNoTextSize) {
+    return TssOutcome::kNoText;
+  }
   std::string dumpPath;
   if (!TextDumpPath(path, dumpPath)) return TssOutcome::kFailed;
   if (!FileExists(dumpPath)) {
     Print(" (missed)");
     return TssOutcome::kMissed;
   }
+  TssHeader header;
+  if (!ReadTssHeader(file, header)) return TssOutcome::kFailed;
   if (!tables.loaded) {
     if (!LoadInsertionTables(tables.inputs)) return TssOutcome::kFailed;
     tables.loaded = true;
@@ -287,7 +293,8 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
   context.swap = swap;
   context.stringDictionary = IsStringDictionary(path);
   TssEdits edits;
-  if (!ParseTssDump(dump, dumpPath, file, header, code, context, edits) || !RebuildTss(file, header, code, edits, out)) {
+  if (!ParseTssDump(dump, dumpPath, file, header, code, context, edits) ||
+      !RebuildTss(file, header, code, edits, out)) {
     return TssOutcome::kFailed;
   }
   return TssOutcome::kDone;

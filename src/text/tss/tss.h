@@ -45,6 +45,7 @@ inline constexpr uint8_t kTssMagic[4] = {'T', 'S', 'S', 0};
 // A textSize of exactly this means the script has no text: nothing is dumped
 // and nothing is written back.
 inline constexpr uint32_t kTssNoTextSize = 32;
+inline constexpr size_t kTssTextSizeOffset = 24;  // rewritten by insertion
 inline constexpr uint8_t kTssReferenceOpcode[2] = {0x02, 0x82};
 inline constexpr uint8_t kTssSpMarker[4] = {0x04, 0x83, 0x00, 0x04};
 inline constexpr size_t kTssQuadSlotCount = 4;
