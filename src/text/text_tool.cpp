@@ -14,16 +14,11 @@ bool TextDumpPath(const std::string& path, std::string& dumpPath) {
 }
 
 bool LoadInsertionInputs(const std::string& dumpPath, InsertionInputs& inputs) {
-  return LoadInsertionTables(inputs) && ReadInsertionDump(dumpPath, inputs.dump);
-}
-
-bool LoadInsertionTables(InsertionInputs& inputs) {
-  return SelectCodeTable(kGameCodesFile, inputs.gameCodes) &&
-         SelectCodeTable(kTranslatorCodesFile, inputs.translatorCodes);
-}
-
-bool ReadInsertionDump(const std::string& dumpPath, Bytes& dump) {
-  if (!ReadWholeFile(dumpPath, dump)) {
+  if (!SelectCodeTable(kGameCodesFile, inputs.gameCodes) ||
+      !SelectCodeTable(kTranslatorCodesFile, inputs.translatorCodes)) {
+    return false;
+  }
+  if (!ReadWholeFile(dumpPath, inputs.dump)) {
     Printf("\nCan't open %s", dumpPath.c_str());
     return false;
   }

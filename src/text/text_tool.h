@@ -27,11 +27,6 @@ struct InsertionInputs {
 // before it writes anything.
 bool LoadInsertionInputs(const std::string& dumpPath, InsertionInputs& inputs);
 
-// The two halves of LoadInsertionInputs, for a tool that writes many dumps
-// back through one pair of tables (the members of a script container).
-bool LoadInsertionTables(InsertionInputs& inputs);
-bool ReadInsertionDump(const std::string& dumpPath, Bytes& dump);
-
 // One dump line back to game bytes: through "CODES.TXT" left to right, then
 // through "JPCODES.TXT" right to left.
 Bytes ConvertDumpLine(ByteSpan line, const CodeTable& translatorCodes, const CodeTable& gameCodes);

@@ -17,11 +17,11 @@ void Printf(const char* format, ...) {
 }
 
 void Warnf(const char* format, ...) {
-  std::fflush(stdout);
   va_list args;
   va_start(args, format);
   std::vfprintf(stderr, format, args);
   va_end(args);
+  std::fputc('\n', stderr);
 }
 
 }  // namespace fpskit

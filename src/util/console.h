@@ -9,9 +9,8 @@ namespace fpskit {
 void Print(std::string_view text);
 [[gnu::format(printf, 1, 2)]] void Printf(const char* format, ...);
 
-// A notice that is not part of a tool's console text (a warning about a
-// dump): written to standard error, after what standard output holds so far,
-// so standard output stays exactly as the tools print it.
+// One line on standard error: the text, then a line feed. For notices that
+// are not part of a tool's console text, so standard output stays exact.
 [[gnu::format(printf, 1, 2)]] void Warnf(const char* format, ...);
 
 }  // namespace fpskit

@@ -76,11 +76,17 @@ TEST(TssExtraction, DumpsQuadsSpAndReferencesInTheirLayout) {
   EXPECT_EQ(read.text.code.references[1].codeOffset, tss.referenceWords[0]);
   EXPECT_EQ(read.text.code.references[2].codeOffset, tss.referenceWords[4]);
 
-  // Neither quads nor SP: the dump begins with "[END]".
+  // Neither quads nor SP: the dump begins with "[END]". A text holding
+  // CR LF splits its line, and the dump says which.
   TssScript plain;
-  plain.strings = {"only"};
-  plain.references = {0};
-  EXPECT_EQ(DumpOf(MakeTssFile(plain).bytes), "[END]\r\n\r\n[000000]: only\r\n");
+  plain.strings = {"only", "two\r\nlines"};
+  plain.references = {0, 1};
+  const TssTestFile split = MakeTssFile(plain);
+  EXPECT_EQ(DumpOf(split.bytes), "[END]\r\n\r\n[000000]: only\r\n[000001]: two\r\nlines\r\n");
+  const TssDump dump = BuildTssDump(ReadText(split.bytes).text, BuiltInCodeTable(), false, false);
+  ASSERT_EQ(dump.splitLines.size(), 1u);
+  EXPECT_EQ(dump.splitLines[0].line, 4u);
+  EXPECT_EQ(dump.splitLines[0].owner, "reference 1");
 }
 
 // A script whose code area is given word by word, with a 64-byte string
@@ -274,8 +280,8 @@ TEST(TssDump, ReadsItsThreePhasesAndMayBeShortened) {
   testing::internal::CaptureStderr();
   parsed = Parse(tss, "[END]\r\n[000001]: b\r\n[SP]: late\r\n");
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "\nWARNING: s.txt line 3 is not read: quad groups stand before \"[END]\" and the \"[SP]\" line right "
-            "after it");
+            "WARNING: s.txt line 3 is not read: quad groups stand before \"[END]\" and the \"[SP]\" line right "
+            "after it\n");
   ASSERT_TRUE(parsed.ok) << parsed.console;
   EXPECT_FALSE(parsed.edits.sp);
 }

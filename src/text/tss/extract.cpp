@@ -34,10 +34,12 @@ class DumpWriter {
     if (splits > 0) dump_.splitLines.push_back({line_, owner()});
     line_ += 1 + splits;
   }
-  void EmptyLine() {
+  void PlainLine(std::string_view text) {
+    AppendText(dump_.text, text);
     AppendText(dump_.text, "\r\n");
     ++line_;
   }
+  void EmptyLine() { PlainLine(""); }
 
  private:
   const CodeTable& gameCodes_;
@@ -63,7 +65,7 @@ TssDump BuildTssDump(const TssText& text, const CodeTable& gameCodes, bool byteO
     }
     writer.EmptyLine();
   }
-  AppendText(dump.text, "[END]\r\n");
+  writer.PlainLine("[END]");
   writer.EmptyLine();
   if (text.sp) {
     writer.Line("[SP]: ", *text.sp, [] { return std::string("SP string"); });
@@ -88,7 +90,7 @@ TssOutcome WriteTssDump(ByteSpan file, const std::string& path, bool byteOrderMa
   const TssDump dump = BuildTssDump(text, gameCodes, byteOrderMark, IsStringDictionary(path));
   if (!ReplaceFileSafely(dumpPath, dump.text)) return TssOutcome::kFailed;
   for (const TssSplitLine& split : dump.splitLines) {
-    Warnf("\nWARNING: %s line %zu: the %s holds CR LF and splits its line; join it before \"tss\"",
+    Warnf("WARNING: %s line %zu: the %s holds CR LF and splits its line; join it before \"tss\"",
           dumpPath.c_str(), split.line, split.owner.c_str());
   }
   return TssOutcome::kDone;

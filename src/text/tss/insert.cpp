@@ -172,7 +172,7 @@ class DumpParser {
     while (lines_.Next(line)) {
       if (line.size() < 8 || line[0] != '[' || line[7] != ']') {
         if (StartsWith(line, "[SP]") || StartsWith(line, "[END]") || (line.size() >= 4 && StartsWith(line, "[0"))) {
-          Warnf("\nWARNING: %s line %zu is not read: quad groups stand before \"[END]\" and the \"[SP]\" line "
+          Warnf("WARNING: %s line %zu is not read: quad groups stand before \"[END]\" and the \"[SP]\" line "
                 "right after it",
                 dumpName_.c_str(), lines_.number());
         }
@@ -281,12 +281,19 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
   TssHeader header;
   if (!ReadTssHeader(file, header)) return TssOutcome::kFailed;
   if (!tables.loaded) {
-    if (!LoadInsertionTables(tables.inputs)) return TssOutcome::kFailed;
+    if (!SelectCodeTable(kGameCodesFile, tables.inputs.gameCodes) ||
+        !SelectCodeTable(kTranslatorCodesFile, tables.inputs.translatorCodes)) {
+      return TssOutcome::kFailed;
+    }
     tables.loaded = true;
   }
   Bytes dump;
+  if (!ReadWholeFile(dumpPath, dump)) {
+    Printf("\nCan't open %s", dumpPath.c_str());
+    return TssOutcome::kFailed;
+  }
   TssCode code;
-  if (!ReadInsertionDump(dumpPath, dump) || !ScanTssCode(file, header, code)) return TssOutcome::kFailed;
+  if (!ScanTssCode(file, header, code)) return TssOutcome::kFailed;
   TssDumpContext context;
   context.gameCodes = &tables.inputs.gameCodes;
   context.translatorCodes = &tables.inputs.translatorCodes;
