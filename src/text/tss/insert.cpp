@@ -221,6 +221,17 @@ bool ParseTssDump(ByteSpan dump, const std::string& dumpName, ByteSpan file, con
 }
 
 bool RebuildTss(ByteSpan file, const TssHeader& header, const TssCode& code, const TssEdits& edits, Bytes& out) {
+  // What ReadTssHeader and ScanTssCode make sure of, checked again so that
+  // nothing is ever patched outside the file.
+  const bool codeFits =
+      header.textBase <= file.size() && file.size() <= std::numeric_limits<uint32_t>::max() &&
+      (!code.spFound || InRange(file.size(), uint64_t(header.textBase) + code.spSlot, 4)) &&
+      std::all_of(code.references.begin(), code.references.end(),
+                  [&](const StringRef& ref) { return InRange(file.size(), uint64_t(ref.codeOffset) + 4, 4); });
+  if (!codeFits) {
+    Print("\nERROR: the TSS header or code does not fit the file; nothing was written");
+    return false;
+  }
   for (const TssQuadEdit& quad : edits.quads) {
     if (!QuadFitsStringArea(file.size(), header, quad.position)) {
       Printf("\nERROR: %08X is not a quad position of this script; nothing was written", quad.position);
