@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
+#include "archive/format.h"
 #include "text/chtx/chtx.h"
 #include "text/scel/scel.h"
 #include "text/scf/scf.h"
@@ -31,7 +33,7 @@ bool NotAvailable(const std::string& mode, const std::string&, const std::string
 
 // Tried in this order; the first exact match wins.
 constexpr ModeRow kModeTable[] = {
-    {"unfps", NotAvailable},
+    {"unfps", [](const std::string&, const std::string& path, const std::string&) { return UnpackArchive(path); }},
     {"fps", NotAvailable},
     {"uncht", [](const std::string&, const std::string& path, const std::string& option) {
        return ExtractChtx(path, option);
@@ -82,8 +84,15 @@ void SetRussianLocale() {
 
 DispatchResult ModeDispatcher(const std::string& mode, const std::string& path, const std::string& option) {
   for (const ModeRow& row : kModeTable) {
-    if (mode == row.word) {
+    if (mode != row.word) continue;
+    // Running out of memory is a failure like any other: the tool's buffers
+    // and files are released on the way out (a half-written replacement
+    // removes its temporary file), and the input stays as it was.
+    try {
       return row.run(mode, path, option) ? DispatchResult::kSuccess : DispatchResult::kToolFailed;
+    } catch (const std::bad_alloc&) {
+      Print("\nERROR: out of memory");
+      return DispatchResult::kToolFailed;
     }
   }
   Print("\nWRONG MODE\n");

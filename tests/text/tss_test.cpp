@@ -94,7 +94,7 @@ TEST(TssExtraction, DumpsQuadsSpAndReferencesInTheirLayout) {
 Bytes ScriptWithCode(const std::vector<uint32_t>& code) {
   support::ByteBuilder b;
   const uint32_t textBase = uint32_t(32 + 4 * code.size());
-  b.Text(std::string("TSS\0", 4)).U32BE(0).U32BE(0).U32BE(textBase).U32BE(0);
+  b.Raw(kTssMagic).U32BE(0).U32BE(0).U32BE(textBase).U32BE(0);
   b.U32BE(uint32_t(4 * code.size())).U32BE(64).U32BE(0);
   for (uint32_t word : code) b.U32BE(word);
   for (int i = 0; i < 8; ++i) b.CString("s" + std::to_string(i)).Zeros(5);
@@ -295,13 +295,15 @@ TEST(TssDump, RefusesBrokenDumps) {
   };
   const Case cases[] = {
       {group + "a note\r\n", "\nERROR: s.txt has no \"[END]\" line after its quad groups"},
-      {group + "[000001]: before the end\r\n[END]\r\n", "line 6: a quad line must begin with '[', eight"},
+      {group + "[000001]: before the end\r\n[END]\r\n", "line 6: a block's first line begins with \"[\", its 8-digit"},
+      {group.substr(0, group.find("[00000048_EN]: d")), "\nERROR: s.txt line 1: the block ends after 3 of its 4 lines"},
       {group.substr(0, group.find("[00000048_EN]: d")) + "[END]\r\n",
-       "\nERROR: s.txt line 1: the quad group ends after 3 of its 4 lines"},
-      {"[00000048_JP]: a\r\n[00000048_JP]\r\n", "\nERROR: s.txt line 2: the line is shorter than its 15-character"},
-      {"[00000048_JP]: a\r\n[00000049_JP]: b\r\n", "line 2 of the quad group must begin with \"[00000048_JP]: \""},
-      {"[00000048_JP]: a\r\n[00000048_JP]:bb\r\n", "line 2 of the quad group must begin with"},
-      {"[0000x048_JP]: a\r\n", "\nERROR: s.txt line 1: a quad line must begin with '[', eight hexadecimal"},
+       "\nERROR: s.txt line 4 should begin with \"[00000048_EN]: \""},
+      {"[00000048_JP]: a\r\n[00000048_JP]\r\n", "\nERROR: s.txt line 2 should begin with \"[00000048_JP]: \""},
+      {"[00000048_JP]: a\r\n[00000049_JP]: b\r\n", "line 2 should begin with \"[00000048_JP]: \""},
+      {"[00000048_JP]: a\r\n[00000048_JP]:bb\r\n", "line 2 should begin with \"[00000048_JP]: \""},
+      {"[00000048_EN]: a\r\n", "line 1 should begin with \"[00000048_JP]: \""},
+      {"[0000x048_JP]: a\r\n", "\nERROR: s.txt line 1: a block's first line begins with"},
       {TssQuadGroup(0x4A, {"a", "b", "c", "d"}), "\nERROR: s.txt line 1: 0000004A is not a quad position"},
       {TssQuadGroup(0x1000, {"a", "b", "c", "d"}), "00001000 is not a quad position of this script"},
       {"[END]\r\n[SP]:x\r\n", "\nERROR: s.txt line 2: the SP line must begin with \"[SP]: \""},
@@ -394,10 +396,13 @@ TEST(TssInsertion, RoundTripsThroughBothTablesOnTheCommandLine) {
   EXPECT_EQ(RunMode(dir, "tss", "talk.tss", DispatchResult::kToolFailed), " (missed)");
   EXPECT_EQ(support::ReadTestFile(dir / "talk.tss"), once);
 
-  // A broken dump leaves the file untouched too.
-  ASSERT_TRUE(support::WriteTestFile(dir / "talk.txt", "[00000048_JP]: a\r\n"));
-  EXPECT_NE(RunMode(dir, "tss2", "talk.tss", DispatchResult::kToolFailed), "");
-  EXPECT_EQ(support::ReadTestFile(dir / "talk.tss"), once);
+  // A broken dump, or one an editor saved with LF line ends, leaves the
+  // file untouched too.
+  for (const char* broken : {"[00000048_JP]: a\r\n", "[END]\n[000000]: a\n"}) {
+    ASSERT_TRUE(support::WriteTestFile(dir / "talk.txt", broken));
+    EXPECT_NE(RunMode(dir, "tss2", "talk.tss", DispatchResult::kToolFailed), "");
+    EXPECT_EQ(support::ReadTestFile(dir / "talk.tss"), once);
+  }
   EXPECT_EQ(support::ListDirectory(dir.path()),
             (std::vector<std::string>{"CODES.TXT", "JPCODES.TXT", "talk.tss", "talk.txt"}));
 }

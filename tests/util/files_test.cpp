@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "support/builders.h"
 #include "support/temp_dir.h"
 #include "util/bytes.h"
@@ -103,6 +105,29 @@ TEST_F(CopyFileRangeTest, ReportsAShortSource) {
   EXPECT_FALSE(ok);
 }
 
+// Copies large enough for the kernel path keep both streams' buffered
+// positions: bytes read and written through the streams around the copy land
+// where they belong.
+TEST_F(CopyFileRangeTest, LargeCopiesKeepTheStreamsInStep) {
+  const size_t size = 3 * kKernelCopyMinimum + 5;
+  const Bytes source = Pattern(size);
+  ASSERT_TRUE(WriteTestFile(dir_ / "source", source));
+  FileHandle in = OpenFile(dir_ / "source", "rb");
+  FileHandle out = OpenFile(dir_ / "copy", "wb");
+  uint8_t head[7];
+  ASSERT_EQ(std::fread(head, 1, sizeof head, in.get()), sizeof head);
+  ASSERT_EQ(std::fwrite(head, 1, sizeof head, out.get()), sizeof head);
+  ASSERT_TRUE(CopyFileRange(2 * kKernelCopyMinimum, in.get(), out.get()));
+  uint64_t position = 0;
+  ASSERT_TRUE(TellFile(in.get(), position));
+  EXPECT_EQ(position, sizeof head + 2 * kKernelCopyMinimum);
+  std::vector<uint8_t> rest(size - position);
+  ASSERT_EQ(std::fread(rest.data(), 1, rest.size(), in.get()), rest.size());
+  ASSERT_EQ(std::fwrite(rest.data(), 1, rest.size(), out.get()), rest.size());
+  out.reset();
+  EXPECT_EQ(ReadTestFile(dir_ / "copy"), source);
+}
+
 TEST(ReplaceFileSafely, WritesANewFileAndReplacesAnOldOne) {
   TempDir dir;
   const std::string target = dir / "out.bin";
@@ -140,6 +165,24 @@ TEST(ReplaceFileSafely, AFailingWriterLeavesTheTargetAndNoTemporaryFile) {
   EXPECT_NE(printed.find("ERROR"), std::string::npos);
   EXPECT_EQ(ReadTestFile(target), ToBytes("original"));
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"chat.bin"});
+
+  // Out of memory inside the writer: the exception passes, the file is gone.
+  EXPECT_THROW(ReplaceFileWith(target,
+                               [](std::FILE* file) -> bool {
+                                 std::fputs("partial", file);
+                                 throw std::bad_alloc();
+                               }),
+               std::bad_alloc);
+  EXPECT_EQ(ReadTestFile(target), ToBytes("original"));
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"chat.bin"});
+}
+
+TEST(ReplaceFileSafely, ABackslashIsPartOfTheFileName) {
+  // There is no directory "sub": the temporary file goes beside the file the
+  // system sees, in the directory before the last '/'.
+  TempDir dir;
+  EXPECT_TRUE(ReplaceFileSafely(dir / "sub\\chat.bin", ToBytes("new")));
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"sub\\chat.bin"});
 }
 
 TEST(ReplaceFileSafely, AnUnwritableDirectoryIsReported) {

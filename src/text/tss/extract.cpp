@@ -10,14 +10,6 @@
 namespace fpskit {
 namespace {
 
-size_t CountCrlf(ByteSpan text) {
-  size_t count = 0;
-  for (size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] == '\r' && text[i + 1] == '\n') ++count;
-  }
-  return count;
-}
-
 // Appends one dump line: the prefix, the converted string and CR LF, and
 // notes the line when the text splits it.
 class DumpWriter {
@@ -90,8 +82,7 @@ TssOutcome WriteTssDump(ByteSpan file, const std::string& path, bool byteOrderMa
   const TssDump dump = BuildTssDump(text, gameCodes, byteOrderMark, IsStringDictionary(path));
   if (!ReplaceFileSafely(dumpPath, dump.text)) return TssOutcome::kFailed;
   for (const TssSplitLine& split : dump.splitLines) {
-    Warnf("WARNING: %s line %zu: the %s holds CR LF and splits its line; join it before \"tss\"",
-          dumpPath.c_str(), split.line, split.owner.c_str());
+    WarnSplitLine("the string of " + split.owner + " in " + dumpPath, split.line, "tss");
   }
   return TssOutcome::kDone;
 }

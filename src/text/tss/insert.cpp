@@ -13,19 +13,15 @@
 namespace fpskit {
 namespace {
 
-bool IsHexDigit(uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 bool IsDecimalDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
 bool StartsWith(ByteSpan line, std::string_view text) {
   return line.size() >= text.size() && std::equal(text.begin(), text.end(), line.begin());
 }
 
-uint32_t ParseNumber(ByteSpan digits, uint32_t base) {
+uint32_t ParseDecimal(ByteSpan digits) {
   uint32_t value = 0;
-  for (uint8_t c : digits) {
-    const uint32_t digit = IsDecimalDigit(c) ? c - '0' : (c | 0x20) - 'a' + 10;
-    value = value * base + digit;
-  }
+  for (uint8_t c : digits) value = value * 10 + (c - '0');
   return value;
 }
 
@@ -36,42 +32,12 @@ bool QuadFitsStringArea(size_t fileSize, const TssHeader& header, uint32_t posit
          InRange(fileSize, uint64_t(header.textBase) + position, kTssQuadSize);
 }
 
-// The dump's lines in order, with their numbers, and one line of look-back
-// for the phase that decides on a line it does not take.
-class DumpLines {
- public:
-  explicit DumpLines(ByteSpan dump) : reader_(dump, ByteOrderMarkLength(dump)) {}
-
-  bool Next(ByteSpan& line) {
-    if (held_) {
-      held_ = false;
-      line = heldLine_;
-    } else if (!reader_.ReadCrlfLine(line)) {
-      return false;
-    }
-    ++number_;
-    heldLine_ = line;
-    return true;
-  }
-  void GiveBack() {
-    held_ = true;
-    --number_;
-  }
-  size_t number() const { return number_; }
-
- private:
-  CrlfLineReader reader_;
-  ByteSpan heldLine_;
-  bool held_ = false;
-  size_t number_ = 0;
-};
-
 class DumpParser {
  public:
   DumpParser(ByteSpan dump, const std::string& dumpName, ByteSpan file, const TssHeader& header,
              const TssCode& code, const TssDumpContext& context, TssEdits& edits)
-      : lines_(dump), dumpName_(dumpName), file_(file), header_(header), code_(code), context_(context),
-        edits_(edits) {}
+      : dump_(dump), reader_(dump, ByteOrderMarkLength(dump)), dumpName_(dumpName), file_(file), header_(header),
+        code_(code), context_(context), edits_(edits) {}
 
   bool Parse() {
     edits_ = TssEdits();
@@ -84,63 +50,44 @@ class DumpParser {
   }
 
  private:
-  Bytes Convert(ByteSpan text) const { return ConvertDumpLine(text, *context_.translatorCodes, *context_.gameCodes); }
+  bool NextLine(ByteSpan& line) {
+    if (!reader_.ReadCrlfLine(line)) return false;
+    ++lineNumber_;
+    return true;
+  }
+
+  Bytes Convert(ByteSpan text, size_t line) const {
+    return ConvertDumpLine(text, dumpName_, line, *context_.translatorCodes, *context_.gameCodes);
+  }
 
   bool Fail(const char* what) const {
-    Printf("\nERROR: %s line %zu: %s", dumpName_.c_str(), lines_.number(), what);
+    Printf("\nERROR: %s line %zu: %s", dumpName_.c_str(), lineNumber_, what);
     return false;
   }
 
   // Quad groups up to "[END]": a line beginning "[0" starts a group of four
-  // lines, each "[XXXXXXXX_JP]: " or "[XXXXXXXX_EN]: " with the group's
-  // position; which label a line carries does not matter, its place does.
+  // lines tagged with the quad's position, two "_JP]: " lines and two
+  // "_EN]: " lines; other lines are notes.
   bool ReadQuads() {
     static constexpr size_t kStraightOrder[kTssQuadSlotCount] = {0, 1, 2, 3};
     static constexpr size_t kSwappedOrder[kTssQuadSlotCount] = {2, 3, 0, 1};
     const size_t* order = context_.swap ? kSwappedOrder : kStraightOrder;
     ByteSpan line;
-    while (lines_.Next(line)) {
+    while (NextLine(line)) {
       if (line.size() < 4) continue;
       if (StartsWith(line, "[END]")) return true;
-      if (line[0] != '[' || line[1] != '0') continue;  // a note
-      const ByteSpan tag = line.subspan(1, std::min<size_t>(8, line.size() - 1));
-      if (tag.size() < 8 || !std::all_of(tag.begin(), tag.end(), IsHexDigit)) {
-        return Fail("a quad line must begin with '[', eight hexadecimal digits and \"_JP]: \" or \"_EN]: \" "
-                    "(numbered lines belong after \"[END]\")");
+      if (!IsTaggedBlockStart(line)) continue;
+      TaggedBlock tagged;
+      if (!ReadTaggedBlock(reader_, line, dumpName_, lineNumber_, tagged)) return false;
+      if (!QuadFitsStringArea(file_.size(), header_, tagged.tag)) {
+        Printf("\nERROR: %s line %zu: %08X is not a quad position of this script (its string area holds 0x%X "
+               "bytes)",
+               dumpName_.c_str(), tagged.lines[0], tagged.tag, header_.textSize);
+        return false;
       }
-      const std::string digits(tag.begin(), tag.end());
       TssQuadEdit quad;
-      quad.position = ParseNumber(tag, 16);
-      if (!QuadFitsStringArea(file_.size(), header_, quad.position)) {
-        char what[128];
-        std::snprintf(what, sizeof what,
-                      "%08X is not a quad position of this script (its string area holds 0x%X bytes)", quad.position,
-                      header_.textSize);
-        return Fail(what);
-      }
-      const size_t groupLine = lines_.number();
-      for (size_t k = 0; k < kTssQuadSlotCount; ++k) {
-        // The group is cut short where the dump ends or something other
-        // than a prefixed line follows.
-        if (k > 0 && (!lines_.Next(line) || line.empty() || line[0] != '[' || StartsWith(line, "[END]"))) {
-          Printf("\nERROR: %s line %zu: the quad group ends after %zu of its 4 lines", dumpName_.c_str(), groupLine,
-                 k);
-          return false;
-        }
-        if (line.size() < kTssQuadPrefixLength) {
-          Printf("\nERROR: %s line %zu: the line is shorter than its %zu-character prefix", dumpName_.c_str(),
-                 lines_.number(), kTssQuadPrefixLength);
-          return false;
-        }
-        const ByteSpan label = line.subspan(9, 6);
-        if (line[0] != '[' || !std::equal(tag.begin(), tag.end(), line.begin() + 1) ||
-            !(StartsWith(label, "_JP]: ") || StartsWith(label, "_EN]: "))) {
-          const std::string what = "line " + std::to_string(k + 1) + " of the quad group must begin with \"[" +
-                                   digits + "_JP]: \" or \"[" + digits + "_EN]: \"";
-          return Fail(what.c_str());
-        }
-        quad.slots[order[k]] = Convert(line.subspan(kTssQuadPrefixLength));
-      }
+      quad.position = tagged.tag;
+      for (size_t k = 0; k < kTssQuadSlotCount; ++k) quad.slots[order[k]] = Convert(tagged.texts[k], tagged.lines[k]);
       edits_.quads.push_back(std::move(quad));
     }
     Printf("\nERROR: %s has no \"[END]\" line after its quad groups", dumpName_.c_str());
@@ -152,29 +99,31 @@ class DumpParser {
   // the numbered lines.
   bool ReadSp() {
     ByteSpan line;
-    while (lines_.Next(line)) {
+    for (;;) {
+      const size_t start = reader_.position();
+      if (!NextLine(line)) return true;
       if (line.size() < 3 || line[0] != '[') continue;
       if (!StartsWith(line, "[SP]")) {
-        lines_.GiveBack();
+        reader_ = CrlfLineReader(dump_, start);
+        --lineNumber_;
         return true;
       }
       if (!StartsWith(line, "[SP]: ")) return Fail("the SP line must begin with \"[SP]: \"");
-      edits_.sp = Convert(line.subspan(kTssSpPrefixLength));
+      edits_.sp = Convert(line.subspan(kTssSpPrefixLength), lineNumber_);
       return true;
     }
-    return true;
   }
 
   // Numbered lines "[NNNNNN]: text": a line whose first character is '['
   // and whose eighth is ']'. A later line with the same number wins.
   bool ReadReferences() {
     ByteSpan line;
-    while (lines_.Next(line)) {
+    while (NextLine(line)) {
       if (line.size() < 8 || line[0] != '[' || line[7] != ']') {
         if (StartsWith(line, "[SP]") || StartsWith(line, "[END]") || (line.size() >= 4 && StartsWith(line, "[0"))) {
           Warnf("WARNING: %s line %zu is not read: quad groups stand before \"[END]\" and the \"[SP]\" line "
                 "right after it",
-                dumpName_.c_str(), lines_.number());
+                dumpName_.c_str(), lineNumber_);
         }
         continue;
       }
@@ -183,14 +132,14 @@ class DumpParser {
           line[8] != ':' || line[9] != ' ') {
         return Fail("a numbered line must begin with '[', six digits and \"]: \"");
       }
-      const uint32_t number = ParseNumber(digits, 10);
+      const uint32_t number = ParseDecimal(digits);
       if (number >= edits_.references.size()) {
         char what[96];
         std::snprintf(what, sizeof what, "reference %06u does not exist: the script has %zu", number,
                       edits_.references.size());
         return Fail(what);
       }
-      edits_.references[number] = Convert(line.subspan(kTssReferencePrefixLength));
+      edits_.references[number] = Convert(line.subspan(kTssReferencePrefixLength), lineNumber_);
     }
     return true;
   }
@@ -204,7 +153,9 @@ class DumpParser {
     }
   }
 
-  DumpLines lines_;
+  ByteSpan dump_;
+  CrlfLineReader reader_;
+  size_t lineNumber_ = 0;
   const std::string& dumpName_;
   ByteSpan file_;
   const TssHeader& header_;
@@ -298,11 +249,8 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
     }
     tables.loaded = true;
   }
-  Bytes dump;
-  if (!ReadWholeFile(dumpPath, dump)) {
-    Printf("\nCan't open %s", dumpPath.c_str());
-    return TssOutcome::kFailed;
-  }
+  // The dump is read and its form checked (UTF-8, CR LF) as for every tool.
+  if (!ReadTextDump(dumpPath, tables.inputs)) return TssOutcome::kFailed;
   TssCode code;
   if (!ScanTssCode(file, header, code)) return TssOutcome::kFailed;
   TssDumpContext context;
@@ -311,7 +259,7 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
   context.swap = swap;
   context.stringDictionary = IsStringDictionary(path);
   TssEdits edits;
-  if (!ParseTssDump(dump, dumpPath, file, header, code, context, edits) ||
+  if (!ParseTssDump(tables.inputs.dump, dumpPath, file, header, code, context, edits) ||
       !RebuildTss(file, header, code, edits, out)) {
     return TssOutcome::kFailed;
   }
