@@ -277,7 +277,11 @@ bool InsertTssText(const std::string& path, bool swap) {
   switch (InsertTssDump(file, path, swap, tables, rebuilt)) {
     case TssOutcome::kDone: return ReplaceFileSafely(path, rebuilt);
     case TssOutcome::kNoText: return true;
-    case TssOutcome::kMissed:
+    case TssOutcome::kMissed: {
+      std::string dumpPath;
+      if (TextDumpPath(path, dumpPath)) Warnf("NOTE: there is no dump %s to write back", dumpPath.c_str());
+      return false;
+    }
     case TssOutcome::kFailed: return false;
   }
   return false;
