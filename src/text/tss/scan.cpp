@@ -78,8 +78,10 @@ bool ReadTssText(ByteSpan file, const TssHeader& header, TssText& text) {
   // The quad scan walks the string area in 4-byte steps. The threshold T
   // follows the end of the last reference string passed (at most one per
   // step) and of the last quad, so a quad's first string lies after both.
+  // Strings and quads lie inside a file below 4 GiB, so their ends fit 32
+  // bits.
   const uint32_t words = header.textSize / 4;
-  uint64_t threshold = kTssFirstQuadThreshold;
+  uint32_t threshold = kTssFirstQuadThreshold;
   size_t passed = 0;
   uint64_t at = header.textBase;
   for (uint32_t counter = 0; counter < words; ++counter) {

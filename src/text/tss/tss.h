@@ -174,10 +174,12 @@ struct TssDumpContext {
 // Reads an edited dump in its three phases: quad groups up to "[END]", then
 // at most one "[SP]: " line (only when the code has an SP marker), then
 // numbered reference lines. Notes between groups and lines are ignored; a
-// missing "[END]", a group cut short, a line shorter than its prefix or
-// with a broken prefix, a quad position whose 16 bytes lie outside the
-// string area, and a reference number the script does not have are reported
-// with the dump's name and line number, and the result is false. With swap
+// missing "[END]", a group cut short, a group line without its own prefix
+// (the group's tag and, in order, JP, JP, EN, EN: ReadTaggedBlock), an SP
+// or numbered line whose prefix is broken or cut, a quad position whose 16
+// bytes lie outside the string area, and a reference number the script does
+// not have are reported with the dump's name and line number, and the
+// result is false. Every text goes through ConvertDumpLine. With swap
 // in a string dictionary, references 0 and 1, 2 and 3, ... exchange their
 // new texts when both lines are present.
 bool ParseTssDump(ByteSpan dump, const std::string& dumpName, ByteSpan file, const TssHeader& header,
@@ -199,7 +201,10 @@ struct TssTables {
 
 // Writes the dump TextDumpPath(path) into a script held in memory, giving
 // the rewritten script in `out` (kDone). The STRING_DIC test is made on
-// `path`. Without a dump file, prints " (missed)" and returns kMissed.
+// `path`. A script whose textSize is 32 is left alone (kNoText); without a
+// dump file, prints " (missed)" and returns kMissed; otherwise the tables
+// are loaded if they are not yet, and the dump is read and checked
+// (ReadTextDump) before it is parsed.
 TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssTables& tables, Bytes& out);
 
 // "untss" and "untss2" on a TSS file. True unless an error was printed.
