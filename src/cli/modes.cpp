@@ -26,15 +26,10 @@ struct ModeRow {
 // share one copy when chat text is written back.
 bool ShareFlag(const std::string& option) { return std::atol(option.c_str()) != 0; }
 
-bool NotAvailable(const std::string& mode, const std::string&, const std::string&) {
-  Printf("\nERROR: %s is not available in this build", mode.c_str());
-  return false;
-}
-
 // Tried in this order; the first exact match wins.
 constexpr ModeRow kModeTable[] = {
     {"unfps", [](const std::string&, const std::string& path, const std::string&) { return UnpackArchive(path); }},
-    {"fps", NotAvailable},
+    {"fps", [](const std::string&, const std::string& path, const std::string&) { return RepackArchive(path); }},
     {"uncht", [](const std::string&, const std::string& path, const std::string& option) {
        return ExtractChtx(path, option);
      }},
