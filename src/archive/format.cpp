@@ -193,6 +193,7 @@ bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, co
       return false;
     }
     table.typeString = TextUpToZero(bytes);
+    table.stringsEnd = uint64_t(header.typeOffset) + 4;
   }
 
   if (HasContinuationMarks(header)) {
@@ -215,6 +216,7 @@ bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, co
     if (known == names.end()) {
       std::string text;
       if (!ReadNameString(archive, pointer, label, text)) return false;
+      table.stringsEnd = std::max<uint64_t>(table.stringsEnd, uint64_t(pointer) + text.size() + 1);
       known = names.emplace(pointer, ResolveNameString(text)).first;
     }
     table.entries[i].name = known->second;

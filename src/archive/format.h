@@ -76,6 +76,9 @@ struct ArchiveTable {
   // Entries of 8-byte tables whose member ends before it begins (its offset
   // lies beyond the next entry's): reported when the table was read, size 0.
   std::vector<size_t> damaged;
+  // The end of the type string and of the name strings (0 when there are
+  // none): the repacker copies only the bytes before `dataStart`.
+  uint64_t stringsEnd = 0;
 };
 
 // True when the bytes begin with this 4-byte magic.

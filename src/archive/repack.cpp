@@ -271,6 +271,12 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
            label.c_str(), header.dataStart);
     return false;
   }
+  // Only the bytes before the data are carried over: a type or name string
+  // after them would be lost, and the members renamed by what stands there.
+  if (table.stringsEnd > header.dataStart) {
+    Printf("\nERROR: %s: FPS4 type or name strings after the member data; nothing was changed", label.c_str());
+    return false;
+  }
   Rebuild rebuild{source, table, table.entries, label, unpackDirectory, sink, ArchiveAlignment(header), depth};
   if (!sink.Copy(source, 0, header.dataStart)) return false;
 

@@ -323,6 +323,21 @@ TEST(RepackArchive, FailuresChangeNoFileAndLeaveNoTemporaryFile) {
          std::filesystem::create_directory(dir / "A/A_000.bin");
        },
        "can't read "},
+      {"type string after the data", [&](const TempDir& dir) { patchArchive(dir, 24, 0x800); },
+       "strings after the member data; nothing was changed"},
+      {"name string after the data",
+       [&](const TempDir& dir) {
+         Fps4Layout named;
+         named.entrySize = 16;
+         named.members = {Member("one", "name=first"), Member("two", "name=second")};
+         Bytes bytes = BuildFps4(named);
+         StoreU32BE(bytes.data() + 28 + 16 + 12, uint32_t(bytes.size()));
+         AppendBytes(bytes, ToBytes(std::string_view("name=moved\0", 11)));
+         WriteTestFile(dir / "A.dat", bytes);
+         Quietly(UnpackArchive, dir / "A.dat");
+         WriteTestFile(dir / "A/moved_001.cmp", "edited");
+       },
+       "strings after the member data; nothing was changed"},
       {"unreadable image",
        [](const TempDir& dir) {
          std::filesystem::remove(dir / "A/dxt_2_0.dds");
