@@ -60,9 +60,11 @@ struct Rebuild {
 };
 
 // A nested archive (bare, or in a TLZC container of its own) held in memory,
-// rebuilt from its directory. `nested` is false when the data is neither.
+// rebuilt from its directory. `nested` is false when the data is neither. A
+// container inside that does not decompress completely is member i's error,
+// as it is for the unpacker.
 bool RebuildNestedInMemory(ByteSpan data, const std::string& path, const std::string& directory, size_t depth,
-                           Bytes& rebuilt, bool& nested) {
+                           const std::string& label, size_t i, Bytes& rebuilt, bool& nested) {
   nested = false;
   if (HasMagic(data, kArchiveMagic)) {
     nested = true;
@@ -74,8 +76,11 @@ bool RebuildNestedInMemory(ByteSpan data, const std::string& path, const std::st
   Bytes inner;
   Bytes innerRebuilt;
   bool innerNested = false;
-  if (!DecompressTlzc(data, inner)) return true;
-  if (!RebuildNestedInMemory(inner, path, directory, depth, innerRebuilt, innerNested)) return false;
+  if (!DecompressTlzc(data, inner)) {
+    Printf("\nERROR: %s: member %zu does not decompress; nothing was changed", label.c_str(), i);
+    return false;
+  }
+  if (!RebuildNestedInMemory(inner, path, directory, depth, label, i, innerRebuilt, innerNested)) return false;
   if (!innerNested) return true;
   nested = true;
   rebuilt = RecompressTlzc(data, inner, innerRebuilt);
@@ -117,7 +122,8 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
       }
       Bytes rebuilt;
       bool nested = false;
-      if (nestedDirectory && !RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuilt, nested)) {
+      if (nestedDirectory && !RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuild.label, i,
+                                                         rebuilt, nested)) {
         return false;
       }
       result = nested ? RecompressTlzc(container, decoded, rebuilt) : std::move(container);

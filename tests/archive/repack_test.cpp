@@ -338,6 +338,21 @@ TEST(RepackArchive, FailuresChangeNoFileAndLeaveNoTemporaryFile) {
          WriteTestFile(dir / "A/moved_001.cmp", "edited");
        },
        "strings after the member data; nothing was changed"},
+      {"damaged container inside a compressed member",
+       [&](const TempDir& dir) {
+         Fps4Layout inner;
+         inner.members = {Member("inner one"), Member(support::RandomBytes(150000, 5))};
+         Bytes container = CompressTlzc(BuildFps4(inner));
+         container.resize(container.size() - 1000);  // the last block cut short: the table is still there
+         Fps4Layout outer;
+         outer.members = {Member("x"), Member(CompressTlzc(container))};
+         std::filesystem::remove_all(dir / "A");
+         WriteTestFile(dir / "A.dat", BuildFps4(outer));
+         EXPECT_FALSE(Quietly(UnpackArchive, dir / "A.dat"));
+         EXPECT_TRUE(std::filesystem::exists(dir / "A/A_001/A_001_000.bin"));
+         WriteTestFile(dir / "A/A_001/A_001_000.bin", "edited");
+       },
+       "member 1 does not decompress"},
       {"unreadable image",
        [](const TempDir& dir) {
          std::filesystem::remove(dir / "A/dxt_2_0.dds");
