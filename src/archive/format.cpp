@@ -326,6 +326,24 @@ bool SniffMember(const uint8_t* head, const ArchiveTable& table, size_t i, std::
   return mark && !last;
 }
 
+std::vector<bool> FindSharedMemberPaths(const ByteSource& archive, const ArchiveTable& table,
+                                        const std::string& baseName) {
+  const size_t count = table.entries.size();
+  std::vector<std::string> files(count);
+  std::unordered_map<std::string, size_t> uses;
+  for (size_t i = 0; i < count; ++i) {
+    if (IsSkippedEntry(table, i) || IsDamagedEntry(table, i)) continue;
+    uint8_t head[kMemberHeadSize];
+    archive.Peek(table.entries[i].offset, head, sizeof head);
+    files[i] = MemberFileName(table, baseName, i);
+    SniffMember(head, table, i, files[i]);
+    if (!files[i].empty()) ++uses[files[i]];  // an empty name is never written
+  }
+  std::vector<bool> shared(count, false);
+  for (size_t i = 0; i < count; ++i) shared[i] = !files[i].empty() && uses[files[i]] > 1;
+  return shared;
+}
+
 bool IsCompressedMember(const uint8_t* head, const ArchiveEntry& entry) {
   return entry.size >= 4 && std::memcmp(head, kTlzcMagic, 4) == 0;
 }

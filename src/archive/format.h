@@ -136,6 +136,16 @@ std::string NameMember(const std::string& unpackDirectory, const ArchiveTable& t
 // the member is the header of a texture pair (the texture mark).
 bool SniffMember(const uint8_t* head, const ArchiveTable& table, size_t i, std::string& fileName);
 
+// For every entry, whether its member path (MemberFileName after
+// SniffMember, compared byte for byte) is taken by another member of the
+// table too, as long-entry names may be. Both tools pass these members by:
+// unfps reports them and writes none of them, fps takes them from the
+// archive and never looks for their files. (A path that is a nested
+// archive's directory is caught when the directory or the file cannot be
+// made.)
+std::vector<bool> FindSharedMemberPaths(const ByteSource& archive, const ArchiveTable& table,
+                                        const std::string& baseName);
+
 // True when the member is stored in a TLZC container: its first four bytes
 // are "TLZC" (a member shorter than a magic holds none).
 bool IsCompressedMember(const uint8_t* head, const ArchiveEntry& entry);

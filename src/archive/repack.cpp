@@ -35,6 +35,7 @@ struct Rebuild {
   ByteSink& sink;
   uint32_t alignment;
   size_t depth;  // below the archive the run began with
+  std::vector<bool> shared;  // members whose path another member takes too (FindSharedMemberPaths)
 
   // The current end as a 32-bit archive offset; false, with a message, past 4 GiB.
   bool Position(uint32_t& offset) const {
@@ -93,9 +94,11 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
   const ArchiveEntry& entry = rebuild.table.entries[i];
   const std::string path = JoinPath(rebuild.unpackDirectory, fileName);
   const std::string directoryName = StripExtension(fileName);
-  // A name that would leave the unpack directory was never written there.
-  const bool fromFile = IsContainedRelativePath(fileName) && FileExists(path);
-  const bool nestedDirectory = !fileName.empty() && IsContainedRelativePath(directoryName);
+  // A name that would leave the unpack directory was never written there,
+  // nor a path that two members share.
+  const bool usable = !rebuild.shared[i];
+  const bool fromFile = usable && IsContainedRelativePath(fileName) && FileExists(path);
+  const bool nestedDirectory = usable && !fileName.empty() && IsContainedRelativePath(directoryName);
   const std::string directory = JoinPath(rebuild.unpackDirectory, directoryName);
   if (!rebuild.Inside(entry, i)) return false;
 
@@ -283,7 +286,8 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
     Printf("\nERROR: %s: FPS4 type or name strings after the member data; nothing was changed", label.c_str());
     return false;
   }
-  Rebuild rebuild{source, table, table.entries, label, unpackDirectory, sink, ArchiveAlignment(header), depth};
+  Rebuild rebuild{source, table, table.entries, label, unpackDirectory, sink, ArchiveAlignment(header), depth,
+                  FindSharedMemberPaths(source, table, baseName)};
   if (!sink.Copy(source, 0, header.dataStart)) return false;
 
   for (size_t i = 0; i < table.entries.size(); ++i) {

@@ -126,6 +126,7 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
     return UnpackResult::kRejected;
   }
 
+  const std::vector<bool> shared = FindSharedMemberPaths(archive, table, baseName);
   bool ok = true;
   for (size_t i = 0; i < table.entries.size(); ++i) {
     if (IsSkippedEntry(table, i)) continue;
@@ -148,14 +149,22 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
       continue;
     }
     const ByteSource member = archive.Sub(entry.offset, entry.size);
+    const bool compressed = IsCompressedMember(head, entry);
+    const TexturePairing pairing =
+        !compressed && (marked || IsTextureArchive(table)) ? PairTexture(table, i) : TexturePairing::kPlain;
+    // Two members under one path would leave one file for both.
+    if (pairing == TexturePairing::kPlain && shared[i]) {
+      Printf("\nERROR: %s: member %zu shares the path %s with another member; not written", label.c_str(), i,
+             JoinPath(unpackDirectory, fileName).c_str());
+      ok = false;
+      continue;
+    }
 
     // A compressed member is written decompressed, whatever its mark says.
-    if (IsCompressedMember(head, entry)) {
+    if (compressed) {
       ok = OutputCompressedMember(member, unpackDirectory, fileName, depth + 1) && ok;
       continue;
     }
-    const TexturePairing pairing =
-        marked || IsTextureArchive(table) ? PairTexture(table, i) : TexturePairing::kPlain;
     if (pairing != TexturePairing::kPlain) {
       // An "SPV" member between the two is handled after the pair, under its
       // own name.

@@ -288,6 +288,27 @@ TEST(RepackArchive, ImagesAreWrittenBackIntoTheirPairInTheSourceOrder) {
   EXPECT_EQ(MemberBytes(ReadTestFile(dir / "A.dat"), 2), pixels);
 }
 
+// Two members of a long-entry table under one name would share one file:
+// neither tool uses that path, so an unedited round trip keeps both.
+TEST(RepackArchive, MembersThatShareAPathComeFromTheArchive) {
+  Fps4Layout layout;
+  layout.entrySize = 32;
+  layout.members = {Member("first", "same.dat"), Member("own", "own.dat"), Member("second", "same.dat")};
+  const Bytes original = BuildFps4(layout);
+  TempDir dir;
+  ASSERT_TRUE(WriteTestFile(dir / "A.dat", original));
+  std::string console;
+  EXPECT_FALSE(Quietly(UnpackArchive, dir / "A.dat", &console));
+  for (const char* i : {"0", "2"}) {
+    EXPECT_NE(console.find(std::string("member ") + i + " shares the path " + dir.path() + "/A/same.dat"),
+              std::string::npos) << console;
+  }
+  EXPECT_EQ(support::ListTree(dir / "A"), std::vector<std::string>{"own.dat"});
+  ASSERT_TRUE(WriteTestFile(dir / "A/same.dat", "edited"));
+  EXPECT_TRUE(Quietly(RepackArchive, dir / "A.dat", &console)) << console;
+  EXPECT_EQ(ReadTestFile(dir / "A.dat"), original);
+}
+
 TEST(RepackArchive, FailuresChangeNoFileAndLeaveNoTemporaryFile) {
   struct Case {
     std::string what;
