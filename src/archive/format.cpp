@@ -361,4 +361,9 @@ TexturePairing PairTexture(const ArchiveTable& table, size_t i) {
   return TexturePairing::kPair;
 }
 
+TexturePairing MemberPairing(const ArchiveTable& table, size_t i, bool marked, bool compressed) {
+  if (compressed || !(marked || IsTextureArchive(table))) return TexturePairing::kPlain;
+  return PairTexture(table, i);
+}
+
 }  // namespace fpskit

@@ -160,6 +160,13 @@ enum class TexturePairing {
 };
 TexturePairing PairTexture(const ArchiveTable& table, size_t i);
 
+// How both tools handle member i, given its texture mark and whether it is
+// compressed: a compressed member is always plain; a marked member, or any
+// member of a texture archive, pairs as PairTexture says. The "SPV" member
+// of a kPairAfterSpv pair is handled with the pair, as a plain member, and
+// never asked about on its own.
+TexturePairing MemberPairing(const ArchiveTable& table, size_t i, bool marked, bool compressed);
+
 // The alignment of members in the rebuilt archive: the header's hint when it
 // is above 2048, else 2048; 1 with flags 0x8D.
 uint32_t ArchiveAlignment(const ArchiveHeader& header);

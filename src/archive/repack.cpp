@@ -300,8 +300,7 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
     source.Peek(entry.offset, head, sizeof head);
     const bool marked = SniffMember(head, table, i, fileName);
     const bool compressed = IsCompressedMember(head, entry);
-    const TexturePairing pairing =
-        !compressed && (marked || IsTextureArchive(table)) ? PairTexture(table, i) : TexturePairing::kPlain;
+    const TexturePairing pairing = MemberPairing(table, i, marked, compressed);
     if (pairing != TexturePairing::kPlain) {
       if (!PlaceTexturePair(rebuild, i, fileName, pairing, i)) return false;
       continue;

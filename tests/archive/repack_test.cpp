@@ -119,6 +119,10 @@ TEST(RepackArchive, AnUnchangedTreeRebuildsEveryLayoutByteForByte) {
   textures.flags = 7;
   textures.members = {Member(PairTxm()), Member(kPairPixels)};
   layouts.push_back({"texture archive", textures});
+  Fps4Layout spvTextures = spv;  // the "SPV" member is plain there too, not paired with the member after the pair
+  spvTextures.type = "txmv";
+  spvTextures.flags = 7;
+  layouts.push_back({"SPV in a texture archive", spvTextures});
   layouts.push_back({"nested three deep", Nested3Deep()});
 
   for (const auto& [what, layout] : layouts) {
