@@ -101,6 +101,8 @@ bool ByteSink::CopyFile(std::FILE* from, uint64_t count) {
       return false;
     }
   } else if (!CopyFileRange(count, from, file)) {
+    // A source that ends early is the caller's to report, not a failed write.
+    if (std::feof(from) || std::ferror(from)) return false;
     return Fail();
   }
   length += count;
