@@ -80,7 +80,9 @@ uint32_t ArchiveAlignment(const ArchiveHeader& header) {
 }
 
 uint32_t CopyLength(const ArchiveTable& table, const ArchiveEntry& entry) {
-  return table.header.entrySize == 8 || ShortLayout(table.header) ? entry.size : entry.paddedSize;
+  if (table.header.entrySize == 8 || ShortLayout(table.header)) return entry.size;
+  // A padded size below the size would cut the member the unpacker read whole.
+  return std::max(entry.paddedSize, entry.size);
 }
 
 bool HasMagic(ByteSpan bytes, const char* magic) {

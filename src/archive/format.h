@@ -172,8 +172,8 @@ TexturePairing MemberPairing(const ArchiveTable& table, size_t i, bool marked, b
 uint32_t ArchiveAlignment(const ArchiveHeader& header);
 
 // The bytes a whole member occupies where members are moved as they stand
-// (texture pairs): its paddedSize, or its size in 8-byte tables and with
-// flags 0x8D.
+// (texture pairs): its paddedSize (its size when that is larger), or its
+// size in 8-byte tables and with flags 0x8D.
 uint32_t CopyLength(const ArchiveTable& table, const ArchiveEntry& entry);
 
 // True for 8-byte tables, whose entries carry continuation marks instead of

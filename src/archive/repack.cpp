@@ -199,10 +199,6 @@ bool CopyPairMember(Rebuild& rebuild, size_t i) {
   const ArchiveEntry& entry = rebuild.table.entries[i];
   const uint32_t copyLength = CopyLength(rebuild.table, entry);
   if (!rebuild.Inside(entry, i)) return false;
-  if (copyLength < entry.size) {
-    Printf("\nERROR: %s: member %zu is longer than its padded size", rebuild.label.c_str(), i);
-    return false;
-  }
   const uint64_t available = std::min<uint64_t>(copyLength, rebuild.source.length - entry.offset);
   return rebuild.Position(rebuild.entries[i].offset) && rebuild.sink.Copy(rebuild.source, entry.offset, available) &&
          rebuild.sink.WriteZeros(copyLength - available);

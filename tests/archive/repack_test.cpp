@@ -290,6 +290,25 @@ TEST(RepackArchive, ImagesAreWrittenBackIntoTheirPairInTheSourceOrder) {
   ASSERT_TRUE(Quietly(RepackArchive, dir / "A.dat", &console));
   EXPECT_EQ(console.find("dxt_0_0.dds"), std::string::npos) << console;
   EXPECT_EQ(MemberBytes(ReadTestFile(dir / "A.dat"), 2), pixels);
+
+  // A data member whose padded size is below its size is split by unfps and
+  // copied whole by fps.
+  Fps4Layout textures;
+  textures.type = "txmv";
+  textures.flags = 7;
+  textures.members = {Member(PairTxm()), Member(kPairPixels), Member("after")};
+  Bytes shortPadded = BuildFps4(textures);
+  StoreU32BE(shortPadded.data() + 28 + 12 + 4, 16);
+  ASSERT_TRUE(WriteTestFile(dir / "T.dat", shortPadded));
+  ASSERT_TRUE(Quietly(UnpackArchive, dir / "T.dat"));
+  dxt = ReadTestFile(dir / "T/dxt_0_0.dds");
+  std::fill(dxt.begin() + 128, dxt.end(), 0xA5);
+  ASSERT_TRUE(WriteTestFile(dir / "T/dxt_0_0.dds", dxt));
+  ASSERT_TRUE(Quietly(RepackArchive, dir / "T.dat", &console)) << console;
+  Bytes expected = kPairPixels;  // the DXT1 image is the first 16 bytes
+  std::fill(expected.begin(), expected.begin() + 16, 0xA5);
+  EXPECT_EQ(MemberBytes(ReadTestFile(dir / "T.dat"), 1), expected);
+  EXPECT_EQ(MemberBytes(ReadTestFile(dir / "T.dat"), 2), ToBytes("after"));
 }
 
 // Two members of a long-entry table under one name would share one file:
