@@ -1,0 +1,187 @@
+// Writes the seed corpora of the fuzz targets: make_corpus DIRECTORY writes
+// DIRECTORY/<target>/<seed> for every target (fuzz/corpus/ in the
+// repository). The seeds are small game files made by the test builders,
+// whole and damaged, so that fuzzing starts from inputs that pass the magic
+// and header checks, and the replays in the test command cover the parsers'
+// real paths. Inputs that once crashed a target are added beside them by
+// hand, under libFuzzer's own names, and are never rewritten by this program.
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "compress/lzss.h"
+#include "support/builders.h"
+#include "support/chtx_builder.h"
+#include "support/lzss_builder.h"
+#include "support/scf_builder.h"
+#include "support/temp_dir.h"
+#include "support/tlzc_builder.h"
+
+using namespace fpskit;
+using namespace fpskit::support;
+
+namespace {
+
+using Seeds = std::map<std::string, Bytes>;
+
+// The whole file, then the same file cut at a few points (inside the header,
+// inside the table, one byte short), so that each seed's truncation paths are
+// replayed too.
+void AddWithCuts(Seeds& seeds, const std::string& name, const Bytes& file, std::initializer_list<size_t> cuts) {
+  seeds[name] = file;
+  for (size_t cut : cuts) {
+    if (cut >= file.size()) continue;
+    seeds[name + "-cut" + std::to_string(cut)] = Bytes(file.begin(), file.begin() + ptrdiff_t(cut));
+  }
+  if (!file.empty()) seeds[name + "-short1"] = Bytes(file.begin(), file.end() - 1);
+}
+
+Seeds ChtxSeeds() {
+  Seeds seeds;
+  ChtxBuilder empty;
+  empty.String("lead");
+  AddWithCuts(seeds, "only-lead", empty.Build(), {6, 24});
+
+  ChtxBuilder two;
+  two.String("lead");
+  two.Entry("speaker", "jp line", "en line", 1).Entry("other", "jp two", "en two", 2);
+  AddWithCuts(seeds, "two-entries", two.Build(), {12, 30, 40});
+
+  ChtxBuilder shared;
+  shared.String("lead");
+  const uint32_t same = shared.String("same");
+  shared.Entry(same, same, same).Entry(0, same, 0);
+  AddWithCuts(seeds, "shared-strings", shared.Build(), {});
+
+  ChtxBuilder padded;
+  padded.String("L");
+  const uint32_t ab = padded.String("ab");
+  padded.Padding(3);
+  const uint32_t cd = padded.String("cd");
+  padded.Padding(2, 'x');
+  padded.Entry(cd, ab, cd).Gap(8);
+  AddWithCuts(seeds, "padding-and-gap", padded.Build(), {});
+
+  ChtxBuilder split;
+  split.String("lead");
+  split.Entry("a<||>b", "one\r\ntwo", "");
+  AddWithCuts(seeds, "split-lines", split.Build(), {});
+
+  const std::vector<CodeTableEntry> rows = ShiftJisRows();
+  for (uint32_t seed = 1; seed <= 3; ++seed) {
+    AddWithCuts(seeds, "shift-jis-" + std::to_string(seed), MakeShiftJisChat(400 * seed, seed, rows), {100});
+  }
+  // A dump: the target also reads its input as one.
+  seeds["dump-text"] = ToBytes("lead\r\n\r\nname\r\n[JP]: jp\r\n[EN]: en\r\n");
+  return seeds;
+}
+
+Seeds CodeTableSeeds() {
+  Seeds seeds;
+  const std::vector<CodeTableEntry> rows = ShiftJisRows();
+  seeds["ascii"] = ToBytes(CodeTableText({Row("A", "alpha"), Row("\x0A", "\\n"), Row("B", "b")}));
+  seeds["with-byte-order-mark"] = ToBytes(CodeTableText({Row("\x81\x40", " "), Row("xy", "z")}, true));
+  seeds["shift-jis-rows"] = ToBytes(CodeTableText(std::vector<CodeTableEntry>(rows.begin(), rows.begin() + 64)));
+  seeds["long-rows"] = ToBytes(CodeTableText({Row("abcdefgh", "12345678"), Row("abc", "3"), Row("ab", "2")}));
+  seeds["no-final-crlf"] = ToBytes("41; 42\r\n43 44; 45");
+  seeds["empty-lines"] = ToBytes("\r\n41; 61\r\n\r\n\r\n42; 62\r\n");
+  seeds["broken-hex"] = ToBytes("41; 4G\r\n");
+  seeds["missing-separator"] = ToBytes("41 42\r\n");
+  seeds["lf-only"] = ToBytes("41; 61\n42; 62\n");
+  seeds["empty"] = {};
+  return seeds;
+}
+
+Seeds LzssSeeds() {
+  Seeds seeds;
+  LzssTokenWriter tokens;
+  tokens.Literals(ToBytes("abcdefgh")).Match(4078, 5).Literal('z').Match(0, 18);
+  seeds["hand-tokens"] = LzssStream(1, tokens.data(), 8 + 5 + 1 + 18);
+  seeds["hand-tokens-long-header"] = LzssStream(1, tokens.data(), 8 + 5 + 1 + 18, true);
+  LzssTokenWriter runs;
+  runs.Literal('q').Run('r', 4).Run('s', 200).Match(10, 17);
+  seeds["type3-runs"] = LzssStream(3, runs.data(), 1 + 4 + 200 + 17);
+  seeds["size-too-large"] = LzssStream(1, tokens.data(), 4000);
+  for (uint32_t seed = 1; seed <= 4; ++seed) {
+    Bytes stream;
+    LzssEncodeStream(ScriptLikeBytes(300 * seed, seed), stream);
+    AddWithCuts(seeds, "script-" + std::to_string(seed), stream, {5, 40});
+  }
+  seeds["random"] = RandomBytes(256, 7);
+  seeds["header-only"] = LzssStream(1, {}, 0);
+  return seeds;
+}
+
+Seeds ScfSeeds() {
+  Seeds seeds;
+  ScfTestEntry full;
+  full.texts = {"jp one", "jp two", "en one", "en two"};
+  ScfTestEntry shortForm;
+  shortForm.shortForm = true;
+  shortForm.texts = {"short", std::nullopt, "form", std::nullopt};
+  const struct {
+    const char* name;
+    ScfLayout layout;
+  } layouts[] = {
+      {"two-entries", {.entries = {full, shortForm}}},
+      {"alternate-table", {.entries = {full}, .alternateTable = true}},
+      {"no-end-entry", {.entries = {full, full}, .endEntry = false}},
+      {"marker", {.entries = {shortForm}, .marker = true}},
+      {"no-entries", {}},
+  };
+  for (const auto& [name, layout] : layouts) {
+    const ScfTestFile scf = MakeScfFile(layout);
+    AddWithCuts(seeds, name, scf.bytes, {64, scf.tableStart + 10});
+    if (scf.tags.empty()) continue;
+    // The file with its own dump after it: the target reads the input as
+    // the dump too, so these blocks name entries that exist.
+    Bytes withDump = scf.bytes;
+    for (uint32_t tag : scf.tags) AppendText(withDump, ScfDumpBlock(tag, {"a", "b", "c", "d"}));
+    seeds[std::string(name) + "-with-dump"] = withDump;
+    Bytes cutBlock = scf.bytes;
+    AppendText(cutBlock, ScfDumpBlock(scf.tags[0], {"a", "b", "c", "d"}).substr(0, 30));
+    seeds[std::string(name) + "-with-cut-block"] = cutBlock;
+  }
+  return seeds;
+}
+
+Seeds TlzcSeeds() {
+  Seeds seeds;
+  for (uint32_t seed = 1; seed <= 3; ++seed) {
+    const Bytes data = MixedGameData(2000 * seed, seed);
+    AddWithCuts(seeds, "zlib-" + std::to_string(seed), TlzcZlibContainer(data), {8, 24, 100});
+    const size_t half = data.size() / 2;
+    const Bytes lzma = TlzcLzmaContainer(
+        uint32_t(data.size()), {CompressedTlzcBlock(ByteSpan(data).first(half)),
+                                StoredTlzcBlock(ByteSpan(data).subspan(half))});
+    AddWithCuts(seeds, "lzma-" + std::to_string(seed), lzma, {8, 30, 60});
+  }
+  seeds["compressed-by-us"] = CompressTlzc(MixedGameData(70000, 9), 1);
+  seeds["empty-zlib"] = TlzcZlibContainer({});
+  return seeds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::printf("usage: make_corpus DIRECTORY\n");
+    return 2;
+  }
+  const std::map<std::string, std::function<Seeds()>> targets = {
+      {"chtx", ChtxSeeds}, {"codetable", CodeTableSeeds}, {"lzss", LzssSeeds},
+      {"scf", ScfSeeds},   {"tlzc", TlzcSeeds},
+  };
+  bool ok = true;
+  for (const auto& [target, makeSeeds] : targets) {
+    const std::string dir = std::string(argv[1]) + "/" + target;
+    std::filesystem::create_directories(dir);
+    const Seeds seeds = makeSeeds();
+    for (const auto& [name, bytes] : seeds) ok = WriteTestFile(dir + "/" + name, bytes) && ok;
+    std::printf("%s: %zu seeds\n", dir.c_str(), seeds.size());
+  }
+  return ok ? 0 : 1;
+}
