@@ -71,12 +71,25 @@ bool IsTemporaryFile(pid_t pid, uint64_t fd) {
   return std::filesystem::path(DescriptorTarget(pid, fd)).filename().string().rfind("$$$TEMP$$$", 0) == 0;
 }
 
-bool IsWrite(uint64_t nr) {
-  return nr == SYS_write || nr == SYS_pwrite64 || nr == SYS_writev || nr == SYS_pwritev
+// The descriptor a system call writes to, for the calls that write file
+// data (copies inside the kernel included); -1 for any other call.
+int64_t WrittenDescriptor(uint64_t nr, const uint64_t* args) {
+  switch (nr) {
+    case SYS_write:
+    case SYS_pwrite64:
+    case SYS_writev:
+    case SYS_pwritev:
 #ifdef SYS_pwritev2
-         || nr == SYS_pwritev2
+    case SYS_pwritev2:
 #endif
-      ;
+    case SYS_sendfile:
+      return int64_t(args[0]);
+    case SYS_copy_file_range:
+    case SYS_splice:
+      return int64_t(args[2]);
+    default:
+      return -1;
+  }
 }
 
 bool IsSync(uint64_t nr) { return nr == SYS_fsync || nr == SYS_fdatasync; }
@@ -182,7 +195,7 @@ TracedRun RunChildTraced(const std::vector<std::string>& argv, const std::string
                                       PTRACE_O_TRACEVFORK | PTRACE_O_EXITKILL)));
   ptrace(PTRACE_SYSCALL, pid, nullptr, nullptr);
 
-  std::map<pid_t, uint64_t> callInProgress;  // thread -> the system call it entered
+  std::map<pid_t, std::optional<WriteStep>> entered;  // thread -> the step its current call began
   std::set<pid_t> known = {pid};
   for (;;) {
     const pid_t tid = waitpid(-1, &status, __WALL);
@@ -208,16 +221,15 @@ TracedRun RunChildTraced(const std::vector<std::string>& argv, const std::string
       std::optional<WriteStep> step;
       if (info.op == PTRACE_SYSCALL_INFO_ENTRY) {
         const uint64_t nr = info.entry.nr;
-        callInProgress[tid] = nr;
-        if (IsWrite(nr) && IsTemporaryFile(pid, info.entry.args[0])) step = WriteStep::kWriteStarts;
+        const int64_t written = WrittenDescriptor(nr, info.entry.args);
+        if (written >= 0 && IsTemporaryFile(pid, uint64_t(written))) step = WriteStep::kWriteStarts;
         if (IsSync(nr) && IsTemporaryFile(pid, info.entry.args[0])) step = WriteStep::kSync;
         if (IsRename(nr)) step = WriteStep::kRename;
+        entered[tid] = step;
       } else if (info.op == PTRACE_SYSCALL_INFO_EXIT) {
-        const uint64_t nr = callInProgress[tid];
-        if (!traced.steps.empty() && traced.steps.back() == WriteStep::kWriteStarts && IsWrite(nr)) {
-          step = WriteStep::kWriteDone;
-        }
-        if (IsRename(nr)) step = WriteStep::kRenamed;
+        if (entered[tid] == WriteStep::kWriteStarts) step = WriteStep::kWriteDone;
+        if (entered[tid] == WriteStep::kRename) step = WriteStep::kRenamed;
+        entered[tid].reset();
       }
       if (step) {
         traced.steps.push_back(*step);
