@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "compress/lzss.h"
+#include "support/archive_builder.h"
 #include "support/builders.h"
 #include "support/chtx_builder.h"
 #include "support/lzss_builder.h"
@@ -164,6 +166,99 @@ Seeds TlzcSeeds() {
   return seeds;
 }
 
+Fps4Member Member(std::string_view text, std::optional<std::string> name = std::nullopt) {
+  return {ToBytes(text), std::move(name), false, std::nullopt};
+}
+
+Fps4Layout Layout(uint16_t entrySize, uint16_t flags, uint32_t alignment, std::vector<Fps4Member> members) {
+  Fps4Layout layout;
+  layout.entrySize = entrySize;
+  layout.flags = flags;
+  layout.alignment = alignment;
+  layout.members = std::move(members);
+  return layout;
+}
+
+// Archives of every entry layout, with texture pairs, a nested archive, TLZC
+// containers, and names that try to leave the unpack directory.
+Seeds ArchiveSeeds() {
+  Seeds seeds;
+  const Bytes pixels = RandomBytes(64, 5);
+  const Bytes txm = BuildTxm({4, false, {TxmTexture{}}});
+  Fps4Layout plain = Layout(12, 0, 16, {Member("first member"), Member(std::string("TSS\0 script", 11)), Member("")});
+  Fps4Layout eight = Layout(8, 0, 1, {Member("lead"), Member("more"), Member("after")});
+  eight.members[1].continuation = true;
+  const Fps4Layout named =
+      Layout(16, 0, 16, {Member("a", "name=ui/Title x=1"), Member("b", "plain"), Member("c")});
+  const Fps4Layout extensions = Layout(
+      20, 0, 16, {Member("x", "dat"), Member("y"), {txm, "TEX", false, std::nullopt}, {pixels, "DMY", false, std::nullopt}});
+  const Fps4Layout longNames =
+      Layout(32, 0, 16, {Member("one", "one.bin"), {txm, "pic.TXM", false, std::nullopt},
+                         {pixels, "pic.dat", false, std::nullopt}, Member("sub", "dir/sub.bin")});
+  const Fps4Layout shortLayout = Layout(24, 0x8D, 1, {Member("m", "m.bin"), Member("n", "n.bin"), {{}, "none", false, 0}});
+  Fps4Layout textures = Layout(12, 7, 16, {{txm, std::nullopt, false, std::nullopt}, {pixels, std::nullopt, false, std::nullopt}});
+  textures.type = "txmv";
+  const Fps4Layout hostile =
+      Layout(40, 0, 16, {Member("up", "../up.bin"), Member("abs", "/tmp/abs.bin"), Member("drive", "C:\\d.bin"),
+                         Member("back", "a\\..\\..\\b.bin"), Member("ok", "ok.bin")});
+  const struct {
+    const char* name;
+    const Fps4Layout& layout;
+  } layouts[] = {{"plain", plain},          {"eight-byte", eight},   {"name-strings", named},
+                 {"extensions", extensions}, {"long-names", longNames}, {"short-layout", shortLayout},
+                 {"texture-archive", textures}, {"hostile-names", hostile}};
+  for (const auto& [name, layout] : layouts) {
+    const Bytes archive = BuildFps4(layout);
+    AddWithCuts(seeds, name, archive, {20, 40});
+  }
+  const Bytes inner = BuildFps4(plain);
+  const Fps4Layout nested =
+      Layout(32, 0, 16, {{inner, "inner.bin", false, std::nullopt}, Member("z", "z.bin"),
+                         {TlzcZlibContainer(inner), "packed.bin", false, std::nullopt},
+                         {TlzcZlibContainer(ToBytes("compressed member")), "c.bin", false, std::nullopt}});
+  seeds["nested"] = BuildFps4(nested);
+  seeds["tlzc-wrapped"] = TlzcZlibContainer(BuildFps4(longNames));
+  seeds["tlzc-wrapped-lzma"] = CompressTlzc(BuildFps4(plain), 1);
+  return seeds;
+}
+
+// TXM members of both header forms and with image counts, each followed by
+// its texture data member.
+Seeds TxmSeeds() {
+  Seeds seeds;
+  auto texture = [](uint16_t size, uint32_t images, uint32_t mips, std::array<uint8_t, 4> format, std::string name,
+                    uint32_t offset) {
+    TxmTexture t;
+    t.width = size;
+    t.height = size;
+    t.imageCount = images;
+    t.mipCount = mips;
+    t.format = format;
+    t.name = std::move(name);
+    t.dataOffset = offset;
+    return t;
+  };
+  const struct {
+    const char* name;
+    TxmLayout layout;
+    size_t dataSize;
+  } pairs[] = {
+      {"one-dxt1", {4, false, {texture(4, 1, 1, {0x0A, 0, 0, 0x0B}, "tex", 0)}}, 8},
+      {"two-textures", {4, false, {texture(8, 1, 2, {0x0A, 0, 0, 0x0B}, "a", 0), texture(4, 1, 1, {0x05, 0, 0, 0x02}, "b", 64)}}, 128},
+      {"short-version", {10, false, {texture(4, 1, 1, {0x05, 0, 0, 0}, "short", 0)}}, 64},
+      {"image-counts", {4, true, {texture(4, 3, 1, {0x0A, 0, 0, 0x0B}, "cube", 0)}}, 96},
+      {"duplicate", {16, false, {texture(4, 1, 1, {0x01, 0, 0, 0}, "x", 0), texture(4, 1, 1, {0x01, 0, 0, 0}, "y", 0)}}, 32},
+      {"hostile-name", {4, false, {texture(4, 1, 1, {0x0A, 0, 0, 0x0B}, "../../up", 0)}}, 8},
+  };
+  for (const auto& [name, layout, dataSize] : pairs) {
+    Bytes pair = BuildTxm(layout);
+    AppendText(pair, "==DATA==");
+    AppendBytes(pair, RandomBytes(dataSize, uint32_t(dataSize)));
+    AddWithCuts(seeds, name, pair, {10, 40});
+  }
+  return seeds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -172,8 +267,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::map<std::string, std::function<Seeds()>> targets = {
-      {"chtx", ChtxSeeds}, {"codetable", CodeTableSeeds}, {"lzss", LzssSeeds},
-      {"scf", ScfSeeds},   {"tlzc", TlzcSeeds},
+      {"chtx", ChtxSeeds}, {"codetable", CodeTableSeeds}, {"fps4", ArchiveSeeds}, {"lzss", LzssSeeds},
+      {"scf", ScfSeeds},   {"tlzc", TlzcSeeds},           {"txm", TxmSeeds},      {"unpack", ArchiveSeeds},
   };
   bool ok = true;
   for (const auto& [target, makeSeeds] : targets) {
