@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "util/files.h"
@@ -253,23 +254,6 @@ TracedRun RunChildTraced(const std::vector<std::string>& argv, const std::string
   traced.run.output = ReadAll(fileno(output));
   std::fclose(output);
   return traced;
-}
-
-TreeSnapshot SnapshotTree(const std::string& root) {
-  TreeSnapshot snapshot;
-  std::error_code error;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    const std::string relative = std::filesystem::relative(it->path(), root).string();
-    if (it->is_directory()) {
-      snapshot[relative] = "<dir>";
-    } else {
-      Bytes bytes;
-      ReadWholeFile(it->path().string(), bytes);
-      snapshot[relative] = std::string(bytes.begin(), bytes.end());
-    }
-  }
-  return snapshot;
 }
 
 }  // namespace fpskit::support

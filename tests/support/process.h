@@ -9,7 +9,6 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,12 +60,6 @@ struct TracedRun {
 // 127 with the reason in its output.
 TracedRun RunChildTraced(const std::vector<std::string>& argv, const std::string& directory,
                          std::optional<size_t> killAt);
-
-// Every file and directory under `root` by relative path: a file's contents,
-// or "<dir>" for a directory. Two snapshots compare equal when nothing under
-// the root was created, removed or changed.
-using TreeSnapshot = std::map<std::string, std::string>;
-TreeSnapshot SnapshotTree(const std::string& root);
 
 }  // namespace fpskit::support
 
