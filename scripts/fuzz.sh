@@ -23,6 +23,9 @@ else
   for target in build-fuzz/*_fuzz; do targets+=("$(basename "$target" _fuzz)"); done
 fi
 mkdir -p build-fuzz/crashes build-fuzz/logs
+# The targets that unpack archives write files for every input: in memory
+# when the machine has a memory file system.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
 run_target() {
   local name="$1"
