@@ -157,10 +157,11 @@ mode_t NewFileMode() {
 bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer,
                      Durability durability) {
   // The temporary file lives beside the target, so the rename stays on one
-  // file system and runs in different directories never share it.
-  std::string directory = DirectoryOf(target);
-  if (directory.empty() && !target.empty() && target[0] == '/') directory.assign(1, '/');
-  std::string temp = JoinPath(directory, "$$$TEMP$$$XXXXXX");
+  // file system and runs in different directories never share it. Only '/'
+  // separates directories here: a backslash is part of a POSIX file name, and
+  // a directory named by the part before it may not exist, or be another one.
+  const size_t slash = target.rfind('/');
+  std::string temp = (slash == std::string::npos ? "" : target.substr(0, slash + 1)) + "$$$TEMP$$$XXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
   const int fd = mkstemp(name.data());
@@ -169,6 +170,13 @@ bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FI
     return false;
   }
   temp.assign(name.data());
+  // Removes the temporary file on every way out but the rename, an exception
+  // from the writer (out of memory) included.
+  struct TempFileGuard {
+    const std::string& path;
+    bool renamed = false;
+    ~TempFileGuard() { if (!renamed) unlink(path.c_str()); }
+  } guard{temp};
 
   struct stat info;
   const mode_t mode = stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : NewFileMode();
@@ -178,7 +186,6 @@ bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FI
   if (!file) {
     const int error = errno;
     close(fd);
-    unlink(temp.c_str());
     Printf("\nERROR: can't write %s: %s", target.c_str(), std::strerror(error));
     return false;
   }
@@ -195,8 +202,8 @@ bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FI
     ok = false;
     error = errno;
   }
+  guard.renamed = ok;
   if (!ok) {
-    unlink(temp.c_str());
     Printf("\nERROR: can't write %s: %s", target.c_str(),
            error != 0 ? std::strerror(error) : "write failed");
   }

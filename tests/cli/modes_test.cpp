@@ -1,12 +1,15 @@
 #include "cli/modes.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
 
 namespace fpskit {
 namespace {
@@ -24,10 +27,11 @@ struct ProcessRun {
   std::string output;
 };
 
-// Runs the real executable, so that the exit status is the process's own.
-ProcessRun RunFpskit(const std::string& arguments) {
+// Runs the real executable, so that the exit status is the process's own;
+// `shell` comes before it on the shell's command line.
+ProcessRun RunFpskit(const std::string& arguments, const std::string& shell = "") {
   ProcessRun run{-1, ""};
-  std::FILE* pipe = popen((std::string(FPSKIT_BINARY) + " " + arguments + " 2>&1").c_str(), "r");
+  std::FILE* pipe = popen((shell + std::string(FPSKIT_BINARY) + " " + arguments + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return run;
   char buffer[4096];
   size_t n;
@@ -74,6 +78,21 @@ TEST(CommandLine, EveryModeWordReachesItsTool) {
     EXPECT_EQ(run.output.front(), '\n') << mode;
     EXPECT_EQ(run.output.back(), '\n') << mode;
   }
+}
+
+TEST(CommandLine, OutOfMemoryIsAnErrorLikeAnyOther) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#else
+  // A sparse chat file of 1 GiB cannot be read under a 256 MiB limit.
+  support::TempDir dir;
+  ASSERT_TRUE(support::WriteTestFile(dir / "big.cht", std::string("ZK6CHTX")));
+  ASSERT_EQ(truncate((dir / "big.cht").c_str(), off_t(1) << 30), 0);
+  const ProcessRun run = RunFpskit("uncht big.cht", "cd '" + dir.path() + "' && ulimit -v 262144 && ");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "\nERROR: out of memory\n");
+  EXPECT_EQ(support::ListDirectory(dir.path()), std::vector<std::string>{"big.cht"});
+#endif
 }
 
 TEST(ModeDispatcher, AnUnknownWordIsReportedInProcess) {
