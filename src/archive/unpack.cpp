@@ -23,7 +23,22 @@ enum class UnpackResult {
   kRejected,  // the header or table was reported before anything was written
 };
 
-UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory);
+// How a member may be unpacked as an archive of its own. A hostile archive
+// can hold members that overlap (a member at offset 0 is the archive itself);
+// followed blindly they would be unpacked again and again, one level deeper
+// each time and without end. So archives nest at most kMaxNesting deep, and a
+// member that overlaps another member of the same archive already unpacked
+// as an archive is kept as a file (its bytes are all there).
+constexpr size_t kMaxNesting = 32;
+
+struct Nesting {
+  size_t depth = 0;     // of the archive the member lies in; the top one is 0
+  bool mayNest = true;  // false: the member overlaps a nested archive unpacked before it
+  bool nested = false;  // set when the member was unpacked as an archive
+};
+
+UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
+                              size_t depth);
 
 bool IsContainedName(const std::string& unpackDirectory, const std::string& fileName) {
   if (IsContainedRelativePath(fileName)) return true;
@@ -43,22 +58,34 @@ bool WriteMemberFile(const ByteSource& bytes, const std::string& unpackDirectory
 // the extension. When its own header or table is rejected, its bytes are kept
 // as the member's file, so that nothing of it is lost.
 bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, const std::string& unpackDirectory,
-                  const std::string& fileName) {
+                  const std::string& fileName, Nesting& nesting) {
+  const std::string path = JoinPath(unpackDirectory, fileName);
+  if (!nesting.mayNest) {
+    Warnf("NOTE: %s overlaps an archive unpacked before it; kept as a file", path.c_str());
+    return WriteMemberFile(memberBytes, unpackDirectory, fileName);
+  }
+  if (nesting.depth + 1 > kMaxNesting) {
+    Printf("\nERROR: %s: archives nested more than %zu deep; kept as a file", path.c_str(), kMaxNesting);
+    WriteMemberFile(memberBytes, unpackDirectory, fileName);
+    return false;
+  }
   const std::string directoryName = StripExtension(fileName);
   if (!IsContainedName(unpackDirectory, fileName) || !IsContainedName(unpackDirectory, directoryName)) return false;
-  const std::string path = JoinPath(unpackDirectory, fileName);
-  const UnpackResult result = UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName));
+  nesting.nested = true;
+  const UnpackResult result =
+      UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName), nesting.depth + 1);
   if (result == UnpackResult::kRejected) WriteMemberFile(memberBytes, unpackDirectory, fileName);
   return result == UnpackResult::kDone;
 }
 
 // The member's data as a file, or as a directory when it is an archive
 // itself, bare or in a TLZC container.
-bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, const std::string& fileName) {
+bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, const std::string& fileName,
+                  Nesting& nesting) {
   uint8_t magic[4];
   data.Peek(0, magic, sizeof magic);
   if (data.length >= 4 && std::memcmp(magic, kArchiveMagic, 4) == 0) {
-    return UnpackNested(data, data, unpackDirectory, fileName);
+    return UnpackNested(data, data, unpackDirectory, fileName, nesting);
   }
   if (data.length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
     Bytes container;
@@ -70,7 +97,7 @@ bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, co
     const bool complete = DecompressTlzc(container, inner);
     container = Bytes();
     if (HasMagic(inner, kArchiveMagic)) {
-      return UnpackNested(ByteSource::InMemory(inner), data, unpackDirectory, fileName) && complete;
+      return UnpackNested(ByteSource::InMemory(inner), data, unpackDirectory, fileName, nesting) && complete;
     }
     return WriteMemberFile(data, unpackDirectory, fileName) && complete;
   }
@@ -80,7 +107,7 @@ bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, co
 // Decompresses a member stored in a TLZC container. When the container fails,
 // the member's file holds what was recovered, and the failure counts.
 bool OutputCompressedMember(const ByteSource& member, const std::string& unpackDirectory,
-                            const std::string& fileName) {
+                            const std::string& fileName, Nesting& nesting) {
   Bytes container;
   if (!member.Read(0, member.length, container)) {
     Printf("\nERROR: can't read %s", JoinPath(unpackDirectory, fileName).c_str());
@@ -93,7 +120,7 @@ bool OutputCompressedMember(const ByteSource& member, const std::string& unpackD
     WriteMemberFile(ByteSource::InMemory(data), unpackDirectory, fileName);
     return false;
   }
-  return OutputMember(ByteSource::InMemory(data), unpackDirectory, fileName);
+  return OutputMember(ByteSource::InMemory(data), unpackDirectory, fileName, nesting);
 }
 
 bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const std::string& label, size_t i) {
@@ -103,7 +130,18 @@ bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const st
   return false;
 }
 
-UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory) {
+bool Overlaps(const std::vector<ArchiveEntry>& ranges, const ArchiveEntry& entry) {
+  for (const ArchiveEntry& range : ranges) {
+    if (uint64_t(range.offset) < uint64_t(entry.offset) + entry.size &&
+        uint64_t(entry.offset) < uint64_t(range.offset) + range.size) {
+      return true;
+    }
+  }
+  return false;
+}
+
+UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
+                              size_t depth) {
   const std::string baseName = FileNameOf(unpackDirectory);
   ArchiveTable table;
   if (!ReadArchiveTable(archive, baseName, label, table)) return UnpackResult::kRejected;
@@ -114,6 +152,7 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
   }
 
   bool ok = true;
+  std::vector<ArchiveEntry> nestedMembers;  // the members unpacked as archives, for Nesting::mayNest
   for (size_t i = 0; i < table.entries.size(); ++i) {
     if (IsSkippedEntry(table, i)) continue;
     const ArchiveEntry& entry = table.entries[i];
@@ -126,10 +165,12 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
       continue;
     }
     const ByteSource member = archive.Sub(entry.offset, entry.size);
+    Nesting nesting{depth, !Overlaps(nestedMembers, entry)};
 
     // A compressed member is written decompressed, whatever its mark says.
     if (IsCompressedMember(head, entry)) {
-      ok = OutputCompressedMember(member, unpackDirectory, fileName) && ok;
+      ok = OutputCompressedMember(member, unpackDirectory, fileName, nesting) && ok;
+      if (nesting.nested) nestedMembers.push_back(entry);
       continue;
     }
     const TexturePairing pairing =
@@ -149,7 +190,8 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
       ++i;
       continue;
     }
-    ok = OutputMember(member, unpackDirectory, fileName) && ok;
+    ok = OutputMember(member, unpackDirectory, fileName, nesting) && ok;
+    if (nesting.nested) nestedMembers.push_back(entry);
   }
   return ok ? UnpackResult::kDone : UnpackResult::kFailed;
 }
@@ -183,13 +225,14 @@ bool UnpackArchive(const std::string& path) {
       return false;
     }
     // What was recovered of a damaged container is unpacked as far as it goes.
-    return UnpackFromSource(ByteSource::InMemory(archive), path, unpackDirectory) == UnpackResult::kDone && complete;
+    return UnpackFromSource(ByteSource::InMemory(archive), path, unpackDirectory, 0) == UnpackResult::kDone &&
+           complete;
   }
   if (length < 4 || std::memcmp(magic, kArchiveMagic, 4) != 0) {
     Print("\nERROR: Not a FPS4 archive");
     return false;
   }
-  return UnpackFromSource(whole, path, unpackDirectory) == UnpackResult::kDone;
+  return UnpackFromSource(whole, path, unpackDirectory, 0) == UnpackResult::kDone;
 }
 
 }  // namespace fpskit

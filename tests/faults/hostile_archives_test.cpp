@@ -1,5 +1,8 @@
-// Names taken from game files never place a file outside the directory a
-// tool writes into: member names of every entry layout that carries one,
+// Hostile archives: names taken from game files never place a file outside
+// the directory a tool writes into, and members that overlap their own
+// archive are not unpacked without end.
+//
+// The names: member names of every entry layout that carries one,
 // texture names, nested archives (bare and in TLZC containers) and the
 // names of nested archives themselves, each holding '..' parts, absolute
 // paths, drive letters and either separator. "unfps" runs through the real
@@ -110,7 +113,7 @@ std::vector<HostileArchive> HostileArchives(const std::string& outside) {
   return archives;
 }
 
-TEST(HostileNames, UnpackingNeverWritesOutsideTheUnpackDirectory) {
+TEST(HostileArchives, NoNameLeadsOutsideTheUnpackDirectory) {
   TempDir root;
   const std::string work = root / "work";
   ASSERT_TRUE(std::filesystem::create_directory(work));
@@ -137,6 +140,47 @@ TEST(HostileNames, UnpackingNeverWritesOutsideTheUnpackDirectory) {
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("would leave"), std::string::npos) << run.output;
   }
+}
+
+// An archive of two members, each the whole archive again.
+Bytes SelfContaining() {
+  Bytes archive = BuildFps4(Layout(12, 0, {Member("x", std::nullopt), Member("y", std::nullopt)}));
+  for (size_t i = 0; i < 2; ++i) {
+    StoreU32BE(archive.data() + 28 + 12 * i, 0);
+    StoreU32BE(archive.data() + 28 + 12 * i + 4, uint32_t(archive.size()));
+    StoreU32BE(archive.data() + 28 + 12 * i + 8, uint32_t(archive.size()));
+  }
+  return archive;
+}
+
+TEST(HostileArchives, MembersOverlappingTheirArchiveAreUnpackedAFewLevelsDeepOnly) {
+  TempDir dir;
+  const Bytes archive = SelfContaining();
+  ASSERT_TRUE(support::WriteTestFile(dir / "A.dat", archive));
+  const support::ToolRun run = support::RunTool(FPSKIT_BINARY, {"unfps", "A.dat"}, dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("archives nested more than 32 deep; kept as a file"), std::string::npos) << run.output;
+  // The unpack directory and one directory for each of the 32 nested levels;
+  // at each level the second member, which overlaps the first, kept whole as
+  // a file.
+  size_t directories = 0;
+  for (const std::string& path : support::ListTree(dir.path())) directories += path.back() == '/';
+  EXPECT_EQ(directories, 1u + 32u);
+  EXPECT_EQ(support::ReadTestFile(dir / "A/A_001.bin"), archive);
+  EXPECT_NE(run.output.find("overlaps an archive unpacked before it"), std::string::npos) << run.output;
+}
+
+TEST(HostileArchives, TwoEntriesOfOneNestedArchiveGiveItsDirectoryAndAFile) {
+  const Bytes inner = BuildFps4(Layout(12, 0, {Member("inside", std::nullopt)}));
+  Bytes outer = BuildFps4(Layout(12, 0, {{inner, std::nullopt, false, std::nullopt}, Member("x", std::nullopt)}));
+  // The second entry points at the first one's bytes.
+  std::copy(outer.begin() + 28, outer.begin() + 40, outer.begin() + 40);
+  TempDir dir;
+  ASSERT_TRUE(support::WriteTestFile(dir / "A.dat", outer));
+  const support::ToolRun run = support::RunTool(FPSKIT_BINARY, {"unfps", "A.dat"}, dir.path());
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(support::ReadTestFile(dir / "A/A_000/A_000_000.bin"), support::ToBytes("inside"));
+  EXPECT_EQ(support::ReadTestFile(dir / "A/A_001.bin"), inner);
 }
 
 }  // namespace
