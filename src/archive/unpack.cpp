@@ -23,16 +23,13 @@ enum class UnpackResult {
   kRejected,  // the header or table was reported before anything was written
 };
 
-// How a member may be unpacked as an archive of its own. A hostile archive
-// can hold members that overlap (a member at offset 0 is the archive itself);
-// followed blindly they would be unpacked again and again, one level deeper
-// each time and without end. So archives nest at most kMaxNesting deep, and a
-// member that overlaps another member of the same archive already unpacked
-// as an archive is kept as a file (its bytes are all there).
-constexpr size_t kMaxNesting = 32;
-
+// Where a member would be unpacked as an archive of its own. Members of a
+// hostile archive can overlap (a member at offset 0 is the archive itself);
+// two of them at every level would double the tree at every level, 32 deep.
+// So a member that overlaps another member of the same archive already
+// unpacked as an archive is kept as a file: its bytes are all there.
 struct Nesting {
-  size_t depth = 0;     // of the archive the member lies in; the top one is 0
+  size_t depth = 0;     // below the archive the run began with
   bool mayNest = true;  // false: the member overlaps a nested archive unpacked before it
   bool nested = false;  // set when the member was unpacked as an archive
 };
@@ -55,25 +52,26 @@ bool WriteMemberFile(const ByteSource& bytes, const std::string& unpackDirectory
 }
 
 // A nested archive goes into the directory named by its member path without
-// the extension. When its own header or table is rejected, its bytes are kept
-// as the member's file, so that nothing of it is lost.
+// the extension. When its own header or table is rejected, it lies too deep
+// or it overlaps an archive unpacked before it, its bytes are kept as the
+// member's file, so that nothing of it is lost.
 bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, const std::string& unpackDirectory,
                   const std::string& fileName, Nesting& nesting) {
+  const size_t depth = nesting.depth;
+  const std::string directoryName = StripExtension(fileName);
+  if (!IsContainedName(unpackDirectory, fileName) || !IsContainedName(unpackDirectory, directoryName)) return false;
   const std::string path = JoinPath(unpackDirectory, fileName);
+  if (depth > kMaxNestingDepth) {
+    Printf("\nERROR: %s: archives nested more than %zu deep; kept as a file", path.c_str(), kMaxNestingDepth);
+    WriteMemberFile(memberBytes, unpackDirectory, fileName);
+    return false;
+  }
   if (!nesting.mayNest) {
     Warnf("NOTE: %s overlaps an archive unpacked before it; kept as a file", path.c_str());
     return WriteMemberFile(memberBytes, unpackDirectory, fileName);
   }
-  if (nesting.depth + 1 > kMaxNesting) {
-    Printf("\nERROR: %s: archives nested more than %zu deep; kept as a file", path.c_str(), kMaxNesting);
-    WriteMemberFile(memberBytes, unpackDirectory, fileName);
-    return false;
-  }
-  const std::string directoryName = StripExtension(fileName);
-  if (!IsContainedName(unpackDirectory, fileName) || !IsContainedName(unpackDirectory, directoryName)) return false;
   nesting.nested = true;
-  const UnpackResult result =
-      UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName), nesting.depth + 1);
+  const UnpackResult result = UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName), depth);
   if (result == UnpackResult::kRejected) WriteMemberFile(memberBytes, unpackDirectory, fileName);
   return result == UnpackResult::kDone;
 }
@@ -130,10 +128,10 @@ bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const st
   return false;
 }
 
-bool Overlaps(const std::vector<ArchiveEntry>& ranges, const ArchiveEntry& entry) {
-  for (const ArchiveEntry& range : ranges) {
-    if (uint64_t(range.offset) < uint64_t(entry.offset) + entry.size &&
-        uint64_t(entry.offset) < uint64_t(range.offset) + range.size) {
+bool Overlaps(const std::vector<ArchiveEntry>& members, const ArchiveEntry& entry) {
+  for (const ArchiveEntry& member : members) {
+    if (uint64_t(member.offset) < uint64_t(entry.offset) + entry.size &&
+        uint64_t(entry.offset) < uint64_t(member.offset) + member.size) {
       return true;
     }
   }
@@ -165,7 +163,7 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
       continue;
     }
     const ByteSource member = archive.Sub(entry.offset, entry.size);
-    Nesting nesting{depth, !Overlaps(nestedMembers, entry)};
+    Nesting nesting{depth + 1, !Overlaps(nestedMembers, entry)};
 
     // A compressed member is written decompressed, whatever its mark says.
     if (IsCompressedMember(head, entry)) {
@@ -225,8 +223,7 @@ bool UnpackArchive(const std::string& path) {
       return false;
     }
     // What was recovered of a damaged container is unpacked as far as it goes.
-    return UnpackFromSource(ByteSource::InMemory(archive), path, unpackDirectory, 0) == UnpackResult::kDone &&
-           complete;
+    return UnpackFromSource(ByteSource::InMemory(archive), path, unpackDirectory, 0) == UnpackResult::kDone && complete;
   }
   if (length < 4 || std::memcmp(magic, kArchiveMagic, 4) != 0) {
     Print("\nERROR: Not a FPS4 archive");

@@ -156,6 +156,13 @@ mode_t NewFileMode() {
 
 bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer,
                      Durability durability) {
+  return ReplaceFileWithStatus(
+      target, [&](std::FILE* file) { return writer(file) ? WriterStatus::kWritten : WriterStatus::kWriteFailed; },
+      durability);
+}
+
+bool ReplaceFileWithStatus(const std::string& target, const std::function<WriterStatus(std::FILE*)>& writer,
+                           Durability durability) {
   // The temporary file lives beside the target, so the rename stays on one
   // file system and runs in different directories never share it. Only '/'
   // separates directories here: a backslash is part of a POSIX file name, and
@@ -190,7 +197,8 @@ bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FI
     return false;
   }
   errno = 0;
-  bool ok = writer(file.get());
+  const WriterStatus status = writer(file.get());
+  bool ok = status == WriterStatus::kWritten;
   ok = ok && std::fflush(file.get()) == 0 && !std::ferror(file.get());
   ok = ok && (durability == Durability::kRenameOnly || fsync(fileno(file.get())) == 0);
   int error = errno;
@@ -204,6 +212,7 @@ bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FI
   }
   guard.renamed = ok;
   if (!ok) {
+    if (status == WriterStatus::kReported) return false;
     Printf("\nERROR: can't write %s: %s", target.c_str(),
            error != 0 ? std::strerror(error) : "write failed");
   }
