@@ -23,11 +23,9 @@ enum class UnpackResult {
   kRejected,  // the header or table was reported before anything was written
 };
 
-// Where a member would be unpacked as an archive of its own. Members of a
-// hostile archive can overlap (a member at offset 0 is the archive itself);
-// two of them at every level would double the tree at every level, 32 deep.
-// So a member that overlaps another member of the same archive already
-// unpacked as an archive is kept as a file: its bytes are all there.
+// Where a member would be unpacked as an archive of its own. A member that
+// overlaps another member of the same archive already unpacked as an archive
+// is kept as a file (see MembersOverlap): its bytes are all there.
 struct Nesting {
   size_t depth = 0;     // below the archive the run began with
   bool mayNest = true;  // false: the member overlaps a nested archive unpacked before it
@@ -130,10 +128,7 @@ bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const st
 
 bool Overlaps(const std::vector<ArchiveEntry>& members, const ArchiveEntry& entry) {
   for (const ArchiveEntry& member : members) {
-    if (uint64_t(member.offset) < uint64_t(entry.offset) + entry.size &&
-        uint64_t(entry.offset) < uint64_t(member.offset) + member.size) {
-      return true;
-    }
+    if (MembersOverlap(member, entry)) return true;
   }
   return false;
 }

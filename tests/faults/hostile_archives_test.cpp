@@ -183,5 +183,38 @@ TEST(HostileArchives, TwoEntriesOfOneNestedArchiveGiveItsDirectoryAndAFile) {
   EXPECT_EQ(support::ReadTestFile(dir / "A/A_001.bin"), inner);
 }
 
+// Every level holds the next one twice: two entries of the same bytes.
+Bytes DoublyNested(size_t levels) {
+  Bytes archive = BuildFps4(Layout(12, 0, {Member("core", std::nullopt)}));
+  for (size_t level = 0; level < levels; ++level) {
+    Bytes outer = BuildFps4(Layout(12, 0, {{archive, std::nullopt, false, std::nullopt}, Member("x", std::nullopt)}));
+    std::copy(outer.begin() + 28, outer.begin() + 40, outer.begin() + 40);
+    archive = std::move(outer);
+  }
+  return archive;
+}
+
+TEST(HostileArchives, ANestedArchiveHeldTwiceAtEveryLevelIsFollowedOncePerLevel) {
+  constexpr size_t kLevels = 12;
+  const Bytes archive = DoublyNested(kLevels);
+  // Unpacked: one directory per level (each level's second entry is a file),
+  // not one for every path through the levels.
+  TempDir unpacked;
+  ASSERT_TRUE(support::WriteTestFile(unpacked / "A.dat", archive));
+  const support::ToolRun unpack = support::RunTool(FPSKIT_BINARY, {"unfps", "A.dat"}, unpacked.path());
+  EXPECT_EQ(unpack.status, 0) << unpack.output;
+  size_t directories = 0;
+  for (const std::string& path : support::ListTree(unpacked.path())) directories += path.back() == '/';
+  EXPECT_EQ(directories, 1 + kLevels);
+  // Rebuilt without an unpack directory: the second entry at each level is
+  // copied as it stands, so the archive grows by a few aligned members per
+  // level instead of doubling.
+  TempDir rebuilt;
+  ASSERT_TRUE(support::WriteTestFile(rebuilt / "A.dat", archive));
+  const support::ToolRun repack = support::RunTool(FPSKIT_BINARY, {"fps", "A.dat"}, rebuilt.path());
+  EXPECT_EQ(repack.status, 0) << repack.output;
+  EXPECT_LT(support::ReadTestFile(rebuilt / "A.dat").size(), 4 * 2048 * (kLevels + 1));
+}
+
 }  // namespace
 }  // namespace fpskit
