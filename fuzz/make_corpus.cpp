@@ -255,6 +255,14 @@ Seeds TxmSeeds() {
     AppendText(pair, "==DATA==");
     AppendBytes(pair, RandomBytes(dataSize, uint32_t(dataSize)));
     AddWithCuts(seeds, name, pair, {10, 40});
+    // The first image's DDS file edited: new pixels, and a file cut to its header.
+    Bytes edited = pair;
+    AppendText(edited, "==DDS==");
+    AppendBytes(edited, RandomBytes(128 + dataSize, 11));
+    seeds[std::string(name) + "-edited"] = edited;
+    AppendText(pair, "==DDS==");
+    AppendBytes(pair, RandomBytes(100, 12));
+    seeds[std::string(name) + "-edited-short"] = pair;
   }
   return seeds;
 }
@@ -267,7 +275,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::map<std::string, std::function<Seeds()>> targets = {
-      {"chtx", ChtxSeeds}, {"codetable", CodeTableSeeds}, {"fps4", ArchiveSeeds}, {"lzss", LzssSeeds},
+      {"chtx", ChtxSeeds}, {"codetable", CodeTableSeeds}, {"fps4", ArchiveSeeds}, {"lzss", LzssSeeds}, {"repack", ArchiveSeeds},
       {"scf", ScfSeeds},   {"tlzc", TlzcSeeds},           {"txm", TxmSeeds},      {"unpack", ArchiveSeeds},
   };
   bool ok = true;
