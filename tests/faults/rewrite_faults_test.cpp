@@ -21,11 +21,15 @@
 
 #include <gtest/gtest.h>
 
+#include "compress/tlzc.h"
+#include "support/archive_builder.h"
 #include "support/builders.h"
 #include "support/chtx_builder.h"
 #include "support/process.h"
+#include "support/run_tool.h"
 #include "support/scf_builder.h"
 #include "support/temp_dir.h"
+#include "support/tlzc_builder.h"
 
 namespace fpskit {
 namespace {
@@ -76,12 +80,38 @@ void WriteScfWithDump(const std::string& dir) {
   ASSERT_TRUE(WriteTestFile(dir + "/dialog.txt", dump));
 }
 
+// An archive of a plain member, a compressed one and a nested archive,
+// unpacked by the real "unfps", with the plain member and a nested member
+// edited; optionally the whole archive in a TLZC container.
+void WriteArchiveWithUnpackDirectory(const std::string& dir, bool wrapped) {
+  auto member = [](Bytes data, std::string name) {
+    return support::Fps4Member{std::move(data), std::move(name), false, std::nullopt};
+  };
+  support::Fps4Layout inner;
+  inner.entrySize = 32;
+  inner.members = {member(support::MixedGameData(3000, 1), "deep.bin")};
+  support::Fps4Layout layout;
+  layout.entrySize = 32;
+  layout.members = {member(support::MixedGameData(5000, 2), "one.bin"),
+                    member(support::TlzcZlibContainer(support::MixedGameData(4000, 3)), "packed.bin"),
+                    member(support::BuildFps4(inner), "inner.bin")};
+  Bytes archive = support::BuildFps4(layout);
+  if (wrapped) archive = CompressTlzc(archive, 1);
+  ASSERT_TRUE(WriteTestFile(dir + "/A.dat", archive));
+  const support::ToolRun unpack = support::RunTool(FPSKIT_BINARY, {"unfps", "A.dat"}, dir);
+  ASSERT_EQ(unpack.status, 0) << unpack.output;
+  ASSERT_TRUE(WriteTestFile(dir + "/A/one.bin", support::MixedGameData(7000, 4)));
+  ASSERT_TRUE(WriteTestFile(dir + "/A/inner/deep.bin", support::MixedGameData(2000, 5)));
+}
+
 const RewriteCase kRewriteCases[] = {
     {"cht", {"cht", "chat.bin"}, "chat.bin", WriteChatWithDump},
     {"cht_shared", {"cht", "chat.bin", "1"}, "chat.bin", WriteChatWithDump},
     {"cht_switch", {"cht_switch", "chat.bin"}, "chat.bin", WriteChatWithDump},
     {"scf", {"scf", "dialog.scf"}, "dialog.scf", WriteScfWithDump},
     {"scf_switch", {"scf_switch", "dialog.scf"}, "dialog.scf", WriteScfWithDump},
+    {"fps", {"fps", "A.dat"}, "A.dat", [](const std::string& dir) { WriteArchiveWithUnpackDirectory(dir, false); }},
+    {"fps_tlzc", {"fps", "A.dat"}, "A.dat", [](const std::string& dir) { WriteArchiveWithUnpackDirectory(dir, true); }},
 };
 
 bool IsTemporaryName(const std::string& relativePath) {
