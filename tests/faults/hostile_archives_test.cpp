@@ -5,9 +5,10 @@
 // The names: member names of every entry layout that carries one,
 // texture names, nested archives (bare and in TLZC containers) and the
 // names of nested archives themselves, each holding '..' parts, absolute
-// paths, drive letters and either separator. "unfps" runs through the real
-// executable, and the whole working directory is compared before and after:
-// only the unpack directory may have grown.
+// paths, drive letters and either separator. "unfps" and "fps" run through
+// the real executable, and the whole working directory is compared before
+// and after: only the unpack directory may have grown, only the archive
+// may have changed.
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -139,6 +140,16 @@ TEST(HostileArchives, NoNameLeadsOutsideTheUnpackDirectory) {
     EXPECT_EQ(written > 0, hostile.writes) << "members with good names are still written: " << run.output;
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("would leave"), std::string::npos) << run.output;
+
+    // Repacking looks for no file outside the unpack directory either, and
+    // writes nothing but the archive; when it refuses (a directory stands
+    // where a name ending in a separator wanted a member file), not even that.
+    const TreeSnapshot unpacked = support::SnapshotTree(root.path());
+    const support::ToolRun repack = support::RunTool(FPSKIT_BINARY, {"fps", "A.dat"}, work);
+    EXPECT_EQ(repack.status, hostile.what == "extensions" ? 1 : 0) << repack.output;
+    TreeSnapshot repacked = support::SnapshotTree(root.path());
+    if (repack.status == 0) repacked["work/A.dat"] = unpacked.at("work/A.dat");
+    EXPECT_EQ(repacked, unpacked) << repack.output;
   }
 }
 
