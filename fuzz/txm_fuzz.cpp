@@ -100,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::error_code ignored;
   fs::remove_all(directory, ignored);
   fs::create_directories(directory);
-  const bool exported = SplitTexturePair(ByteSource::InMemory(txm), ByteSource::InMemory(pixels), 7, directory, "fuzz");
+  const bool exported = SplitTexturePair(ByteSource::InMemory(txm), ByteSource::InMemory(pixels), 7, directory,
+                                         "fuzz") == SplitResult::kDone;
   for (auto it = fs::recursive_directory_iterator(root.path()); it != fs::recursive_directory_iterator(); ++it) {
     const std::string relative = fs::relative(it->path(), root.path()).generic_string();
     FUZZ_CHECK(relative == "pair" || relative.rfind("pair/", 0) == 0);
@@ -134,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Bytes copy;
   ByteSink sink = ByteSink::InMemory(copy);
   FUZZ_CHECK(sink.Write(pixels));
-  FUZZ_CHECK(RebuildTexturePair(txm, pixels.size(), sink, 0, 7, directory, "fuzz"));
+  FUZZ_CHECK(RebuildTexturePair(ByteSource::InMemory(txm), pixels.size(), sink, 0, 7, directory, "fuzz"));
   FUZZ_CHECK(copy == want);
   return 0;
 }
