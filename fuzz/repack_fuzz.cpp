@@ -7,12 +7,17 @@
 // One allowance: the content test reads the bytes at a member's offset
 // whatever its size, so a member shorter than those bytes is named from what
 // follows it, and the rebuilt archive pads it with zeros; such a member may
-// come back under another extension, with the same bytes.
+// come back under another extension, with the same bytes. And the repacker
+// keeps only the bytes before dataStart of what belongs to no member, so an
+// archive whose type string or name strings lie after it is only checked for
+// the rest.
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 
 #include "archive/format.h"
+#include "compress/tlzc.h"
 #include "fuzz_check.h"
 #include "support/temp_dir.h"
 #include "util/files.h"
@@ -27,6 +32,26 @@ fpskit::support::TreeSnapshot Members(const std::string& unpackDirectory) {
     members[shorterThanItsHead ? fpskit::StripExtension(path) + " (short)" : path] = contents;
   }
   return members;
+}
+
+// True when the type string and every name string of a 16-byte table end
+// before dataStart, where the repacker keeps them.
+bool StringsBeforeData(fpskit::ByteSpan archive) {
+  using fpskit::LoadU16BE;
+  using fpskit::LoadU32BE;
+  if (archive.size() < fpskit::kArchiveHeaderSize) return false;
+  const uint32_t dataStart = std::min<uint64_t>(LoadU32BE(archive.data() + 12), archive.size());
+  const uint32_t typeOffset = LoadU32BE(archive.data() + 24);
+  if (typeOffset != 0 && uint64_t(typeOffset) + 4 > dataStart) return false;
+  if (LoadU16BE(archive.data() + 16) != 16) return true;
+  const uint64_t entries = LoadU32BE(archive.data() + 4);
+  for (uint64_t i = 0; i + 1 < entries && 28 + 16 * (i + 1) <= dataStart; ++i) {
+    const uint32_t pointer = LoadU32BE(archive.data() + 28 + 16 * i + 12);
+    if (pointer == 0) continue;
+    const auto end = archive.begin() + dataStart;
+    if (pointer >= dataStart || std::find(archive.begin() + pointer, end, 0) == end) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -59,6 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (!unpacked) return 0;
+  Bytes wrapped;
+  if (HasMagic(input, kTlzcMagic) && (!DecompressTlzc(input, wrapped) || !StringsBeforeData(wrapped))) return 0;
+  if (HasMagic(input, kArchiveMagic) && !StringsBeforeData(input)) return 0;
   fs::remove_all(unpackDirectory, ignored);
   FUZZ_CHECK(UnpackArchive(archive));
   FUZZ_CHECK(Members(unpackDirectory) == unpackedMembers);
