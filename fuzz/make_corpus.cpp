@@ -21,6 +21,7 @@
 #include "support/scf_builder.h"
 #include "support/temp_dir.h"
 #include "support/tlzc_builder.h"
+#include "support/tss_builder.h"
 
 using namespace fpskit;
 using namespace fpskit::support;
@@ -267,6 +268,63 @@ Seeds TxmSeeds() {
   return seeds;
 }
 
+Seeds TssSeeds() {
+  Seeds seeds;
+  const TssScript scripts[] = {
+      {{"hello", "world"}, {0, 1, 0}, {}, std::nullopt},
+      {{"name"}, {0}, {{"jp a", "jp b", "en a", "en b"}}, std::nullopt},
+      {{"one", "two", "three"}, {2, 1}, {{"q", "r", "s", "t"}, {"u", "v", "w", "x"}}, "speaker"},
+      {{}, {}, {}, "alone"},
+      {{}, {}, {}, std::nullopt},
+  };
+  const std::string_view mark = "\n==DUMP==\n";
+  int n = 0;
+  for (const TssScript& script : scripts) {
+    const std::string name = "script-" + std::to_string(n++);
+    const TssTestFile tss = MakeTssFile(script);
+    AddWithCuts(seeds, name, tss.bytes, {20, tss.textBase + 2});
+    // An edited dump after the script: new texts for a quad and a reference.
+    Bytes edited = tss.bytes;
+    AppendText(edited, mark);
+    for (uint32_t position : tss.quadPositions) AppendText(edited, TssQuadGroup(position, {"A", "B", "C", "D"}));
+    AppendText(edited, "[END]\r\n\r\n");
+    if (script.sp) AppendText(edited, "[SP]: new speaker\r\n\r\n");
+    if (!script.references.empty()) AppendText(edited, "[000000]: changed\r\n");
+    seeds[name + "-edited-dump"] = edited;
+  }
+  const std::vector<CodeTableEntry> rows = ShiftJisRows();
+  for (uint32_t seed = 1; seed <= 2; ++seed) {
+    seeds["shift-jis-" + std::to_string(seed)] = MakeShiftJisScript(600 * seed, seed, rows);
+  }
+  const TssTestFile plain = MakeTssFile(scripts[0]);
+  Bytes broken = plain.bytes;
+  AppendText(broken, mark);
+  AppendText(broken, "[000000]: no end line\r\n[00000");
+  seeds["dump-without-end"] = broken;
+  return seeds;
+}
+
+Seeds ScelSeeds() {
+  Seeds seeds;
+  const Bytes script = MakeTssFile({{"line"}, {0}, {}, std::nullopt}).bytes;
+  const Bytes other = MakeTssFile({{"a", "b"}, {1, 0}, {}, "sp"}).bytes;
+  const struct {
+    const char* name;
+    std::vector<std::optional<Bytes>> rows;
+  } containers[] = {
+      {"one-member", {script}},
+      {"two-members", {script, other}},
+      {"empty-rows", {std::nullopt, script, std::nullopt, other}},
+      {"no-members", {std::nullopt, std::nullopt}},
+      {"script-like", {ScriptLikeBytes(900, 3), RandomBytes(64, 4), Bytes{}}},
+  };
+  for (const auto& [name, rows] : containers) {
+    const Bytes container = MakeScelContainer(rows);
+    AddWithCuts(seeds, name, container, {16, 40, 60});
+  }
+  return seeds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -275,8 +333,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::map<std::string, std::function<Seeds()>> targets = {
-      {"chtx", ChtxSeeds}, {"codetable", CodeTableSeeds}, {"fps4", ArchiveSeeds}, {"lzss", LzssSeeds}, {"repack", ArchiveSeeds},
-      {"scf", ScfSeeds},   {"tlzc", TlzcSeeds},           {"txm", TxmSeeds},      {"unpack", ArchiveSeeds},
+      {"chtx", ChtxSeeds}, {"codetable", CodeTableSeeds}, {"fps4", ArchiveSeeds}, {"lzss", LzssSeeds}, {"repack", ArchiveSeeds}, {"scel", ScelSeeds},
+      {"scf", ScfSeeds},   {"tlzc", TlzcSeeds},           {"tss", TssSeeds}, {"txm", TxmSeeds},      {"unpack", ArchiveSeeds},
   };
   bool ok = true;
   for (const auto& [target, makeSeeds] : targets) {

@@ -30,6 +30,7 @@
 #include "support/scf_builder.h"
 #include "support/temp_dir.h"
 #include "support/tlzc_builder.h"
+#include "support/tss_builder.h"
 
 namespace fpskit {
 namespace {
@@ -80,6 +81,44 @@ void WriteScfWithDump(const std::string& dir) {
   ASSERT_TRUE(WriteTestFile(dir + "/dialog.txt", dump));
 }
 
+// A script with references, a quad and an SP string, and a dump that changes
+// all of them.
+support::TssTestFile SceneScript(int variant) {
+  const std::string v = std::to_string(variant);
+  return support::MakeTssFile({{"hello " + v, "world " + v, "again"}, {0, 1, 2, 0},
+                               {{"jp a", "jp b", "en a " + v, "en b"}}, "speaker " + v});
+}
+
+std::string SceneDump(const support::TssTestFile& script) {
+  std::string dump = support::TssQuadGroup(script.quadPositions.at(0), {"jp a", "jp b", "new en a", "new en b"});
+  dump += "[END]\r\n\r\n[SP]: new speaker\r\n\r\n";
+  for (int i = 0; i < 4; ++i) dump += "[00000" + std::to_string(i) + "]: new line " + std::to_string(i) + "\r\n";
+  return dump;
+}
+
+void WriteScriptWithDump(const std::string& dir) {
+  const support::TssTestFile script = SceneScript(0);
+  ASSERT_TRUE(WriteTestFile(dir + "/scene.tss", script.bytes));
+  ASSERT_TRUE(WriteTestFile(dir + "/scene.txt", SceneDump(script)));
+}
+
+// A container of three members; text mode finds a dump for each in
+// 'scene/', raw mode ("tss2") a changed member file.
+void WriteContainer(const std::string& dir, bool raw) {
+  std::vector<std::optional<Bytes>> rows;
+  for (int i = 0; i < 3; ++i) rows.push_back(SceneScript(i).bytes);
+  ASSERT_TRUE(WriteTestFile(dir + "/scene.scel", support::MakeScelContainer(rows)));
+  ASSERT_EQ(mkdir((dir + "/scene").c_str(), 0755), 0);
+  for (int i = 0; i < 3; ++i) {
+    const std::string member = dir + "/scene/scene_000" + std::to_string(i);
+    if (raw) {
+      ASSERT_TRUE(WriteTestFile(member + ".bin", SceneScript(i + 5).bytes));
+    } else {
+      ASSERT_TRUE(WriteTestFile(member + ".txt", SceneDump(SceneScript(i))));
+    }
+  }
+}
+
 // An archive of a plain member, a compressed one and a nested archive,
 // unpacked by the real "unfps", with the plain member and a nested member
 // edited; optionally the whole archive in a TLZC container.
@@ -110,6 +149,13 @@ const RewriteCase kRewriteCases[] = {
     {"cht_switch", {"cht_switch", "chat.bin"}, "chat.bin", WriteChatWithDump},
     {"scf", {"scf", "dialog.scf"}, "dialog.scf", WriteScfWithDump},
     {"scf_switch", {"scf_switch", "dialog.scf"}, "dialog.scf", WriteScfWithDump},
+    {"tss_script", {"tss", "scene.tss"}, "scene.tss", WriteScriptWithDump},
+    {"tss_switch_script", {"tss_switch", "scene.tss"}, "scene.tss", WriteScriptWithDump},
+    {"tss2_script", {"tss2", "scene.tss"}, "scene.tss", WriteScriptWithDump},
+    {"tss_container", {"tss", "scene.scel"}, "scene.scel", [](const std::string& dir) { WriteContainer(dir, false); }},
+    {"tss_switch_container", {"tss_switch", "scene.scel"}, "scene.scel",
+     [](const std::string& dir) { WriteContainer(dir, false); }},
+    {"tss2_container", {"tss2", "scene.scel"}, "scene.scel", [](const std::string& dir) { WriteContainer(dir, true); }},
     {"fps", {"fps", "A.dat"}, "A.dat", [](const std::string& dir) { WriteArchiveWithUnpackDirectory(dir, false); }},
     {"fps_tlzc", {"fps", "A.dat"}, "A.dat", [](const std::string& dir) { WriteArchiveWithUnpackDirectory(dir, true); }},
 };
