@@ -208,6 +208,14 @@ bool CopyPairMember(Rebuild& rebuild, size_t i) {
     return false;
   }
   const uint64_t available = std::min<uint64_t>(copyLength, rebuild.source.length - entry.offset);
+  // Only the padding of the archive's last member can have been trimmed,
+  // and padding is shorter than the alignment: a padded size reaching
+  // further past the end would have gigabytes of zeros written.
+  if (copyLength - available >= rebuild.alignment) {
+    Printf("\nERROR: %s: member %zu's padded size reaches 0x%llX bytes past the archive's end",
+           rebuild.label.c_str(), i, static_cast<unsigned long long>(copyLength - available));
+    return false;
+  }
   return rebuild.Position(rebuild.entries[i].offset) && rebuild.sink.Copy(rebuild.source, entry.offset, available) &&
          rebuild.sink.WriteZeros(copyLength - available);
 }

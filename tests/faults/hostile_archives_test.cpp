@@ -227,5 +227,21 @@ TEST(HostileArchives, ANestedArchiveHeldTwiceAtEveryLevelIsFollowedOncePerLevel)
   EXPECT_LT(support::ReadTestFile(rebuilt / "A.dat").size(), 4 * 2048 * (kLevels + 1));
 }
 
+TEST(HostileArchives, APaddedSizeFarPastTheEndIsRefusedNotFilledWithZeros) {
+  // A texture pair is copied with its padded size; only the last member's
+  // padding may be missing from the file, never more than the alignment.
+  std::vector<Fps4Member> pair = TexturePair("t.TXM", "t.dat", "tex");
+  Fps4Layout layout = Layout(32, 0, std::move(pair));
+  Bytes archive = BuildFps4(layout);
+  StoreU32BE(archive.data() + 28 + 4, 0x70000000);
+  TempDir dir;
+  ASSERT_TRUE(support::WriteTestFile(dir / "A.dat", archive));
+  const support::ToolRun run = support::RunTool(FPSKIT_BINARY, {"fps", "A.dat"}, dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("padded size reaches"), std::string::npos) << run.output;
+  EXPECT_EQ(support::ReadTestFile(dir / "A.dat"), archive);
+  EXPECT_EQ(support::ListTree(dir.path()), std::vector<std::string>{"A.dat"});
+}
+
 }  // namespace
 }  // namespace fpskit
