@@ -8,9 +8,9 @@
 // whatever its size, so a member shorter than those bytes is named from what
 // follows it, and the rebuilt archive pads it with zeros; such a member may
 // come back under another extension, with the same bytes. And the repacker
-// keeps only the bytes before dataStart of what belongs to no member, so an
-// archive whose type string or name strings lie after it is only checked for
-// the rest.
+// keeps only the bytes before dataStart of what belongs to no member and
+// rewrites the entry table, so an archive whose type string or name strings
+// lie after dataStart or inside the table is only checked for the rest.
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -34,22 +34,27 @@ fpskit::support::TreeSnapshot Members(const std::string& unpackDirectory) {
   return members;
 }
 
-// True when the type string and every name string of a 16-byte table end
-// before dataStart, where the repacker keeps them.
-bool StringsBeforeData(fpskit::ByteSpan archive) {
+// True when the type string and every name string of a 16-byte table lie
+// where the repacker keeps them as they are: after the entry table (which it
+// rewrites) and before dataStart.
+bool StringsKept(fpskit::ByteSpan archive) {
   using fpskit::LoadU16BE;
   using fpskit::LoadU32BE;
   if (archive.size() < fpskit::kArchiveHeaderSize) return false;
-  const uint32_t dataStart = std::min<uint64_t>(LoadU32BE(archive.data() + 12), archive.size());
-  const uint32_t typeOffset = LoadU32BE(archive.data() + 24);
-  if (typeOffset != 0 && uint64_t(typeOffset) + 4 > dataStart) return false;
-  if (LoadU16BE(archive.data() + 16) != 16) return true;
+  const uint64_t dataStart = std::min<uint64_t>(LoadU32BE(archive.data() + 12), archive.size());
   const uint64_t entries = LoadU32BE(archive.data() + 4);
-  for (uint64_t i = 0; i + 1 < entries && 28 + 16 * (i + 1) <= dataStart; ++i) {
+  const uint16_t entrySize = LoadU16BE(archive.data() + 16);
+  const uint64_t tableEnd = fpskit::kArchiveTableOffset + entries * entrySize;
+  auto kept = [&](uint64_t offset, uint64_t length) { return offset >= tableEnd && offset + length <= dataStart; };
+  const uint32_t typeOffset = LoadU32BE(archive.data() + 24);
+  if (typeOffset != 0 && !kept(typeOffset, 4)) return false;
+  if (entrySize != 16) return true;
+  for (uint64_t i = 0; i + 1 < entries && tableEnd <= dataStart; ++i) {
     const uint32_t pointer = LoadU32BE(archive.data() + 28 + 16 * i + 12);
     if (pointer == 0) continue;
-    const auto end = archive.begin() + dataStart;
-    if (pointer >= dataStart || std::find(archive.begin() + pointer, end, 0) == end) return false;
+    if (!kept(pointer, 1)) return false;
+    const auto end = archive.begin() + ptrdiff_t(dataStart);
+    if (std::find(archive.begin() + pointer, end, 0) == end) return false;
   }
   return true;
 }
@@ -85,8 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (!unpacked) return 0;
   Bytes wrapped;
-  if (HasMagic(input, kTlzcMagic) && (!DecompressTlzc(input, wrapped) || !StringsBeforeData(wrapped))) return 0;
-  if (HasMagic(input, kArchiveMagic) && !StringsBeforeData(input)) return 0;
+  if (HasMagic(input, kTlzcMagic) && (!DecompressTlzc(input, wrapped) || !StringsKept(wrapped))) return 0;
+  if (HasMagic(input, kArchiveMagic) && !StringsKept(input)) return 0;
   fs::remove_all(unpackDirectory, ignored);
   FUZZ_CHECK(UnpackArchive(archive));
   FUZZ_CHECK(Members(unpackDirectory) == unpackedMembers);
