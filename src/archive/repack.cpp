@@ -36,6 +36,15 @@ struct Rebuild {
   uint32_t alignment;
   size_t depth;  // below the archive the run began with
   std::vector<bool> shared;  // members whose path another member takes too (FindSharedMemberPaths)
+  std::vector<ArchiveEntry> nestedMembers = {};  // the members rebuilt as archives (see MembersOverlap)
+
+  // True when member `entry` may be rebuilt as a nested archive.
+  bool MayNest(const ArchiveEntry& entry) const {
+    for (const ArchiveEntry& member : nestedMembers) {
+      if (MembersOverlap(member, entry)) return false;
+    }
+    return true;
+  }
 
   // The current end as a 32-bit archive offset; false, with a message, past 4 GiB.
   bool Position(uint32_t& offset) const {
@@ -98,7 +107,10 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
   // nor a path that two members share.
   const bool usable = !rebuild.shared[i];
   const bool fromFile = usable && IsContainedRelativePath(fileName) && FileExists(path);
-  const bool nestedDirectory = usable && !fileName.empty() && IsContainedRelativePath(directoryName);
+  // A member overlapping one rebuilt as an archive is taken as it stands;
+  // the unpacker kept it as a file.
+  const bool nestedDirectory =
+      usable && !fileName.empty() && IsContainedRelativePath(directoryName) && rebuild.MayNest(entry);
   const std::string directory = JoinPath(rebuild.unpackDirectory, directoryName);
   if (!rebuild.Inside(entry, i)) return false;
 
@@ -129,6 +141,7 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
                                                          rebuilt, nested)) {
         return false;
       }
+      if (nested) rebuild.nestedMembers.push_back(entry);
       result = nested ? RecompressTlzc(container, decoded, rebuilt) : std::move(container);
     }
     if (result.empty()) {
@@ -156,6 +169,7 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
     ByteSink inner = rebuild.sink.Inner();
     const bool ok = RepackInto(rebuild.source.Sub(entry.offset, entry.size), path, directory, inner, rebuild.depth + 1);
     rebuild.sink.Append(inner);
+    rebuild.nestedMembers.push_back(entry);
     return ok;
   }
   return rebuild.sink.Copy(rebuild.source, entry.offset, entry.size);
@@ -200,6 +214,14 @@ bool CopyPairMember(Rebuild& rebuild, size_t i) {
   const uint32_t copyLength = CopyLength(rebuild.table, entry);
   if (!rebuild.Inside(entry, i)) return false;
   const uint64_t available = std::min<uint64_t>(copyLength, rebuild.source.length - entry.offset);
+  // Only the padding of the archive's last member can have been trimmed,
+  // and padding is shorter than the alignment: a padded size reaching
+  // further past the end would have gigabytes of zeros written.
+  if (copyLength - available >= rebuild.alignment) {
+    Printf("\nERROR: %s: member %zu's padded size reaches 0x%llX bytes past the archive's end",
+           rebuild.label.c_str(), i, static_cast<unsigned long long>(copyLength - available));
+    return false;
+  }
   return rebuild.Position(rebuild.entries[i].offset) && rebuild.sink.Copy(rebuild.source, entry.offset, available) &&
          rebuild.sink.WriteZeros(copyLength - available);
 }
