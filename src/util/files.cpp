@@ -1,10 +1,5 @@
 #include "util/files.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +7,7 @@
 
 #include "util/console.h"
 #include "util/paths.h"
+#include "util/platform.h"
 
 namespace fpskit {
 
@@ -22,9 +18,9 @@ FileHandle OpenFile(const std::string& path, const char* mode) {
 bool ReadWholeFile(const std::string& path, Bytes& out) {
   FileHandle file = OpenFile(path, "rb");
   if (!file) return false;
-  struct stat info;
-  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  out.resize(size_t(info.st_size));
+  uint64_t size = 0;
+  if (!platform::RegularFileSize(file.get(), size) || size > SIZE_MAX) return false;
+  out.resize(size_t(size));
   if (!out.empty() && std::fread(out.data(), 1, out.size(), file.get()) != out.size()) return false;
   // A file that grew since fstat still reads as the size seen then; one more
   // byte shows it and the read is taken whole.
@@ -33,15 +29,11 @@ bool ReadWholeFile(const std::string& path, Bytes& out) {
   return !std::ferror(file.get());
 }
 
-bool FileExists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
-}
+bool FileExists(const std::string& path) { return platform::PathExists(path); }
 
 bool MakeDirectory(const std::string& path) {
-  if (mkdir(path.c_str(), 0777) == 0) return true;
-  struct stat info;
-  return errno == EEXIST && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  const platform::SystemError error = platform::MakeOneDirectory(path);
+  return error == 0 || (error == EEXIST && platform::IsDirectory(path));
 }
 
 bool CopyFileRange(uint64_t count, std::FILE* source, std::FILE* destination, uint64_t chunkSize) {
@@ -56,63 +48,40 @@ bool CopyFileRange(uint64_t count, std::FILE* source, std::FILE* destination, ui
   return true;
 }
 
-namespace {
-
-mode_t NewFileMode() {
-  static const mode_t mode = [] {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return mode_t(0666 & ~mask);
-  }();
-  return mode;
-}
-
-}  // namespace
-
 bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer) {
   // The temporary file lives beside the target, so the rename stays on one
   // file system and runs in different directories never share it.
   std::string directory = DirectoryOf(target);
   if (directory.empty() && !target.empty() && target[0] == '/') directory.assign(1, '/');
-  std::string temp = JoinPath(directory, "$$$TEMP$$$XXXXXX");
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd < 0) {
-    Printf("\nERROR: can't write %s: %s", target.c_str(), std::strerror(errno));
+  const platform::KeptAttributes attributes = platform::AttributesToKeep(target);
+  std::FILE* opened = nullptr;
+  std::string temp;
+  platform::SystemError error = platform::CreateUniqueFile(directory, "$$$TEMP$$$", opened, temp);
+  if (error != 0) {
+    Printf("\nERROR: can't write %s: %s", target.c_str(), platform::SystemErrorText(error).c_str());
     return false;
   }
-  temp.assign(name.data());
-
-  struct stat info;
-  const mode_t mode = stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : NewFileMode();
-  fchmod(fd, mode);
-
-  FileHandle file(fdopen(fd, "wb"));
-  if (!file) {
-    const int error = errno;
-    close(fd);
-    unlink(temp.c_str());
-    Printf("\nERROR: can't write %s: %s", target.c_str(), std::strerror(error));
-    return false;
-  }
+  FileHandle file(opened);
   errno = 0;
-  bool ok = writer(file.get());
-  ok = ok && std::fflush(file.get()) == 0 && !std::ferror(file.get());
-  ok = ok && fsync(fileno(file.get())) == 0;
-  int error = errno;
+  bool ok = writer(file.get()) && !std::ferror(file.get());
+  if (ok) {
+    error = platform::FlushToDisk(file.get());
+    ok = error == 0;
+  } else {
+    error = errno;
+  }
   if (std::fclose(file.release()) != 0 && ok) {
     ok = false;
     error = errno;
   }
-  if (ok && std::rename(temp.c_str(), target.c_str()) != 0) {
-    ok = false;
-    error = errno;
+  if (ok) {
+    error = platform::RenameOver(temp, target, attributes);
+    ok = error == 0;
   }
   if (!ok) {
-    unlink(temp.c_str());
+    platform::RemoveFile(temp);
     Printf("\nERROR: can't write %s: %s", target.c_str(),
-           error != 0 ? std::strerror(error) : "write failed");
+           error != 0 ? platform::SystemErrorText(error).c_str() : "write failed");
   }
   return ok;
 }
@@ -122,7 +91,5 @@ bool ReplaceFileSafely(const std::string& target, ByteSpan contents) {
     return contents.empty() || std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
   });
 }
-
-void IgnoreFileSizeSignal() { signal(SIGXFSZ, SIG_IGN); }
 
 }  // namespace fpskit

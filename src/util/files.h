@@ -46,8 +46,4 @@ bool CopyFileRange(uint64_t count, std::FILE* source, std::FILE* destination,
 bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer);
 bool ReplaceFileSafely(const std::string& target, ByteSpan contents);
 
-// Makes a write beyond the file-size limit fail with EFBIG instead of killing
-// the process, so that it is reported like any other failed write.
-void IgnoreFileSizeSignal();
-
 }  // namespace fpskit

@@ -1,0 +1,73 @@
+// The operating system's side of file handling, in one place: the rest of the
+// program calls these and no system call of its own, so that the same source
+// builds for POSIX systems and for Windows (MinGW-w64).
+//
+// Paths are byte strings as the command line delivers them: on Windows they
+// are in the system's ANSI code page and reach the ANSI ("A") functions of the
+// system unchanged. Both '/' and '\\' separate path parts on Windows; on POSIX
+// only '/' does for the system (the naming helpers in util/paths.h accept both).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace fpskit::platform {
+
+// Failures are reported as errno values (0 for success), translated from the
+// system's own codes on Windows, so that messages read the same everywhere.
+using SystemError = int;
+
+// The text for an error returned by these functions.
+std::string SystemErrorText(SystemError error);
+
+// The size of the open file when it is a regular file; false for anything
+// else (a directory, a device) or when the system cannot tell.
+bool RegularFileSize(std::FILE* file, uint64_t& size);
+
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+
+// Creates one directory (not its parents).
+SystemError MakeOneDirectory(const std::string& path);
+
+// Moves the stream to a 64-bit offset from the start, or reads its position:
+// archives reach past what a 32-bit `long` holds on Windows.
+bool SeekTo(std::FILE* file, uint64_t offset);
+bool PositionOf(std::FILE* file, uint64_t& offset);
+
+// What a replaced file passes on to the file that replaces it: its permission
+// bits on POSIX (a new file gets those the umask allows), its read-only
+// attribute on Windows.
+struct KeptAttributes {
+  uint32_t value = 0;
+};
+KeptAttributes AttributesToKeep(const std::string& target);
+
+// Creates a new, empty file in `directory` (empty: the current one) whose name
+// is `prefix` followed by characters that make it unique, and opens it for
+// writing in binary mode. No other file is ever opened or replaced by it.
+SystemError CreateUniqueFile(const std::string& directory, const std::string& prefix, std::FILE*& file,
+                             std::string& path);
+
+// Flushes the stream and then the system's buffers of the file to the disk.
+SystemError FlushToDisk(std::FILE* file);
+
+// Gives the file at `from` the attributes and then renames it to `to` in one
+// step, replacing `to` when it exists (also a read-only one on Windows, which
+// the new file is again).
+SystemError RenameOver(const std::string& from, const std::string& to, const KeptAttributes& attributes);
+
+SystemError RemoveFile(const std::string& path);
+
+// Makes a write beyond the file-size limit fail with EFBIG instead of killing
+// the process, where the system has such a signal (SIGXFSZ), so that it is
+// reported like any other failed write.
+void IgnoreFileSizeSignal();
+
+// Sets the C runtime's locale for all categories to a Russian one, under the
+// names the system knows it by ("Russian" on Windows); when it has none, the
+// locale stays as it was.
+void SetRussianLocale();
+
+}  // namespace fpskit::platform
