@@ -1,12 +1,18 @@
 #include "cli/modes.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
+#endif
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "util/paths.h"
 
 namespace fpskit {
 namespace {
@@ -24,16 +30,44 @@ struct ProcessRun {
   std::string output;
 };
 
+#ifdef _WIN32
+// Beside the test program, whatever the build directory is called from here.
+std::string FpskitCommand() {
+  char self[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+  return "\"" + JoinPath(DirectoryOf(std::string(self, length)), FileNameOf(FPSKIT_BINARY)) + "\"";
+}
+#else
+std::string FpskitCommand() { return FPSKIT_BINARY; }
+#endif
+
 // Runs the real executable, so that the exit status is the process's own.
 ProcessRun RunFpskit(const std::string& arguments) {
   ProcessRun run{-1, ""};
-  std::FILE* pipe = popen((std::string(FPSKIT_BINARY) + " " + arguments + " 2>&1").c_str(), "r");
+  const std::string command = FpskitCommand() + " " + arguments + " 2>&1";
+#ifdef _WIN32
+  // cmd.exe takes off the outer quotes, and the C runtime's console output
+  // ends its lines in CR LF, which is what a translator's console shows.
+  std::FILE* pipe = _popen(("\"" + command + "\"").c_str(), "rb");
+#else
+  std::FILE* pipe = popen(command.c_str(), "r");
+#endif
   if (pipe == nullptr) return run;
   char buffer[4096];
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+#ifdef _WIN32
+  run.status = _pclose(pipe);
+  std::string lines;
+  for (size_t i = 0; i < run.output.size(); ++i) {
+    if (run.output.compare(i, 2, "\r\n") == 0) continue;  // the '\n' follows alone
+    lines += run.output[i];
+  }
+  run.output = lines;
+#else
   const int status = pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
   return run;
 }
 
