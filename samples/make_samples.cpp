@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <string>
 
+#include "compress/tlzc.h"
+#include "support/archive_builder.h"
 #include "support/builders.h"
 #include "support/chtx_builder.h"
 #include "support/scf_builder.h"
 #include "support/temp_dir.h"
+#include "support/tlzc_builder.h"
 #include "util/files.h"
 
 using namespace fpskit;
@@ -19,20 +22,48 @@ namespace {
 // turned into the game's bytes through the game's own table, so the dump
 // shows it as written. The third entry repeats the first speaker's name and
 // has one untranslated line in both slots; both are stored once and shared.
-bool WriteChatSample(const std::string& path, const std::vector<CodeTableEntry>& game) {
+Bytes ChatSample(const std::vector<CodeTableEntry>& game) {
   const CodeTable table = MakeCodeTable(game);
   ChtxBuilder chat;
   auto text = [&](std::string_view utf8) { return chat.String(ConvertSequences(ToBytes(utf8), true, table)); };
   text("チャット");
-  const uint32_t yuri = text("ユーリ");
+  const uint32_t taro = text("タロウ");
   const uint32_t morning = text("おはよう！\\n今日もいい天気だね。");
-  chat.Entry(yuri, morning, text("Good morning!\\nNice weather again today."), 1);
-  const uint32_t estelle = text("エステル");
+  chat.Entry(taro, morning, text("Good morning!\\nNice weather again today."), 1);
+  const uint32_t hanako = text("ハナコ");
   const uint32_t go = text("うん、出かけよう。");
-  chat.Entry(estelle, go, text("Yes, let's go out."), 2);
+  chat.Entry(hanako, go, text("Yes, let's go out."), 2);
   const uint32_t silence = text("……");
-  chat.Entry(yuri, silence, silence, 3);
-  return WriteTestFile(path, chat.Build());
+  chat.Entry(taro, silence, silence, 3);
+  return chat.Build();
+}
+
+// The sample archive "field.dat" (12-byte entries, members at 2048-byte
+// steps): a plain member, the chat file, a TLZC-compressed member, a nested
+// archive with named members, a texture pair (a DXT1 sign and an A8R8G8B8
+// glow) and a last plain member.
+Bytes ArchiveSample(const Bytes& chat) {
+  auto member = [](Bytes data, std::optional<std::string> name = std::nullopt) {
+    return Fps4Member{std::move(data), std::move(name), false, std::nullopt};
+  };
+  Fps4Layout menu;
+  menu.entrySize = 16;
+  menu.members = {member(ToBytes("title screen layout\n"), "name=menu/title x=0 y=0"),
+                  member(ToBytes("icon strip\n"), "name=menu/icons")};
+  TxmLayout txm;
+  txm.textures = {{8, 8, 1, 1, TxmFormatBytes(6, 4), "sign", 0},
+                  {4, 4, 1, 1, TxmFormatBytes(5, 4), "glow", 32}};
+  Bytes pixels = RandomBytes(32, 5);  // 8 x 8 DXT1: four 8-byte blocks
+  for (uint32_t i = 0; i < 16; ++i) AppendU32BE(pixels, 0xFF000000u | (i * 0x101010u));  // 4 x 4, stored A R G B
+  Fps4Layout field;
+  field.members = {member(ToBytes("Field data, stored as it is.\n")),
+                   member(chat),
+                   member(CompressTlzc(MixedGameData(100000, 11))),
+                   member(BuildFps4(menu)),
+                   member(BuildTxm(txm)),
+                   member(pixels),
+                   member(ToBytes("The last member.\n"))};
+  return BuildFps4(field);
 }
 
 }  // namespace
@@ -80,9 +111,15 @@ int main(int argc, char** argv) {
             WriteTestFile(dir + "/CODES.TXT", CodeTableText(translator));
   std::printf("%s %s/JPCODES.TXT (%zu rows), %s/CODES.TXT (%zu rows)\n", ok ? "wrote" : "FAILED writing",
               dir.c_str(), game.size(), dir.c_str(), translator.size());
-  const bool chat = WriteChatSample(dir + "/chat.ZK6CHTX", game);
+  const Bytes chatBytes = ChatSample(game);
+  const bool chat = WriteTestFile(dir + "/chat.ZK6CHTX", chatBytes);
   std::printf("%s %s/chat.ZK6CHTX\n", chat ? "wrote" : "FAILED writing", dir.c_str());
   ok = chat && ok;
+  const Bytes archive = ArchiveSample(chatBytes);
+  const bool field = WriteTestFile(dir + "/field.dat", archive);
+  std::printf("%s %s/field.dat (FPS4, %zu bytes, 7 members)\n", field ? "wrote" : "FAILED writing", dir.c_str(),
+              archive.size());
+  ok = field && ok;
   ok = WriteScfSample(dir) && ok;
   return ok ? 0 : 1;
 }

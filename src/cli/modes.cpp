@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "archive/format.h"
 #include "text/chtx/chtx.h"
 #include "text/scf/scf.h"
 #include "util/console.h"
@@ -30,7 +31,7 @@ bool NotAvailable(const std::string& mode, const std::string&, const std::string
 
 // Tried in this order; the first exact match wins.
 constexpr ModeRow kModeTable[] = {
-    {"unfps", NotAvailable},
+    {"unfps", [](const std::string&, const std::string& path, const std::string&) { return UnpackArchive(path); }},
     {"fps", NotAvailable},
     {"uncht", [](const std::string&, const std::string& path, const std::string& option) {
        return ExtractChtx(path, option);

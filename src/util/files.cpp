@@ -19,7 +19,7 @@ bool ReadWholeFile(const std::string& path, Bytes& out) {
   FileHandle file = OpenFile(path, "rb");
   if (!file) return false;
   uint64_t size = 0;
-  if (!platform::RegularFileSize(file.get(), size) || size > SIZE_MAX) return false;
+  if (!FileLength(file.get(), size) || size > SIZE_MAX) return false;
   out.resize(size_t(size));
   if (!out.empty() && std::fread(out.data(), 1, out.size(), file.get()) != out.size()) return false;
   // A file that grew since fstat still reads as the size seen then; one more
@@ -36,9 +36,25 @@ bool MakeDirectory(const std::string& path) {
   return error == 0 || (error == EEXIST && platform::IsDirectory(path));
 }
 
-bool CopyFileRange(uint64_t count, std::FILE* source, std::FILE* destination, uint64_t chunkSize) {
-  if (count == 0) return true;
-  std::vector<uint8_t> buffer(size_t(std::min(count, chunkSize)));
+bool MakeParentDirectories(const std::string& root, const std::string& relativeFile) {
+  for (size_t slash = relativeFile.find('/'); slash != std::string::npos; slash = relativeFile.find('/', slash + 1)) {
+    if (!MakeDirectory(JoinPath(root, relativeFile.substr(0, slash)))) return false;
+  }
+  return true;
+}
+
+bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0 || errno == ENOENT; }
+
+bool ReadFileAt(std::FILE* file, uint64_t position, size_t count, Bytes& out) {
+  out.resize(count);
+  if (!SeekFile(file, position)) return false;
+  return count == 0 || std::fread(out.data(), 1, count, file) == count;
+}
+
+namespace {
+
+bool CopyInChunks(uint64_t count, std::FILE* source, std::FILE* destination, uint64_t chunkSize) {
+  std::vector<uint8_t> buffer(size_t(std::min(count, std::max<uint64_t>(chunkSize, 1))));
   while (count > 0) {
     const size_t chunk = size_t(std::min<uint64_t>(count, buffer.size()));
     if (std::fread(buffer.data(), 1, chunk, source) != chunk) return false;
@@ -48,7 +64,23 @@ bool CopyFileRange(uint64_t count, std::FILE* source, std::FILE* destination, ui
   return true;
 }
 
-bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer) {
+}  // namespace
+
+bool CopyFileRange(uint64_t count, std::FILE* source, std::FILE* destination, uint64_t chunkSize) {
+  if (count == 0) return true;
+  // Small copies are not worth the system calls and the flush.
+  if (count >= kKernelCopyMinimum) {
+    switch (platform::CopyInKernel(count, source, destination)) {
+      case platform::KernelCopy::kDone: return true;
+      case platform::KernelCopy::kFailed: return false;
+      case platform::KernelCopy::kUnsupported: break;
+    }
+  }
+  return CopyInChunks(count, source, destination, chunkSize);
+}
+
+bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer,
+                     Durability durability) {
   // The temporary file lives beside the target, so the rename stays on one
   // file system and runs in different directories never share it.
   std::string directory = DirectoryOf(target);
@@ -64,11 +96,14 @@ bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FI
   FileHandle file(opened);
   errno = 0;
   bool ok = writer(file.get()) && !std::ferror(file.get());
-  if (ok) {
+  if (!ok) {
+    error = errno;
+  } else if (durability == Durability::kFlushToDisk) {
     error = platform::FlushToDisk(file.get());
     ok = error == 0;
-  } else {
+  } else if (std::fflush(file.get()) != 0) {
     error = errno;
+    ok = false;
   }
   if (std::fclose(file.release()) != 0 && ok) {
     ok = false;
@@ -79,17 +114,29 @@ bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FI
     ok = error == 0;
   }
   if (!ok) {
-    platform::RemoveFile(temp);
+    RemoveFile(temp);
     Printf("\nERROR: can't write %s: %s", target.c_str(),
            error != 0 ? platform::SystemErrorText(error).c_str() : "write failed");
   }
   return ok;
 }
 
-bool ReplaceFileSafely(const std::string& target, ByteSpan contents) {
-  return ReplaceFileWith(target, [contents](std::FILE* file) {
-    return contents.empty() || std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
-  });
+bool ReplaceFileSafely(const std::string& target, ByteSpan contents, Durability durability) {
+  return ReplaceFileWith(
+      target,
+      [contents](std::FILE* file) {
+        return contents.empty() || std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
+      },
+      durability);
+}
+
+bool WriteFileBelow(const std::string& root, const std::string& relativeFile,
+                    const std::function<bool(std::FILE*)>& writer) {
+  if (!MakeParentDirectories(root, relativeFile)) {
+    Printf("\nERROR: can't create the directories of %s", JoinPath(root, relativeFile).c_str());
+    return false;
+  }
+  return ReplaceFileWith(JoinPath(root, relativeFile), writer, Durability::kRenameOnly);
 }
 
 }  // namespace fpskit

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "util/bytes.h"
+#include "util/platform.h"
 
 namespace fpskit {
 
@@ -29,21 +30,61 @@ bool FileExists(const std::string& path);
 // Creates a directory; an existing directory is not an error.
 bool MakeDirectory(const std::string& path);
 
+// Creates the directories that a relative file name (already checked with
+// IsContainedRelativePath, '/' between its parts) needs below `root`.
+bool MakeParentDirectories(const std::string& root, const std::string& relativeFile);
+
+using platform::RemoveEmptyDirectory;
+
+// Removes a file; false when it could not be removed (a missing file is no
+// error).
+bool RemoveFile(const std::string& path);
+
+// 64-bit file positions and lengths, whatever the size of long.
+using platform::FileLength;
+using platform::SeekFile;
+using platform::TellFile;
+
+// Reads exactly `count` bytes at `position` into `out` (resized to `count`).
+bool ReadFileAt(std::FILE* file, uint64_t position, size_t count, Bytes& out);
+
 // Large members move between files in chunks of this size, so memory stays
 // bounded by one chunk whatever the member's size.
 inline constexpr uint64_t kCopyChunkSize = 0x3000000;  // 48 MiB
+// Copies of at least this many bytes go through the kernel where it can.
+inline constexpr uint64_t kKernelCopyMinimum = 64 * 1024;
 
 // Copies `count` bytes from the source's position to the destination's
-// position. Returns false on a short read or a failed write.
+// position; both positions advance by the bytes copied. Returns false on a
+// short read or a failed write. Where the system can copy between files in
+// the kernel (copy_file_range on Linux) the bytes never pass through user
+// memory; otherwise, and when the kernel declines, they move in chunks of
+// `chunkSize` bytes.
 bool CopyFileRange(uint64_t count, std::FILE* source, std::FILE* destination,
                    uint64_t chunkSize = kCopyChunkSize);
 
+// Whether a replacement waits until the new file is on disk before the
+// rename. Files a tool can write again from their source (unpacked members,
+// images, dumps of an unchanged file) need not; a file that replaces the
+// translator's only copy must.
+enum class Durability { kFlushToDisk, kRenameOnly };
+
 // Writes `target` through a temporary file created in the target's own
-// directory: the writer fills it completely, it is flushed to disk and then
-// renamed over the target in one step, keeping the target's permission bits.
-// On any failure the target is untouched, the temporary file is removed, an
-// error naming the target is printed and false is returned.
-bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer);
-bool ReplaceFileSafely(const std::string& target, ByteSpan contents);
+// directory: the writer fills it completely, it is flushed (to disk, with
+// kFlushToDisk) and then renamed over the target in one step, keeping the
+// target's permission bits (its read-only attribute on Windows). On any failure
+// the target is untouched, the temporary file is removed, an error naming the
+// target is printed and false is returned.
+bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer,
+                     Durability durability = Durability::kFlushToDisk);
+bool ReplaceFileSafely(const std::string& target, ByteSpan contents,
+                       Durability durability = Durability::kFlushToDisk);
+
+// Writes an output that a tool can write again from its input (an unpacked
+// member, an image) at `root`/`relativeFile`, creating the directories it
+// needs below `root`; replaced safely, without waiting for the disk. Prints
+// an error and returns false when it cannot.
+bool WriteFileBelow(const std::string& root, const std::string& relativeFile,
+                    const std::function<bool(std::FILE*)>& writer);
 
 }  // namespace fpskit

@@ -1,5 +1,6 @@
 #include "util/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
@@ -61,10 +62,10 @@ DWORD AttributesOf(const std::string& path) { return GetFileAttributesA(path.c_s
 
 }  // namespace
 
-bool RegularFileSize(std::FILE* file, uint64_t& size) {
+bool FileLength(std::FILE* file, uint64_t& length) {
   struct _stat64 info;
   if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return false;
-  size = uint64_t(info.st_size);
+  length = uint64_t(info.st_size);
   return true;
 }
 
@@ -77,16 +78,20 @@ bool IsDirectory(const std::string& path) {
 
 SystemError MakeOneDirectory(const std::string& path) { return _mkdir(path.c_str()) == 0 ? 0 : errno; }
 
-bool SeekTo(std::FILE* file, uint64_t offset) {
-  return offset <= uint64_t(INT64_MAX) && _fseeki64(file, int64_t(offset), SEEK_SET) == 0;
+bool RemoveEmptyDirectory(const std::string& path) { return _rmdir(path.c_str()) == 0; }
+
+bool SeekFile(std::FILE* file, uint64_t position) {
+  return position <= uint64_t(INT64_MAX) && _fseeki64(file, int64_t(position), SEEK_SET) == 0;
 }
 
-bool PositionOf(std::FILE* file, uint64_t& offset) {
-  const int64_t position = _ftelli64(file);
-  if (position < 0) return false;
-  offset = uint64_t(position);
+bool TellFile(std::FILE* file, uint64_t& position) {
+  const int64_t at = _ftelli64(file);
+  if (at < 0) return false;
+  position = uint64_t(at);
   return true;
 }
+
+KernelCopy CopyInKernel(uint64_t&, std::FILE*, std::FILE*) { return KernelCopy::kUnsupported; }
 
 KeptAttributes AttributesToKeep(const std::string& target) {
   const DWORD attributes = AttributesOf(target);
@@ -161,10 +166,10 @@ void SetRussianLocale() {
 
 #else  // POSIX
 
-bool RegularFileSize(std::FILE* file, uint64_t& size) {
+bool FileLength(std::FILE* file, uint64_t& length) {
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  size = uint64_t(info.st_size);
+  length = uint64_t(info.st_size);
   return true;
 }
 
@@ -180,16 +185,46 @@ bool IsDirectory(const std::string& path) {
 
 SystemError MakeOneDirectory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
 
-bool SeekTo(std::FILE* file, uint64_t offset) {
-  return offset <= uint64_t(INT64_MAX) && fseeko(file, off_t(offset), SEEK_SET) == 0;
+bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
+
+bool SeekFile(std::FILE* file, uint64_t position) {
+  return position <= uint64_t(INT64_MAX) && fseeko(file, off_t(position), SEEK_SET) == 0;
 }
 
-bool PositionOf(std::FILE* file, uint64_t& offset) {
-  const off_t position = ftello(file);
-  if (position < 0) return false;
-  offset = uint64_t(position);
+bool TellFile(std::FILE* file, uint64_t& position) {
+  const off_t at = ftello(file);
+  if (at < 0) return false;
+  position = uint64_t(at);
   return true;
 }
+
+#if defined(__linux__)
+KernelCopy CopyInKernel(uint64_t& count, std::FILE* source, std::FILE* destination) {
+  if (std::fflush(destination) != 0) return KernelCopy::kFailed;
+  off_t in = ftello(source);
+  off_t out = ftello(destination);
+  if (in < 0 || out < 0) return KernelCopy::kUnsupported;
+  bool copied = false;
+  while (count > 0) {
+    const size_t request = size_t(std::min<uint64_t>(count, uint64_t(1) << 30));
+    const ssize_t moved = copy_file_range(fileno(source), &in, fileno(destination), &out, request, 0);
+    if (moved < 0) {
+      if (!copied && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL ||
+                      errno == EBADF || errno == EPERM || errno == ETXTBSY)) {
+        return KernelCopy::kUnsupported;
+      }
+      return KernelCopy::kFailed;
+    }
+    if (moved == 0) return KernelCopy::kFailed;  // the source ended early
+    copied = true;
+    count -= uint64_t(moved);
+  }
+  if (fseeko(source, in, SEEK_SET) != 0 || fseeko(destination, out, SEEK_SET) != 0) return KernelCopy::kFailed;
+  return KernelCopy::kDone;
+}
+#else
+KernelCopy CopyInKernel(uint64_t&, std::FILE*, std::FILE*) { return KernelCopy::kUnsupported; }
+#endif
 
 KeptAttributes AttributesToKeep(const std::string& target) {
   KeptAttributes kept;
@@ -246,7 +281,5 @@ void SetRussianLocale() {
 }
 
 #endif
-
-SystemError RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0 ? 0 : errno; }
 
 }  // namespace fpskit::platform

@@ -21,20 +21,30 @@ using SystemError = int;
 // The text for an error returned by these functions.
 std::string SystemErrorText(SystemError error);
 
-// The size of the open file when it is a regular file; false for anything
-// else (a directory, a device) or when the system cannot tell.
-bool RegularFileSize(std::FILE* file, uint64_t& size);
+// The length of an open regular file; false for anything else (a directory,
+// a device) or when the system cannot tell.
+bool FileLength(std::FILE* file, uint64_t& length);
 
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 
 // Creates one directory (not its parents).
 SystemError MakeOneDirectory(const std::string& path);
+// Removes a directory when it is empty; false otherwise.
+bool RemoveEmptyDirectory(const std::string& path);
 
-// Moves the stream to a 64-bit offset from the start, or reads its position:
-// archives reach past what a 32-bit `long` holds on Windows.
-bool SeekTo(std::FILE* file, uint64_t offset);
-bool PositionOf(std::FILE* file, uint64_t& offset);
+// 64-bit file positions, whatever the size of `long` (32 bits on Windows,
+// where archives still reach 2 GiB).
+bool SeekFile(std::FILE* file, uint64_t position);
+bool TellFile(std::FILE* file, uint64_t& position);
+
+// Copies `count` bytes between the streams' positions inside the kernel
+// (copy_file_range on Linux), handing it the streams' buffered positions and
+// setting them again afterwards, so that both streams stay usable; `count`
+// is reduced by what was copied. kUnsupported (nothing copied) where the
+// system or the file systems cannot do it: the caller then copies itself.
+enum class KernelCopy { kDone, kFailed, kUnsupported };
+KernelCopy CopyInKernel(uint64_t& count, std::FILE* source, std::FILE* destination);
 
 // What a replaced file passes on to the file that replaces it: its permission
 // bits on POSIX (a new file gets those the umask allows), its read-only
@@ -57,8 +67,6 @@ SystemError FlushToDisk(std::FILE* file);
 // step, replacing `to` when it exists (also a read-only one on Windows, which
 // the new file is again).
 SystemError RenameOver(const std::string& from, const std::string& to, const KeptAttributes& attributes);
-
-SystemError RemoveFile(const std::string& path);
 
 // Makes a write beyond the file-size limit fail with EFBIG instead of killing
 // the process, where the system has such a signal (SIGXFSZ), so that it is

@@ -54,4 +54,15 @@ std::vector<std::string> ListDirectory(const std::string& path) {
   return names;
 }
 
+std::vector<std::string> ListTree(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(path, ignored)) {
+    std::string name = std::filesystem::relative(entry.path(), path, ignored).generic_string();
+    names.push_back(entry.is_directory() ? name + "/" : name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 }  // namespace fpskit::support

@@ -47,5 +47,8 @@ bool WriteTestFile(const std::string& path, const std::string& text);
 Bytes ReadTestFile(const std::string& path);
 // The names in a directory (not recursive), sorted.
 std::vector<std::string> ListDirectory(const std::string& path);
+// Every file and directory below `path`, as paths relative to it (directories
+// end in '/'), sorted.
+std::vector<std::string> ListTree(const std::string& path);
 
 }  // namespace fpskit::support

@@ -76,18 +76,18 @@ TEST(FilePositions, ReachPastTwoGibibytes) {
   {
     FileHandle file = OpenFile(path, "wb");
     ASSERT_TRUE(file);
-    ASSERT_TRUE(platform::SeekTo(file.get(), beyond));
+    ASSERT_TRUE(SeekFile(file.get(), beyond));
     ASSERT_EQ(std::fputc('Z', file.get()), 'Z');
     uint64_t position = 0;
-    ASSERT_TRUE(platform::PositionOf(file.get(), position));
+    ASSERT_TRUE(TellFile(file.get(), position));
     EXPECT_EQ(position, beyond + 1);
   }
   FileHandle file = OpenFile(path, "rb");
   ASSERT_TRUE(file);
-  ASSERT_TRUE(platform::SeekTo(file.get(), beyond));
+  ASSERT_TRUE(SeekFile(file.get(), beyond));
   EXPECT_EQ(std::fgetc(file.get()), 'Z');
   uint64_t size = 0;
-  ASSERT_TRUE(platform::RegularFileSize(file.get(), size));
+  ASSERT_TRUE(FileLength(file.get(), size));
   EXPECT_EQ(size, beyond + 1);
 }
 
@@ -140,6 +140,29 @@ TEST_F(CopyFileRangeTest, ReportsAShortSource) {
   bool ok = true;
   Copy(10, 20, 4, &ok);
   EXPECT_FALSE(ok);
+}
+
+// Copies large enough for the kernel path keep both streams' buffered
+// positions: bytes read and written through the streams around the copy land
+// where they belong.
+TEST_F(CopyFileRangeTest, LargeCopiesKeepTheStreamsInStep) {
+  const size_t size = 3 * kKernelCopyMinimum + 5;
+  const Bytes source = Pattern(size);
+  ASSERT_TRUE(WriteTestFile(dir_ / "source", source));
+  FileHandle in = OpenFile(dir_ / "source", "rb");
+  FileHandle out = OpenFile(dir_ / "copy", "wb");
+  uint8_t head[7];
+  ASSERT_EQ(std::fread(head, 1, sizeof head, in.get()), sizeof head);
+  ASSERT_EQ(std::fwrite(head, 1, sizeof head, out.get()), sizeof head);
+  ASSERT_TRUE(CopyFileRange(2 * kKernelCopyMinimum, in.get(), out.get()));
+  uint64_t position = 0;
+  ASSERT_TRUE(TellFile(in.get(), position));
+  EXPECT_EQ(position, sizeof head + 2 * kKernelCopyMinimum);
+  std::vector<uint8_t> rest(size - position);
+  ASSERT_EQ(std::fread(rest.data(), 1, rest.size(), in.get()), rest.size());
+  ASSERT_EQ(std::fwrite(rest.data(), 1, rest.size(), out.get()), rest.size());
+  out.reset();
+  EXPECT_EQ(ReadTestFile(dir_ / "copy"), source);
 }
 
 TEST(ReplaceFileSafely, WritesANewFileAndReplacesAnOldOne) {

@@ -1,0 +1,195 @@
+// "unfps": an archive into a directory of member files.
+//
+// The archive is read through bounded reads of its file: the header, the
+// table and the strings, a few bytes of every member for naming, and the
+// members themselves in kernel-side copies into their files. A member is
+// loaded whole only when it must be decompressed or its TXM read; a nested
+// archive is unpacked straight from its parent's bytes.
+#include <cstring>
+
+#include "archive/format.h"
+#include "compress/tlzc.h"
+#include "texture/dds.h"
+#include "util/console.h"
+#include "util/files.h"
+#include "util/paths.h"
+
+namespace fpskit {
+namespace {
+
+enum class UnpackResult {
+  kDone,
+  kFailed,    // something was reported; what could be written is written
+  kRejected,  // the header or table was reported before anything was written
+};
+
+UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory);
+
+bool IsContainedName(const std::string& unpackDirectory, const std::string& fileName) {
+  if (IsContainedRelativePath(fileName)) return true;
+  Printf("\nERROR: the member name %s would leave %s; not written", fileName.c_str(), unpackDirectory.c_str());
+  return false;
+}
+
+// Writes the bytes as the member's file and prints its path.
+bool WriteMemberFile(const ByteSource& bytes, const std::string& unpackDirectory, const std::string& fileName) {
+  if (!IsContainedName(unpackDirectory, fileName)) return false;
+  Printf("\n%s", JoinPath(unpackDirectory, fileName).c_str());
+  return WriteFileBelow(unpackDirectory, fileName,
+                        [&](std::FILE* file) { return bytes.CopyTo(0, bytes.length, file); });
+}
+
+// A nested archive goes into the directory named by its member path without
+// the extension. When its own header or table is rejected, its bytes are kept
+// as the member's file, so that nothing of it is lost.
+bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, const std::string& unpackDirectory,
+                  const std::string& fileName) {
+  const std::string directoryName = StripExtension(fileName);
+  if (!IsContainedName(unpackDirectory, fileName) || !IsContainedName(unpackDirectory, directoryName)) return false;
+  const std::string path = JoinPath(unpackDirectory, fileName);
+  const UnpackResult result = UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName));
+  if (result == UnpackResult::kRejected) WriteMemberFile(memberBytes, unpackDirectory, fileName);
+  return result == UnpackResult::kDone;
+}
+
+// The member's data as a file, or as a directory when it is an archive
+// itself, bare or in a TLZC container.
+bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, const std::string& fileName) {
+  uint8_t magic[4];
+  data.Peek(0, magic, sizeof magic);
+  if (data.length >= 4 && std::memcmp(magic, kArchiveMagic, 4) == 0) {
+    return UnpackNested(data, data, unpackDirectory, fileName);
+  }
+  if (data.length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
+    Bytes container;
+    Bytes inner;
+    if (!data.Read(0, data.length, container)) {
+      Printf("\nERROR: can't read %s", JoinPath(unpackDirectory, fileName).c_str());
+      return false;
+    }
+    const bool complete = DecompressTlzc(container, inner);
+    container = Bytes();
+    if (HasMagic(inner, kArchiveMagic)) {
+      return UnpackNested(ByteSource::InMemory(inner), data, unpackDirectory, fileName) && complete;
+    }
+    return WriteMemberFile(data, unpackDirectory, fileName) && complete;
+  }
+  return WriteMemberFile(data, unpackDirectory, fileName);
+}
+
+// Decompresses a member stored in a TLZC container. When the container fails,
+// the member's file holds what was recovered, and the failure counts.
+bool OutputCompressedMember(const ByteSource& member, const std::string& unpackDirectory,
+                            const std::string& fileName) {
+  Bytes container;
+  if (!member.Read(0, member.length, container)) {
+    Printf("\nERROR: can't read %s", JoinPath(unpackDirectory, fileName).c_str());
+    return false;
+  }
+  Bytes data;
+  const bool complete = DecompressTlzc(container, data);
+  container = Bytes();
+  if (!complete) {
+    WriteMemberFile(ByteSource::InMemory(data), unpackDirectory, fileName);
+    return false;
+  }
+  return OutputMember(ByteSource::InMemory(data), unpackDirectory, fileName);
+}
+
+bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const std::string& label, size_t i) {
+  if (InRange(archive.length, entry.offset, entry.size)) return true;
+  Printf("\nERROR: %s: member %zu (0x%X bytes at 0x%X) lies outside the archive", label.c_str(), i, entry.size,
+         entry.offset);
+  return false;
+}
+
+UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory) {
+  const std::string baseName = FileNameOf(unpackDirectory);
+  ArchiveTable table;
+  if (!ReadArchiveTable(archive, baseName, label, table)) return UnpackResult::kRejected;
+  if (table.entries.empty()) return UnpackResult::kDone;
+  if (!MakeDirectory(unpackDirectory)) {
+    Printf("\nERROR: can't create the directory %s", unpackDirectory.c_str());
+    return UnpackResult::kFailed;
+  }
+
+  bool ok = true;
+  for (size_t i = 0; i < table.entries.size(); ++i) {
+    if (IsSkippedEntry(table, i)) continue;
+    const ArchiveEntry& entry = table.entries[i];
+    std::string fileName = MemberFileName(table, baseName, i);
+    uint8_t head[kMemberHeadSize];
+    archive.Peek(entry.offset, head, sizeof head);
+    const bool marked = SniffMember(head, table, i, fileName);
+    if (!MemberInside(archive, entry, label, i)) {
+      ok = false;
+      continue;
+    }
+    const ByteSource member = archive.Sub(entry.offset, entry.size);
+
+    // A compressed member is written decompressed, whatever its mark says.
+    if (IsCompressedMember(head, entry)) {
+      ok = OutputCompressedMember(member, unpackDirectory, fileName) && ok;
+      continue;
+    }
+    const TexturePairing pairing =
+        marked || IsTextureArchive(table) ? PairTexture(table, i) : TexturePairing::kPlain;
+    if (pairing != TexturePairing::kPlain) {
+      // An "SPV" member between the two is handled after the pair, under its
+      // own name.
+      if (pairing == TexturePairing::kPairAfterSpv) std::swap(table.entries[i + 1], table.entries[i + 2]);
+      const ArchiveEntry& data = table.entries[i + 1];
+      if (MemberInside(archive, data, label, i + 1)) {
+        ok = SplitTexturePair(member, archive.Sub(data.offset, data.size), i, unpackDirectory,
+                              JoinPath(unpackDirectory, fileName)) &&
+             ok;
+      } else {
+        ok = false;
+      }
+      ++i;
+      continue;
+    }
+    ok = OutputMember(member, unpackDirectory, fileName) && ok;
+  }
+  return ok ? UnpackResult::kDone : UnpackResult::kFailed;
+}
+
+}  // namespace
+
+bool UnpackArchive(const std::string& path) {
+  FileHandle file = OpenFile(path, "rb");
+  uint64_t length = 0;
+  if (!file || !FileLength(file.get(), length)) {
+    Printf("\nCan't open %s", path.c_str());
+    return false;
+  }
+  const ByteSource whole = ByteSource::InFile(file.get(), 0, length);
+  uint8_t magic[4];
+  whole.Peek(0, magic, sizeof magic);
+  const std::string unpackDirectory = StripExtension(path);
+
+  if (length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
+    Bytes container;
+    if (!whole.Read(0, length, container)) {
+      Printf("\nCan't open %s", path.c_str());
+      return false;
+    }
+    file.reset();
+    Bytes archive;
+    const bool complete = DecompressTlzc(container, archive);
+    container = Bytes();
+    if (!HasMagic(archive, kArchiveMagic)) {
+      Print("\nERROR: Not a FPS4 archive");
+      return false;
+    }
+    // What was recovered of a damaged container is unpacked as far as it goes.
+    return UnpackFromSource(ByteSource::InMemory(archive), path, unpackDirectory) == UnpackResult::kDone && complete;
+  }
+  if (length < 4 || std::memcmp(magic, kArchiveMagic, 4) != 0) {
+    Print("\nERROR: Not a FPS4 archive");
+    return false;
+  }
+  return UnpackFromSource(whole, path, unpackDirectory) == UnpackResult::kDone;
+}
+
+}  // namespace fpskit

@@ -1,0 +1,63 @@
+// DDS image files of the textures of a texture pair.
+//
+// A DDS file is a 128-byte header of little-endian numbers followed by the
+// image's pixel bytes, exactly as the texture data member holds them, except
+// for format code 5 (A8R8G8B8), whose groups of four bytes are stored in the
+// reverse order. The header is a standard one, so that image editors open
+// the files; for a format without a header description it still has its 128
+// bytes, so that the pixels always start at byte 128 and an unchanged file
+// imports back exactly.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "texture/txm.h"
+#include "util/byte_source.h"
+#include "util/bytes.h"
+
+namespace fpskit {
+
+inline constexpr size_t kDdsHeaderSize = 128;
+inline constexpr uint32_t kDdsHeaderFieldSize = 124;
+inline constexpr uint32_t kDdsPixelFormatSize = 32;
+// Header flags, pixel-format flags and capabilities of the DDS header.
+inline constexpr uint32_t kDdsFlagsRequired = 0x1 | 0x2 | 0x4 | 0x1000;  // CAPS HEIGHT WIDTH PIXELFORMAT
+inline constexpr uint32_t kDdsFlagMipmapCount = 0x20000;
+inline constexpr uint32_t kDdsPixelFourCC = 0x4;
+inline constexpr uint32_t kDdsCapsTexture = 0x1000;
+inline constexpr uint32_t kDdsCapsMipmaps = 0x8 | 0x400000;  // COMPLEX MIPMAP
+
+using DdsHeader = std::array<uint8_t, kDdsHeaderSize>;
+
+// The header of one image of a texture with this format code: its height and
+// width raised to multiples of 4, its mip count, and the pixel format of the
+// code.
+DdsHeader MakeDdsHeader(const TextureRecord& texture, uint32_t formatCode);
+
+// Reverses every whole group of four bytes (b0 b1 b2 b3 -> b3 b2 b1 b0); a
+// shorter group at the end stays as it is. Applying it twice changes nothing.
+void ReverseGroupsOfFour(Bytes& bytes);
+
+// The DDS file of one image, relative to the unpack directory:
+// "<name>_<txm index>_<texture index>.dds", with "_<image index>" before
+// ".dds" when the texture has more than one image. Separators in it are '/'.
+std::string DdsFileName(const TextureRecord& texture, size_t txmIndex, size_t textureIndex, size_t imageIndex);
+
+// Writes the DDS files of every image of one texture from `data`, the texture
+// data member, printing "\n<path>" for each. An image name that would leave
+// the unpack directory is reported and not written. False when anything was
+// reported.
+bool ExportTextureImages(const TextureRecord& texture, bool mapsFormats, const ByteSource& data, size_t txmIndex,
+                         size_t textureIndex, const std::string& unpackDirectory);
+
+// Writes the DDS files of every texture of a pair that is not a duplicate,
+// in TXM order. `txm` and `data` are the two members; `label` names the pair
+// in messages. False when anything was reported; images that could be
+// written are written.
+bool SplitTexturePair(const ByteSource& txm, const ByteSource& data, size_t txmIndex,
+                      const std::string& unpackDirectory, const std::string& label);
+
+}  // namespace fpskit

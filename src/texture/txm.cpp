@@ -1,0 +1,103 @@
+#include "texture/txm.h"
+
+#include <algorithm>
+
+#include "util/console.h"
+
+namespace fpskit {
+
+bool ReadTextureRecords(ByteSpan txm, uint64_t dataLength, const std::string& label, TextureSet& set) {
+  set = TextureSet();
+  const char* where = label.c_str();
+  ByteReader reader(txm);
+  reader.Skip(8);  // magic and length: tested by the archive's content test
+  const uint32_t version = reader.U32BE();
+  uint32_t count = reader.U32BE();
+  const bool shortForm = IsShortTxmVersion(version);
+  const ByteSpan extra = reader.Span(shortForm ? kTxmShortExtraSize : kTxmLongExtraSize);
+  if (!reader.ok()) {
+    Printf("\nERROR: %s: truncated TXM header", where);
+    return false;
+  }
+  const bool withImageCounts = count == 0;
+  if (count == 0) count = LoadU32BE(extra.data() + (kTxmAlternateCountOffset - kTxmHeaderSize));
+  set.mapsFormats = !shortForm;
+
+  const size_t tail = shortForm ? kTxmShortTailSize : kTxmLongTailSize;
+  const size_t recordSize = 24 + tail + (withImageCounts ? 4 : 0);
+  if (uint64_t(count) * recordSize > reader.remaining()) {
+    Printf("\nERROR: %s: TXM records of %u textures do not fit the member", where, count);
+    return false;
+  }
+  set.textures.resize(count);
+  for (uint32_t t = 0; t < count; ++t) {
+    TextureRecord& texture = set.textures[t];
+    texture.width = uint16_t(reader.U32BE());
+    texture.height = uint16_t(reader.U32BE());
+    texture.imageCount = withImageCounts ? reader.U32BE() : 1;
+    texture.mipCount = uint8_t(reader.U32BE());
+    const ByteSpan format = reader.Span(4);
+    if (!format.empty()) std::copy(format.begin(), format.end(), texture.format.begin());
+    const uint64_t nameField = reader.position();
+    const uint64_t namePosition = nameField + reader.U32BE();
+    texture.dataOffset = reader.U32BE();
+    reader.Skip(tail);
+    if (!reader.ok()) {  // cannot happen: the records were measured above
+      Printf("\nERROR: %s: truncated TXM record %u", where, t);
+      return false;
+    }
+    ByteSpan name;
+    if (!TerminatedStringAt(txm, namePosition, name)) {
+      Printf("\nERROR: %s: the name of texture %u lies outside the TXM or has no terminating zero", where, t);
+      return false;
+    }
+    texture.name.assign(name.begin(), name.end());
+    if (texture.dataOffset > dataLength) {
+      Printf("\nERROR: %s: texture %u starts at 0x%X, beyond its data member of 0x%llX bytes", where, t,
+             texture.dataOffset, static_cast<unsigned long long>(dataLength));
+      return false;
+    }
+  }
+
+  // Duplicates share the data of an earlier texture; they get no size and
+  // are never exported.
+  for (size_t t = 0; t < set.textures.size(); ++t) {
+    for (size_t u = 0; u < t && !set.textures[t].duplicate; ++u) {
+      set.textures[t].duplicate = set.textures[u].dataOffset == set.textures[t].dataOffset;
+    }
+  }
+  std::vector<size_t> order;
+  for (size_t t = 0; t < set.textures.size(); ++t) {
+    if (!set.textures[t].duplicate) order.push_back(t);
+  }
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return set.textures[a].dataOffset < set.textures[b].dataOffset;
+  });
+  // Each texture reaches to the next one's data, the last to the end of the
+  // data member; a lone texture too, so that it never reaches past it.
+  for (size_t k = 0; k < order.size(); ++k) {
+    TextureRecord& texture = set.textures[order[k]];
+    const uint64_t end = k + 1 < order.size() ? set.textures[order[k + 1]].dataOffset : dataLength;
+    texture.size = uint32_t(std::min<uint64_t>(end - texture.dataOffset, UINT32_MAX));
+    if (texture.imageCount == 0 || (texture.imageCount > 1 && texture.imageCount > texture.size)) {
+      Printf("\nERROR: %s: texture %zu has %u images in 0x%X bytes", where, order[k], texture.imageCount,
+             texture.size);
+      return false;
+    }
+  }
+  return true;
+}
+
+uint32_t TextureFormatCode(const TextureRecord& texture, bool mapsFormats) {
+  const uint32_t formatClass = texture.format[0] & 0x0F;
+  if (!mapsFormats) return formatClass;
+  const uint32_t variant = texture.format[3] & 0x0F;
+  struct Mapping { uint32_t formatClass, variant, code; };
+  static constexpr Mapping kMappings[] = {{8, 15, 3}, {8, 6, 5}, {10, 11, 6}, {10, 4, 8}, {10, 2, 6}};
+  for (const Mapping& mapping : kMappings) {
+    if (mapping.formatClass == formatClass && mapping.variant == variant) return mapping.code;
+  }
+  return 0;
+}
+
+}  // namespace fpskit

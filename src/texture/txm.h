@@ -1,0 +1,73 @@
+// TXM members: the records of a texture pair.
+//
+// A texture pair is two archive members: a TXM member with one record per
+// texture, and the texture data member right after it, which holds the pixel
+// data of every texture back to back. All numbers are big-endian.
+//
+// Header: magic 00 02 00 00 (0), the member's length (4), version (8),
+// texture count (12), then an extra header of 8 bytes (versions 10 and 16) or
+// 68 bytes (every other version). When the count at 12 is 0, the count is the
+// extra header's second number (at 20) and every record carries an image
+// count.
+//
+// Record: width (0), height (4), [image count], mip count, format (four raw
+// bytes), name offset (from the position of this field), data offset (from
+// the start of the texture data member), then a tail of 4 bytes (versions 10
+// and 16) or 64 bytes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "util/bytes.h"
+
+namespace fpskit {
+
+inline constexpr size_t kTxmHeaderSize = 16;
+inline constexpr size_t kTxmShortExtraSize = 8;
+inline constexpr size_t kTxmLongExtraSize = 68;
+inline constexpr size_t kTxmShortTailSize = 4;
+inline constexpr size_t kTxmLongTailSize = 64;
+inline constexpr size_t kTxmAlternateCountOffset = 20;
+
+struct TextureRecord {
+  uint16_t width = 0;              // record offset 0, low 16 bits
+  uint16_t height = 0;             // record offset 4, low 16 bits
+  uint32_t imageCount = 1;         // record offset 8 in the layout with image counts
+  uint8_t mipCount = 0;            // low 8 bits
+  std::array<uint8_t, 4> format{};  // as stored
+  std::string name;                // the zero-terminated name the name offset points at
+  uint32_t dataOffset = 0;         // inside the texture data member
+  uint32_t size = 0;               // bytes of pixel data (duplicates: 0)
+  bool duplicate = false;          // an earlier texture has the same data offset
+};
+
+struct TextureSet {
+  std::vector<TextureRecord> textures;  // in TXM order
+  bool mapsFormats = true;              // every version but 10 and 16 maps (class, variant) to a code
+};
+
+// True for the versions with the short extra header and record tail.
+inline bool IsShortTxmVersion(uint32_t version) { return version == 10 || version == 16; }
+
+// Reads the records of a TXM member held in memory, and gives every texture
+// that is not a duplicate its size from the data offsets in ascending order
+// (the last one, or a lone texture, reaches to the end of the texture data
+// member of `dataLength` bytes). On records or names outside the member, a
+// name without a terminating zero, a data offset beyond the texture data
+// member, an image count of 0 or one above the texture's bytes, prints
+// "\nERROR: <label>: ..." and returns false.
+bool ReadTextureRecords(ByteSpan txm, uint64_t dataLength, const std::string& label, TextureSet& set);
+
+// The format code of a texture: the low 4 bits of the first format byte for
+// versions 10 and 16; otherwise the code of (class, variant), the low 4 bits
+// of the first and the fourth byte, or 0 for a pair without one.
+uint32_t TextureFormatCode(const TextureRecord& texture, bool mapsFormats);
+
+// The bytes of one image: the texture's size divided by its image count.
+inline uint32_t ImageSize(const TextureRecord& texture) { return texture.size / texture.imageCount; }
+
+}  // namespace fpskit

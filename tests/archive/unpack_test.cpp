@@ -1,0 +1,410 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "archive/format.h"
+#include "compress/tlzc.h"
+#include "support/archive_builder.h"
+#include "support/builders.h"
+#include "support/run_tool.h"
+#include "support/temp_dir.h"
+#include "support/tlzc_builder.h"
+
+namespace fpskit {
+namespace {
+
+using support::BuildFps4;
+using support::Fps4Layout;
+using support::Fps4Member;
+using support::ReadTestFile;
+using support::TempDir;
+using support::ToBytes;
+using support::WriteTestFile;
+
+Fps4Member Member(std::string_view data, std::optional<std::string> name = std::nullopt) {
+  return {ToBytes(data), std::move(name), false, std::nullopt};
+}
+
+ArchiveTable Table(const Bytes& archive, const std::string& baseName = "A") {
+  ArchiveTable table;
+  EXPECT_TRUE(ReadArchiveTable(ByteSource::InMemory(archive), baseName, "A.dat", table));
+  return table;
+}
+
+// The member names the unpacker gives, after the content tests, and the
+// texture marks.
+std::vector<std::string> Names(const Bytes& archive, std::vector<bool>* marks = nullptr) {
+  const ArchiveTable table = Table(archive);
+  std::vector<std::string> names;
+  for (size_t i = 0; i < table.entries.size(); ++i) {
+    if (IsSkippedEntry(table, i)) {
+      names.push_back("-");
+      continue;
+    }
+    uint8_t head[kMemberHeadSize];
+    ByteSource::InMemory(archive).Peek(table.entries[i].offset, head, sizeof head);
+    std::string name = MemberFileName(table, "A", i);
+    const bool mark = SniffMember(head, table, i, name);
+    if (marks) marks->push_back(mark);
+    names.push_back(name);
+  }
+  return names;
+}
+
+struct Unpacked {
+  bool ok = false;
+  std::string console;
+};
+
+Unpacked Unpack(const std::string& path) {
+  testing::internal::CaptureStdout();
+  Unpacked result;
+  result.ok = UnpackArchive(path);
+  result.console = testing::internal::GetCapturedStdout();
+  return result;
+}
+
+// A TXM member with one DXT1 texture of 8 x 4 pixels (16 bytes) and its data.
+Bytes SmallTxm(const std::string& name = "tex") {
+  support::TxmLayout txm;
+  txm.textures.push_back({8, 4, 1, 1, support::TxmFormatBytes(6, 4), name, 0});
+  return support::BuildTxm(txm);
+}
+
+const std::string kPixels = "0123456789abcdef";
+
+TEST(ArchiveNames, EveryEntryLayoutNamesItsMembers) {
+  Fps4Layout twelve;  // no type string: "bin"
+  twelve.members = {Member("plain"), Member(std::string("TSS\0code", 8))};
+  EXPECT_EQ(Names(BuildFps4(twelve)), (std::vector<std::string>{"A_000.bin", "A_001.TSS"}));
+
+  Fps4Layout eight;
+  eight.entrySize = 8;
+  eight.type = "dat";
+  eight.members = {Member("one"), Member("two")};
+  EXPECT_EQ(Names(BuildFps4(eight)), (std::vector<std::string>{"A_000.dat", "A_001.dat"}));
+
+  Fps4Layout sixteen;
+  sixteen.entrySize = 16;
+  sixteen.members = {Member("a", "name=ui/Title x=1"), Member("b"), Member("c", "xname=ABC"), Member("d", "name="),
+                     Member("e", "dir\\sub.bin"), Member(std::string("ZK6CHTX\0", 8), "name=talk")};
+  EXPECT_EQ(Names(BuildFps4(sixteen)), (std::vector<std::string>{"Title_000.cmp", "A_001.cmp", "xname=ABC_002.cmp",
+                                                                 "_003.cmp", "sub.bin_004.cmp", "talk_005.ZK6CHTX"}));
+
+  Fps4Layout twenty;
+  twenty.entrySize = 20;
+  twenty.members = {Member("x", "ABCD"), Member("y"), Member(std::string("ZK6CHTX\0", 8)),
+                    Member(std::string("ZK6CHTX\0", 8), "txt")};
+  EXPECT_EQ(Names(BuildFps4(twenty)), (std::vector<std::string>{"A_000.ABCD", "A_001.prt", "A_002.ZK6CHTX", "A_003.txt"}));
+
+  Fps4Layout named;  // long entries: the name as it stands, no content test
+  named.entrySize = 44;
+  named.members = {Member(std::string("TSS\0", 4), "script.bin"), Member("b", "sub\\deep/file.dat")};
+  EXPECT_EQ(Names(BuildFps4(named)), (std::vector<std::string>{"script.bin", "sub/deep/file.dat"}));
+
+  Fps4Layout shortLayout;  // flags 0x8D: size at 4, name from 8, offset 0 = no member
+  shortLayout.entrySize = 24;
+  shortLayout.flags = 0x8D;
+  shortLayout.alignment = 1;
+  shortLayout.members = {Member("abc", "first.bin"), Member("", "gone.bin"), Member("xyz", "last.bin")};
+  shortLayout.members[1].offsetOverride = 0;
+  const Bytes archive = BuildFps4(shortLayout);
+  EXPECT_EQ(Names(archive), (std::vector<std::string>{"first.bin", "-", "last.bin"}));
+  EXPECT_EQ(Table(archive).entries[2].size, 3u);
+}
+
+TEST(ArchiveNames, ContentTestsRenameInTheirOrder) {
+  constexpr uint32_t kHeadLength = UINT32_MAX;  // the member is as long as the head
+  struct Case {
+    std::string head;
+    uint32_t size;
+    std::string name;
+    bool mark;
+  };
+  const std::string txm("\0\2\0\0\0\0\0\x10\0\0\0\x04", 12);  // length 16, version 4
+  const Case cases[] = {
+      {"Z6BTEMEG", kHeadLength, "A_000.Z6BTEMEG", false},
+      {std::string("ZK6CHTX\0", 8), kHeadLength, "A_000.ZK6CHTX", false},
+      {"ZK6CHTXa", kHeadLength, "A_000.bin", false},
+      {std::string("COOKDAT\0", 8), kHeadLength, "A_000.COOKDAT", false},
+      {std::string("Z6BTBG\0\0", 8), kHeadLength, "A_000.Z6BTBG", false},
+      {std::string("Z6BTVA\0\0", 8), kHeadLength, "A_000.Z6BTVA", false},
+      {std::string("ZK6CHL\0\0", 8), kHeadLength, "A_000.ZK6CHL", false},
+      {"Z6BTxyzw", kHeadLength, "A_000.Z6BT", false},
+      {"SE3 data", kHeadLength, "A_000.SE3", false},
+      {std::string("SWG\0", 4), kHeadLength, "A_000.SWG", false},
+      {std::string("TSS\0", 4), kHeadLength, "A_000.TSS", false},
+      {txm + "pad4", 16, "A_000.TXM", true},
+      {txm + "pad4", 20, "A_000.bin", false},  // the length word differs from the size
+      {std::string("\0\2\0\0\0\0\0\x10\0\0\0\x05pad4", 16), 16, "A_000.bin", false},  // no such version
+      // Size 0: the first four bytes count as zero, the eight at the offset still count.
+      {std::string("TSS\0", 4), 0, "A_000.bin", false},
+      {std::string("ZK6CHTX\0", 8), 0, "A_000.ZK6CHTX", false},
+  };
+  for (size_t c = 0; c < std::size(cases); ++c) {
+    const Case& test = cases[c];
+    ArchiveTable table;
+    table.header.entrySize = 12;
+    table.typeString = "bin";
+    const uint32_t size = test.size == kHeadLength ? uint32_t(test.head.size()) : test.size;
+    table.entries = {{0, 0, size, ""}, {0, 0, 4, ""}};
+    uint8_t head[kMemberHeadSize] = {};
+    std::copy_n(test.head.begin(), std::min(test.head.size(), sizeof head), head);
+    std::string name = MemberFileName(table, "A", 0);
+    EXPECT_EQ(SniffMember(head, table, 0, name), test.mark) << c;
+    EXPECT_EQ(name, test.name) << c;
+  }
+}
+
+TEST(ArchiveNames, TextureMarksFromEntriesAndTheirExceptions) {
+  const Bytes txm = SmallTxm();
+  Fps4Layout twenty;
+  twenty.entrySize = 20;
+  twenty.members = {Member("h", "TEX"), Member("d", "DAT"), Member("h", "TEX"), Member("d", "DMY"),
+                    {txm, std::nullopt, false, std::nullopt}, Member("d"), Member("h", "TEXT")};
+  std::vector<bool> marks;
+  Names(BuildFps4(twenty), &marks);
+  // TEX marks; TEX before DMY does not; the content test marks; the last member never.
+  EXPECT_EQ(marks, (std::vector<bool>{true, false, false, false, true, false, false}));
+
+  // 8-byte tables: a TXM whose next entry continues it is no pair (its size
+  // reaches over the continuation, so the TXM's length field is set to match).
+  for (const bool continued : {false, true}) {
+    Bytes header = txm;
+    StoreU32BE(header.data() + 4, uint32_t(txm.size() + (continued ? 1 : 0)));
+    Fps4Layout eight;
+    eight.entrySize = 8;
+    eight.members = {{header, std::nullopt, false, std::nullopt}, Member("c"), Member("e")};
+    eight.members[1].continuation = continued;
+    marks.clear();
+    EXPECT_EQ(Names(BuildFps4(eight), &marks)[0], "A_000.TXM");
+    EXPECT_EQ(marks, (std::vector<bool>{!continued, false, false}));
+  }
+}
+
+TEST(ArchiveTable, EightByteSizesRunOverContinuationEntries) {
+  std::vector<ArchiveEntry> entries = {{0x100, 0, 0, ""}, {0x200, 1, 0, ""}, {0x300, 1, 0, ""},
+                                       {0x400, 0, 0, ""}, {0, 0, 0, ""},     {0x480, 0, 0, ""},
+                                       {0x490, 1, 0, ""}};
+  size_t bad = 0;
+  ASSERT_TRUE(ComputeEightByteSizes(entries, 0x500, bad));
+  std::vector<uint32_t> sizes;
+  for (const ArchiveEntry& entry : entries) sizes.push_back(entry.size);
+  // 0x400 reaches over the entry without data (offset 0) to 0x480.
+  EXPECT_EQ(sizes, (std::vector<uint32_t>{0x300, 0, 0, 0x80, 0, 0x80, 0}));
+
+  std::vector<ArchiveEntry> backwards = {{0x300, 0, 0, ""}, {0x200, 0, 0, ""}};
+  EXPECT_FALSE(ComputeEightByteSizes(backwards, 0x400, bad));
+  EXPECT_EQ(bad, 0u);
+}
+
+TEST(UnpackArchive, WritesEveryMemberBesideTheArchiveAndPrintsItsPath) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "dir");
+  Fps4Layout layout;
+  layout.members = {Member("first"), Member(std::string("TSS\0script", 10)), Member("")};
+  layout.members.push_back({ToBytes("never"), std::nullopt, false, kNoMember});
+  ASSERT_TRUE(WriteTestFile(dir / "dir/A.dat", BuildFps4(layout)));
+
+  const support::ToolRun run = support::RunTool(FPSKIT_BINARY, {"unfps", "dir/A.dat"}, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output, "\ndir/A/A_000.bin\ndir/A/A_001.TSS\ndir/A/A_002.bin\n");
+  EXPECT_EQ(support::ListTree(dir / "dir"),
+            (std::vector<std::string>{"A.dat", "A/", "A/A_000.bin", "A/A_001.TSS", "A/A_002.bin"}));
+  EXPECT_EQ(ReadTestFile(dir / "dir/A/A_001.TSS"), ToBytes(std::string("TSS\0script", 10)));
+
+  // A name without '.' unpacks into the name with "_"; only the closing entry: nothing.
+  Fps4Layout empty;
+  ASSERT_TRUE(WriteTestFile(dir / "EMPTY", BuildFps4(empty)));
+  EXPECT_EQ(support::RunTool(FPSKIT_BINARY, {"unfps", "EMPTY"}, dir.path()).status, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir / "EMPTY_"));
+  ASSERT_TRUE(WriteTestFile(dir / "PLAIN", BuildFps4(layout)));
+  EXPECT_EQ(support::RunTool(FPSKIT_BINARY, {"unfps", "PLAIN"}, dir.path()).status, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir / "PLAIN_/PLAIN__000.bin"));
+}
+
+TEST(UnpackArchive, NestedArchivesThreeDeepOneInsideATlzcMember) {
+  Fps4Layout innermost;
+  innermost.members = {Member("deepest")};
+  Fps4Layout third;
+  third.members = {Member("third"), {BuildFps4(innermost), std::nullopt, false, std::nullopt}};
+  Fps4Layout second;
+  second.members = {{CompressTlzc(BuildFps4(third)), std::nullopt, false, std::nullopt}, Member("second")};
+  Fps4Layout top;
+  top.members = {Member("top"), {BuildFps4(second), std::nullopt, false, std::nullopt}};
+  const Bytes archive = BuildFps4(top);
+
+  TempDir dir;
+  ASSERT_TRUE(WriteTestFile(dir / "A.dat", archive));
+  const Unpacked bare = Unpack(dir / "A.dat");
+  EXPECT_TRUE(bare.ok) << bare.console;
+  const std::vector<std::string> tree = {"A.dat",
+                                         "A/",
+                                         "A/A_000.bin",
+                                         "A/A_001/",
+                                         "A/A_001/A_001_000/",
+                                         "A/A_001/A_001_000/A_001_000_000.bin",
+                                         "A/A_001/A_001_000/A_001_000_001/",
+                                         "A/A_001/A_001_000/A_001_000_001/A_001_000_001_000.bin",
+                                         "A/A_001/A_001_001.bin"};
+  EXPECT_EQ(support::ListTree(dir.path()), tree);
+  EXPECT_EQ(ReadTestFile(dir / "A/A_001/A_001_000/A_001_000_001/A_001_000_001_000.bin"), ToBytes("deepest"));
+  // Nested archives print no line of their own.
+  const std::string base = dir.path() + "/A/";
+  EXPECT_EQ(bare.console, "\n" + base + "A_000.bin\n" + base + "A_001/A_001_000/A_001_000_000.bin\n" + base +
+                              "A_001/A_001_000/A_001_000_001/A_001_000_001_000.bin\n" + base + "A_001/A_001_001.bin");
+
+  // The same archive in a TLZC container unpacks alike and leaves nothing beside it.
+  TempDir wrapped;
+  ASSERT_TRUE(WriteTestFile(wrapped / "A.dat", CompressTlzc(archive)));
+  EXPECT_TRUE(Unpack(wrapped / "A.dat").ok);
+  EXPECT_EQ(support::ListTree(wrapped.path()), tree);
+}
+
+TEST(UnpackArchive, TexturePairsBecomeImagesByEntryAndByContent) {
+  const Bytes txm = SmallTxm();
+  const Bytes pixels = ToBytes(kPixels);
+  auto expectImage = [&](const std::string& path) {
+    const Bytes image = ReadTestFile(path);
+    ASSERT_EQ(image.size(), 128 + pixels.size()) << path;
+    EXPECT_EQ(Bytes(image.begin() + 128, image.end()), pixels) << path;
+  };
+
+  // By content in a 12-byte table; a compressed member stays a file whatever it holds.
+  TempDir dir;
+  Fps4Layout content;
+  content.members = {Member("before"), {txm, std::nullopt, false, std::nullopt}, {pixels, std::nullopt, false, std::nullopt},
+                     {CompressTlzc(txm), std::nullopt, false, std::nullopt}, Member("after")};
+  ASSERT_TRUE(WriteTestFile(dir / "T.dat", BuildFps4(content)));
+  const Unpacked byContent = Unpack(dir / "T.dat");
+  EXPECT_TRUE(byContent.ok) << byContent.console;
+  EXPECT_EQ(support::ListDirectory(dir / "T"),
+            (std::vector<std::string>{"T_000.bin", "T_003.bin", "T_004.bin", "tex_1_0.dds"}));
+  EXPECT_NE(byContent.console.find("\n" + dir.path() + "/T/tex_1_0.dds"), std::string::npos);
+  expectImage(dir / "T/tex_1_0.dds");
+  EXPECT_EQ(ReadTestFile(dir / "T/T_003.bin"), txm);
+
+  // Long entries: an "SPV" member between the TXM and its data is written
+  // under its own name after the pair.
+  Fps4Layout spv;
+  spv.entrySize = 32;
+  spv.members = {{txm, "t.TXM", false, std::nullopt}, Member("spv bytes", "s.SPV"), {pixels, "d.bin", false, std::nullopt},
+                 {txm, "u.TXM", false, std::nullopt}, Member("spv", "v.SPV")};
+  ASSERT_TRUE(WriteTestFile(dir / "S.dat", BuildFps4(spv)));
+  const Unpacked exchanged = Unpack(dir / "S.dat");
+  EXPECT_TRUE(exchanged.ok) << exchanged.console;
+  // The last TXM has only the "SPV" member after it: both are plain files.
+  EXPECT_EQ(support::ListDirectory(dir / "S"), (std::vector<std::string>{"s.SPV", "tex_0_0.dds", "u.TXM", "v.SPV"}));
+  EXPECT_EQ(ReadTestFile(dir / "S/s.SPV"), ToBytes("spv bytes"));
+  expectImage(dir / "S/tex_0_0.dds");
+
+  // A texture archive pairs its members without any mark.
+  Fps4Layout textures;
+  textures.entrySize = 16;
+  textures.type = "txmv";
+  textures.flags = 7;
+  textures.members = {{SmallTxm("one"), "name=a", false, std::nullopt}, {pixels, "name=b", false, std::nullopt},
+                      {SmallTxm("two"), "name=c", false, std::nullopt}, {pixels, "name=d", false, std::nullopt}};
+  ASSERT_TRUE(WriteTestFile(dir / "X.txv", BuildFps4(textures)));
+  EXPECT_TRUE(Unpack(dir / "X.txv").ok);
+  EXPECT_EQ(support::ListDirectory(dir / "X"), (std::vector<std::string>{"one_0_0.dds", "two_2_0.dds"}));
+}
+
+TEST(UnpackArchive, BrokenHeadersAndTablesWriteNothing) {
+  const Bytes good = [] {
+    Fps4Layout layout;
+    layout.members = {Member("abc")};
+    return BuildFps4(layout);
+  }();
+  auto with = [&](size_t at, uint32_t value) {
+    Bytes bytes = good;
+    StoreU32BE(bytes.data() + at, value);
+    return bytes;
+  };
+  Fps4Layout names;
+  names.entrySize = 16;
+  names.alignment = 1;
+  names.members = {Member("abc", "n")};
+  Bytes unterminated = BuildFps4(names);
+  StoreU32BE(unterminated.data() + 28 + 12, uint32_t(unterminated.size() - 2));  // "bc", no zero after it
+  Bytes pointerOutside = unterminated;
+  StoreU32BE(pointerOutside.data() + 28 + 12, 0x10000);
+  Bytes entrySize = good;
+  StoreU16BE(entrySize.data() + 16, 10);
+
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"empty file", {}, "\nERROR: Not a FPS4 archive"},
+      {"other magic", ToBytes("FPS3 and more bytes"), "\nERROR: Not a FPS4 archive"},
+      {"short header", Bytes(good.begin(), good.begin() + 20), "truncated FPS4 header"},
+      {"entry count 0", with(4, 0), "FPS4 entry count is 0"},
+      {"table beyond the end", with(4, 0x10000000), "truncated FPS4 entry table"},
+      {"entry size", entrySize, "unsupported FPS4 entry size 10"},
+      {"type string outside", with(24, uint32_t(good.size() - 2)), "type string at"},
+      {"name without zero", unterminated, "has no terminating zero"},
+      {"name outside", pointerOutside, "lies outside the archive"},
+      {"container of no archive", CompressTlzc(ToBytes("just some text")), "\nERROR: Not a FPS4 archive"},
+  };
+  for (const Case& test : cases) {
+    TempDir dir;
+    ASSERT_TRUE(WriteTestFile(dir / "A.dat", test.bytes));
+    const Unpacked result = Unpack(dir / "A.dat");
+    EXPECT_FALSE(result.ok) << test.what;
+    EXPECT_NE(result.console.find(test.message), std::string::npos) << test.what << ": " << result.console;
+    EXPECT_EQ(support::ListDirectory(dir.path()), std::vector<std::string>{"A.dat"}) << test.what;
+  }
+  const support::ToolRun missing = support::RunTool(FPSKIT_BINARY, {"unfps", "/nonexistent/A.dat"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.output, "\nCan't open /nonexistent/A.dat\n");
+}
+
+TEST(UnpackArchive, MemberFaultsAreReportedAndEveryOtherMemberIsWritten) {
+  const Bytes data = support::MixedGameData(200000, 7);
+  Bytes broken = CompressTlzc(data);
+  broken.resize(broken.size() / 2);
+  Fps4Layout layout;
+  layout.entrySize = 40;
+  layout.members = {Member("ok", "sub/dir/kept.bin"), Member("x", "../escape.bin"), Member("x", "/abs.bin"),
+                    Member("x", "C:drive.bin"),      {broken, "cut.bin", false, std::nullopt},
+                    Member("x", "outside.bin"),      Member("end", "last.bin")};
+  layout.members[5].offsetOverride = 0x7FFFFFF0;
+  TempDir dir;
+  ASSERT_TRUE(WriteTestFile(dir / "A.dat", BuildFps4(layout)));
+  const Unpacked result = Unpack(dir / "A.dat");
+  EXPECT_FALSE(result.ok);
+  for (const char* message : {"../escape.bin would leave", "/abs.bin would leave", "C:drive.bin would leave",
+                              "\nDECOMPRESS FAILED\n", "member 5 (0x1 bytes at 0x7FFFFFF0) lies outside"}) {
+    EXPECT_NE(result.console.find(message), std::string::npos) << message << " in " << result.console;
+  }
+  EXPECT_EQ(support::ListTree(dir.path()), (std::vector<std::string>{"A.dat", "A/", "A/cut.bin", "A/last.bin", "A/sub/",
+                                                                     "A/sub/dir/", "A/sub/dir/kept.bin"}));
+  // The damaged member's file holds what was recovered: a true prefix of its data.
+  const Bytes recovered = ReadTestFile(dir / "A/cut.bin");
+  EXPECT_GT(recovered.size(), 0u);
+  EXPECT_LT(recovered.size(), data.size());
+  EXPECT_TRUE(std::equal(recovered.begin(), recovered.end(), data.begin()));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/../escape.bin"));
+}
+
+TEST(UnpackArchive, ANestedArchiveWhoseTableIsBrokenIsKeptAsAFile) {
+  Fps4Layout inner;
+  inner.members = {Member("abc")};
+  Bytes nested = BuildFps4(inner);
+  StoreU32BE(nested.data() + 4, 0);  // entry count 0
+  Fps4Layout outer;
+  outer.members = {{nested, std::nullopt, false, std::nullopt}, Member("next")};
+  TempDir dir;
+  ASSERT_TRUE(WriteTestFile(dir / "A.dat", BuildFps4(outer)));
+  const Unpacked result = Unpack(dir / "A.dat");
+  EXPECT_FALSE(result.ok);
+  EXPECT_NE(result.console.find("A_000.bin: FPS4 entry count is 0"), std::string::npos) << result.console;
+  EXPECT_EQ(ReadTestFile(dir / "A/A_000.bin"), nested);
+  EXPECT_EQ(ReadTestFile(dir / "A/A_001.bin"), ToBytes("next"));
+}
+
+}  // namespace
+}  // namespace fpskit

@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/archive_builder.h"
+#include "support/builders.h"
+#include "support/run_tool.h"
+#include "support/temp_dir.h"
+#include "texture/dds.h"
+#include "texture/txm.h"
+
+namespace fpskit {
+namespace {
+
+using support::BuildTxm;
+using support::ReadTestFile;
+using support::TempDir;
+using support::TxmFormatBytes;
+using support::TxmLayout;
+using support::TxmTexture;
+
+TxmTexture Texture(const std::string& name, uint32_t dataOffset, uint32_t imageCount = 1) {
+  TxmTexture texture;
+  texture.name = name;
+  texture.dataOffset = dataOffset;
+  texture.imageCount = imageCount;
+  return texture;
+}
+
+bool Read(const TxmLayout& layout, uint64_t dataLength, TextureSet& set, std::string* console = nullptr) {
+  testing::internal::CaptureStdout();
+  const bool ok = ReadTextureRecords(BuildTxm(layout), dataLength, "t.TXM", set);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  if (console) *console = printed;
+  return ok;
+}
+
+TEST(TextureRecords, SizesFollowTheDataOffsetsNotTheRecordOrder) {
+  TxmLayout layout;
+  layout.textures = {Texture("c", 0x300), Texture("a", 0x000), Texture("b", 0x100), Texture("again", 0x100)};
+  TextureSet set;
+  ASSERT_TRUE(Read(layout, 0x380, set));
+  ASSERT_EQ(set.textures.size(), 4u);
+  EXPECT_TRUE(set.mapsFormats);
+  const uint32_t sizes[] = {0x80, 0x100, 0x200, 0};
+  const bool duplicates[] = {false, false, false, true};
+  for (size_t t = 0; t < 4; ++t) {
+    EXPECT_EQ(set.textures[t].size, sizes[t]) << t;
+    EXPECT_EQ(set.textures[t].duplicate, duplicates[t]) << t;
+  }
+  EXPECT_EQ(set.textures[3].name, "again");
+
+  // A lone texture takes the rest of the data member from its offset, never more.
+  TxmLayout lone;
+  lone.textures = {Texture("only", 0x40)};
+  ASSERT_TRUE(Read(lone, 0x100, set));
+  EXPECT_EQ(set.textures[0].size, 0xC0u);
+
+  // Version 10 has the short records; a count of 0 at offset 12 means image counts.
+  TxmLayout images;
+  images.version = 10;
+  images.imageCounts = true;
+  images.textures = {Texture("three", 0, 3), Texture("one", 0x31)};
+  ASSERT_TRUE(Read(images, 0x40, set));
+  EXPECT_FALSE(set.mapsFormats);
+  EXPECT_EQ(set.textures[0].imageCount, 3u);
+  EXPECT_EQ(ImageSize(set.textures[0]), 0x10u);  // 0x31 / 3: the remainder is not exported
+  EXPECT_EQ(DdsFileName(set.textures[0], 5, 0, 2), "three_5_0_2.dds");
+  EXPECT_EQ(DdsFileName(set.textures[1], 5, 1, 0), "one_5_1.dds");
+}
+
+TEST(TextureRecords, DamagedRecordsAreReported) {
+  TxmLayout good;
+  good.textures = {Texture("a", 0), Texture("b", 0x20)};
+  const Bytes bytes = BuildTxm(good);
+  TextureSet set;
+  struct Case {
+    const char* what;
+    Bytes txm;
+    uint64_t dataLength;
+    std::string message;
+  };
+  Bytes manyRecords = bytes;
+  StoreU32BE(manyRecords.data() + 12, 1000);
+  Bytes nameOutside = bytes;
+  StoreU32BE(nameOutside.data() + 16 + 68 + 16, 0x10000);  // first record's name offset
+  Bytes unterminated = bytes;
+  while (!unterminated.empty() && unterminated.back() == 0) unterminated.pop_back();
+  TxmLayout zeroImages;
+  zeroImages.imageCounts = true;
+  zeroImages.textures = {Texture("z", 0, 0)};
+  TxmLayout tooManyImages;
+  tooManyImages.imageCounts = true;
+  tooManyImages.textures = {Texture("m", 0, 9)};
+  const Case cases[] = {
+      {"short header", Bytes(bytes.begin(), bytes.begin() + 40), 0x40, "truncated TXM header"},
+      {"records beyond the member", manyRecords, 0x40, "do not fit"},
+      {"name outside", nameOutside, 0x40, "name of texture 0"},
+      {"name without zero", unterminated, 0x40, "name of texture 1"},
+      {"data beyond its member", bytes, 0x10, "texture 1 starts at 0x20"},
+      {"image count 0", BuildTxm(zeroImages), 0x40, "has 0 images"},
+      {"more images than bytes", BuildTxm(tooManyImages), 8, "has 9 images in 0x8 bytes"},
+  };
+  for (const Case& test : cases) {
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(ReadTextureRecords(test.txm, test.dataLength, "t.TXM", set)) << test.what;
+    const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_NE(console.find("\nERROR: t.TXM: "), std::string::npos) << test.what;
+    EXPECT_NE(console.find(test.message), std::string::npos) << test.what << ": " << console;
+  }
+}
+
+TEST(TextureFormats, CodesAndDdsHeadersForEveryFormat) {
+  struct Case {
+    std::array<uint8_t, 4> format;
+    bool maps;
+    uint32_t code;
+  };
+  const Case codes[] = {{{0x06, 0, 0, 0}, false, 6}, {{0x16, 0, 0, 0}, false, 6}, {{0x0A, 0, 0, 0x0B}, true, 6},
+                        {{0x0A, 0, 0, 0x07}, true, 0}, {{0x08, 0, 0, 0x0F}, true, 3}, {{0x08, 0, 0, 0x06}, true, 5},
+                        {{0x1A, 0, 0, 0x24}, true, 8}, {{0x0A, 0, 0, 0x02}, true, 6}, {{0x0F, 0, 0, 0}, false, 15}};
+  for (const Case& test : codes) {
+    TextureRecord texture;
+    texture.format = test.format;
+    EXPECT_EQ(TextureFormatCode(texture, test.maps), test.code) << int(test.format[0]) << " " << int(test.format[3]);
+  }
+
+  struct Header {
+    uint32_t code;
+    uint32_t pixelFlags, fourCC, bitCount, red, green, blue, alpha;
+  };
+  const Header headers[] = {
+      {1, 0x20, 0, 0, 0, 0, 0, 0},
+      {3, 0x41, 0, 16, 0x0F00, 0x00F0, 0x000F, 0xF000},
+      {5, 0x41, 0, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000},
+      {6, 0x4, 0x31545844, 0, 0, 0, 0, 0},
+      {7, 0x4, 0x33545844, 0, 0, 0, 0, 0},
+      {8, 0x4, 0x35545844, 0, 0, 0, 0, 0},
+      {15, 0x4, 113, 0, 0, 0, 0, 0},
+      {0, 0, 0, 0, 0, 0, 0, 0},  // no row: an empty pixel format, the pixels still at 128
+      {9, 0, 0, 0, 0, 0, 0, 0},
+  };
+  for (const Header& test : headers) {
+    for (const uint8_t mips : {1, 5}) {
+      TextureRecord texture;
+      texture.width = 30;
+      texture.height = 0x101;
+      texture.mipCount = mips;
+      const DdsHeader header = MakeDdsHeader(texture, test.code);
+      auto at = [&](size_t offset) { return LoadU32LE(header.data() + offset); };
+      EXPECT_EQ(std::string(header.begin(), header.begin() + 4), "DDS ");
+      EXPECT_EQ(at(4), 124u);
+      EXPECT_EQ(at(8), mips > 1 ? 0x21007u : 0x1007u) << test.code;
+      EXPECT_EQ(at(12), 0x104u);
+      EXPECT_EQ(at(16), 32u);
+      EXPECT_EQ(at(28), mips);
+      EXPECT_EQ(at(76), 32u);
+      const uint32_t expected[] = {test.pixelFlags, test.fourCC, test.bitCount, test.red, test.green, test.blue, test.alpha};
+      for (size_t f = 0; f < 7; ++f) EXPECT_EQ(at(80 + 4 * f), expected[f]) << test.code << " field " << f;
+      EXPECT_EQ(at(108), mips > 1 ? 0x401008u : 0x1000u) << test.code;
+    }
+  }
+
+  Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  ReverseGroupsOfFour(pixels);
+  EXPECT_EQ(pixels, (Bytes{4, 3, 2, 1, 8, 7, 6, 5, 9, 10}));
+}
+
+// Image editors read what "unfps" exports: ImageMagick's identify sees the
+// size and the compression of every common format.
+TEST(TextureExport, ImageMagickReadsTheExportedImages) {
+#ifdef _WIN32
+  GTEST_SKIP() << "runs the host's ImageMagick through a POSIX shell; the Linux build checks it";
+#endif
+  if (std::system("command -v identify >/dev/null 2>&1") != 0) GTEST_SKIP() << "identify is not installed";
+  struct Case {
+    uint32_t code;
+    uint32_t bytes;  // of an 8 x 8 image
+    std::string compression;
+  };
+  const Case cases[] = {{6, 32, "DXT1"}, {7, 64, "DXT3"}, {8, 64, "DXT5"}, {5, 256, "None"}};
+  TempDir dir;
+  for (const Case& test : cases) {
+    TextureRecord texture;
+    texture.width = 8;
+    texture.height = 8;
+    texture.mipCount = 1;
+    texture.name = "img" + std::to_string(test.code);
+    texture.size = test.bytes;
+    texture.format = TxmFormatBytes(test.code, 10);
+    const Bytes pixels = support::RandomBytes(test.bytes, test.code);
+    testing::internal::CaptureStdout();
+    const bool ok = ExportTextureImages(texture, false, ByteSource::InMemory(pixels), 0, 0, dir.path());
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(ok);
+    const std::string path = dir / (texture.name + "_0_0.dds");
+    const support::ToolRun run = support::RunTool("identify", {"-format", "%w %h %C", path});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output, "8 8 " + test.compression) << test.code;
+  }
+}
+
+}  // namespace
+}  // namespace fpskit
