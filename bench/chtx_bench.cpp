@@ -39,11 +39,14 @@ void ChtxInsertInMemory(benchmark::State& state) {
   const Inputs& in = GetInputs();
   ChtxFile chtx;
   if (!ParseChtx(in.chat, chtx)) return state.SkipWithError("parse failed");
-  const Bytes dump = BuildChtxDump(chtx, in.table, true).text;
-  const ChtxInsertion insertion{&in.table, &BuiltInCodeTable(), true, false};
+  InsertionInputs inputs;
+  inputs.gameCodes = in.table;
+  inputs.translatorCodes = BuiltInCodeTable();
+  inputs.dumpName = "chat.txt";
+  inputs.dump = BuildChtxDump(chtx, in.table, true).text;
   Bytes rebuilt;
   for (auto _ : state) {
-    if (!RebuildChtx(chtx, dump, "chat.txt", insertion, rebuilt)) return state.SkipWithError("rebuild failed");
+    if (!RebuildChtx(chtx, inputs, ChtxInsertion{true, false}, rebuilt)) return state.SkipWithError("rebuild failed");
     benchmark::DoNotOptimize(rebuilt.data());
   }
   if (rebuilt != in.chat) state.SkipWithError("the round trip changed the file");

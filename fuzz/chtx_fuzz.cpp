@@ -1,6 +1,7 @@
 // ZK6CHTX parsing, dumping and rebuilding on arbitrary bytes: the input is
 // read as a chat file, dumped, and rebuilt both from its own dump (which must
-// give a file that parses again) and from the input read as a dump.
+// succeed, give a file that parses again and, without the JP/EN exchange,
+// dump to the same text) and from the input read as a dump.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,16 +14,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ChtxFile chtx;
   if (!ParseChtx(input, chtx)) return 0;
   const ChtxDump dump = BuildChtxDump(chtx, BuiltInCodeTable(), size % 2 == 1);
+  InsertionInputs inputs;
+  inputs.gameCodes = BuiltInCodeTable();
+  inputs.translatorCodes = BuiltInCodeTable();
+  inputs.dumpName = "fuzz.txt";
   ChtxInsertion insertion;
-  insertion.gameCodes = &BuiltInCodeTable();
-  insertion.translatorCodes = &BuiltInCodeTable();
   insertion.share = size % 3 == 0;
   insertion.swap = size % 5 == 0;
   Bytes rebuilt;
-  if (dump.splitRecords.empty() && RebuildChtx(chtx, dump.text, "fuzz.txt", insertion, rebuilt)) {
+  if (dump.splitRecords.empty()) {
+    inputs.dump = dump.text;
+    if (!RebuildChtx(chtx, inputs, insertion, rebuilt)) std::abort();
     ChtxFile again;
     if (!ParseChtx(rebuilt, again)) std::abort();
+    if (!insertion.swap && BuildChtxDump(again, BuiltInCodeTable(), size % 2 == 1).text != dump.text) std::abort();
   }
-  RebuildChtx(chtx, input, "fuzz.txt", insertion, rebuilt);
+  inputs.dump.assign(input.begin(), input.end());
+  RebuildChtx(chtx, inputs, insertion, rebuilt);
   return 0;
 }

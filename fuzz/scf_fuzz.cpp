@@ -12,12 +12,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScfHeader header;
   if (ReadScfHeader(input, header) != ScfHeaderStatus::kValid) return 0;
   std::vector<ScfRecord> records;
+  std::vector<uint32_t> tags;
   if (ReadScfEntries(input, header, records)) {
     Bytes dump;
-    for (const ScfRecord& record : records) AppendScfBlock(dump, record, BuiltInCodeTable());
+    ScfDumpProgress progress;
+    for (const ScfRecord& record : records) {
+      AppendScfBlock(dump, record, BuiltInCodeTable(), progress);
+      tags.push_back(record.tag);
+    }
   }
+  InsertionInputs inputs;
+  inputs.gameCodes = BuiltInCodeTable();
+  inputs.translatorCodes = BuiltInCodeTable();
+  inputs.dumpName = "fuzz.txt";
+  inputs.dump.assign(input.begin(), input.end());
   std::vector<ScfBlock> blocks;
-  if (ParseScfDump(input, "fuzz.txt", size % 2 == 1, BuiltInCodeTable(), BuiltInCodeTable(), blocks)) {
+  if (ParseScfDump(inputs, size % 2 == 1, tags, blocks)) {
     Bytes rebuilt;
     BuildScfFile(input, header, blocks, rebuilt);
   }

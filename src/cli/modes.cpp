@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "archive/format.h"
 #include "text/chtx/chtx.h"
@@ -62,8 +63,15 @@ constexpr ModeRow kModeTable[] = {
 
 DispatchResult ModeDispatcher(const std::string& mode, const std::string& path, const std::string& option) {
   for (const ModeRow& row : kModeTable) {
-    if (mode == row.word) {
+    if (mode != row.word) continue;
+    // Running out of memory is a failure like any other: the tool's buffers
+    // and files are released on the way out (a half-written replacement
+    // removes its temporary file), and the input stays as it was.
+    try {
       return row.run(mode, path, option) ? DispatchResult::kSuccess : DispatchResult::kToolFailed;
+    } catch (const std::bad_alloc&) {
+      Print("\nERROR: out of memory");
+      return DispatchResult::kToolFailed;
     }
   }
   Print("\nWRONG MODE\n");

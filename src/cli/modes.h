@@ -14,7 +14,8 @@ inline constexpr int kExitUsage = 255;
 enum class DispatchResult { kSuccess, kToolFailed, kWrongMode };
 
 // Calls the tool of the first row whose mode word equals `mode` exactly, or
-// prints "\nWRONG MODE\n" when none does.
+// prints "\nWRONG MODE\n" when none does. A tool that runs out of memory
+// fails with "\nERROR: out of memory".
 DispatchResult ModeDispatcher(const std::string& mode, const std::string& path, const std::string& option);
 
 void PrintUsage();

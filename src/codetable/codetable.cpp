@@ -1,7 +1,9 @@
 #include "codetable/codetable.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 
 #include "codetable/lines.h"
@@ -135,13 +137,15 @@ const char* ParseColumn(ByteSpan line, size_t& pos, uint8_t* bytes, int32_t& len
 }
 
 const char* ParseRow(ByteSpan line, CodeTableEntry& entry) {
+  // Editors add spaces and tabs at the ends of lines; they mean nothing.
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line = line.first(line.size() - 1);
   size_t pos = 0;
   if (const char* error = ParseColumn(line, pos, entry.leftBytes.data(), entry.leftLength)) return error;
   if (pos >= line.size() || line[pos] != ';') return "expected ';' after the left column";
   ++pos;
-  if (pos >= line.size() || (line[pos] != ' ' && line[pos] != '\t')) return "expected a space or tab after ';'";
-  while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
   if (pos >= line.size()) return "missing right column";
+  if (line[pos] != ' ' && line[pos] != '\t') return "expected a space or tab after ';'";
+  while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
   if (const char* error = ParseColumn(line, pos, entry.rightBytes.data(), entry.rightLength)) return error;
   if (pos < line.size() && line[pos] != ';') return "expected ';' or the end of the line after the right column";
   return nullptr;
@@ -177,6 +181,7 @@ const CodeTable& BuiltInCodeTable() {
 }
 
 bool ParseCodeTable(ByteSpan text, const std::string& name, CodeTable& table) {
+  if (!CheckCrlfText(text, name, CrlfTextKind::kCodeTable)) return false;
   std::vector<CodeTableEntry> entries;
   CrlfLineReader reader(text, ByteOrderMarkLength(text));
   ByteSpan line;
@@ -190,27 +195,44 @@ bool ParseCodeTable(ByteSpan text, const std::string& name, CodeTable& table) {
     entries.push_back(entry);
   }
   table = MakeCodeTable(std::move(entries));
+  table.name = name;
   return true;
 }
 
 bool LoadCodeTable(const std::string& path, CodeTable& table) {
   Bytes text;
+  errno = 0;
   if (!ReadWholeFile(path, text)) {
-    Printf("\nCan't open %s", path.c_str());
+    std::error_code ignored;
+    const int error = std::filesystem::is_directory(path, ignored) ? EISDIR : errno;
+    Printf("\nERROR: can't read the code table %s: %s", path.c_str(),
+           error != 0 ? std::strerror(error) : "read failed");
     return false;
   }
   return ParseCodeTable(text, path, table);
 }
 
 bool SelectCodeTable(const std::string& name, CodeTable& table) {
-  if (!OpenFile(name, "rb")) {
-    table = BuiltInCodeTable();
-    return true;
+  // Only a file that is not there falls back; one that cannot be read (no
+  // permission, a directory, a dangling link) must not be taken for absent.
+  std::error_code ignored;
+  if (std::filesystem::symlink_status(name, ignored).type() != std::filesystem::file_type::not_found) {
+    return LoadCodeTable(name, table);
   }
-  return LoadCodeTable(name, table);
+  table = BuiltInCodeTable();
+  const std::filesystem::path directory = std::filesystem::current_path(ignored);
+  Warnf("NOTE: no %s in %s; the built-in table is used, which converts no byte", name.c_str(),
+        directory.string().c_str());
+  return true;
 }
 
-Bytes ConvertSequences(ByteSpan content, bool swap, const CodeTable& table) {
+namespace {
+
+// The conversion; with kList, the positions of the bytes 80 to FF that no row
+// matched are collected (a separate instantiation, so the plain conversion
+// pays nothing for it).
+template <bool kList>
+Bytes Convert(ByteSpan content, bool swap, const CodeTable& table, std::vector<size_t>* unconverted) {
   const CodeTableIndex& index = swap ? table.byRight : table.byLeft;
   const uint8_t* pool = table.pool.data();
   const uint8_t* in = content.data();
@@ -248,11 +270,26 @@ Bytes ConvertSequences(ByteSpan content, bool swap, const CodeTable& table) {
         p += match->sourceLength;
         continue;
       }
+      if constexpr (kList) {
+        if (in[p] >= 0x80) unconverted->push_back(p);
+      }
     }
     *dst++ = in[p++];
   }
   out.resize(size_t(dst - out.data()));
   return out;
+}
+
+}  // namespace
+
+Bytes ConvertSequences(ByteSpan content, bool swap, const CodeTable& table) {
+  return Convert<false>(content, swap, table, nullptr);
+}
+
+Bytes ConvertSequencesListingUnconverted(ByteSpan content, bool swap, const CodeTable& table,
+                                         std::vector<size_t>& unconverted) {
+  unconverted.clear();
+  return Convert<true>(content, swap, table, &unconverted);
 }
 
 }  // namespace fpskit

@@ -4,8 +4,8 @@
 //
 // "JPCODES.TXT" pairs game bytes with text: extraction converts left to right,
 // insertion right to left. "CODES.TXT" is applied on insertion only, left to
-// right, before that step. A missing file is replaced by the built-in table,
-// which changes nothing.
+// right, before that step. A file that does not exist is replaced by the
+// built-in table, which changes nothing.
 #pragma once
 
 #include <array>
@@ -68,6 +68,9 @@ struct CodeTable {
   std::vector<uint32_t> rowOffsets;     // where each row's bytes begin in the pool
   CodeTableIndex byLeft;
   CodeTableIndex byRight;
+  // The file the rows were loaded from, for messages; empty for a table built
+  // in code, the built-in one among them.
+  std::string name;
 };
 
 // Builds a table (and its indexes) from rows in order.
@@ -76,11 +79,13 @@ CodeTable MakeCodeTable(std::vector<CodeTableEntry> entries);
 // The fallback: two identical rows 00 -> 00, so conversion changes no byte.
 const CodeTable& BuiltInCodeTable();
 
-// Parses the text of a code table file. Lines end in CR LF (a missing last
-// CR LF ends the last line at the end of the data); a leading UTF-8 byte order
-// mark is skipped; blank lines are skipped. Each other line is
+// Parses the text of a code table file named `name`. Lines end in CR LF (a
+// missing last CR LF ends the last line at the end of the data); a leading
+// UTF-8 byte order mark is skipped; blank lines are skipped; spaces and tabs
+// at the end of a line are ignored. Each other line is
 // "HH HH;<spaces or tabs>HH HH[;anything]" with at most 100 pairs a column.
-// A line that breaks this is reported as "\nERROR: <name> line <n>: <what>"
+// A line that breaks this is reported as "\nERROR: <name> line <n>: <what>",
+// a file saved as UTF-16 or with LF line ends as CheckCrlfText reports it,
 // and the result is false.
 bool ParseCodeTable(ByteSpan text, const std::string& name, CodeTable& table);
 
@@ -88,10 +93,12 @@ bool ParseCodeTable(ByteSpan text, const std::string& name, CodeTable& table);
 // read or breaks the grammar.
 bool LoadCodeTable(const std::string& path, CodeTable& table);
 
-// The table every text tool uses: the file `name` in the current directory
-// when it can be opened, otherwise the built-in table, silently. False only
-// when the file exists but cannot be loaded; the tool then stops before
-// writing anything.
+// The table every text tool uses: the file `name` in the current directory.
+// When it does not exist the built-in table is used, and a notice on standard
+// error names the directory searched (a run from the wrong directory would
+// otherwise write the dump's text into the game file unconverted). False,
+// with a message, when the file exists but cannot be read or loaded; the tool
+// then stops before writing anything.
 bool SelectCodeTable(const std::string& name, CodeTable& table);
 
 // Converts `content` (the string's bytes, without a terminating NUL) through
@@ -101,5 +108,11 @@ bool SelectCodeTable(const std::string& name, CodeTable& table);
 // bytes at that position wins and its target is emitted; otherwise the byte is
 // copied. The result holds the converted bytes, without a terminating NUL.
 Bytes ConvertSequences(ByteSpan content, bool swap, const CodeTable& table);
+
+// ConvertSequences that also lists, in `unconverted`, the positions in
+// `content` of the bytes 80 to FF that were copied because no row matched
+// there (outside verbatim text): bytes the table has no row for.
+Bytes ConvertSequencesListingUnconverted(ByteSpan content, bool swap, const CodeTable& table,
+                                         std::vector<size_t>& unconverted);
 
 }  // namespace fpskit

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "util/console.h"
+
 namespace fpskit {
 
 bool CrlfLineReader::ReadCrlfLine(ByteSpan& line) {
@@ -28,6 +30,33 @@ bool CrlfLineReader::ReadCrlfLine(ByteSpan& line) {
 
 size_t ByteOrderMarkLength(ByteSpan data) {
   return data.size() >= 3 && std::memcmp(data.data(), kByteOrderMark, 3) == 0 ? 3 : 0;
+}
+
+size_t CountCrlf(ByteSpan text) {
+  size_t count = 0;
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == '\r' && text[i + 1] == '\n') ++count;
+  }
+  return count;
+}
+
+bool CheckCrlfText(ByteSpan text, const std::string& name, CrlfTextKind kind) {
+  if (text.size() >= 2 && ((text[0] == 0xFF && text[1] == 0xFE) || (text[0] == 0xFE && text[1] == 0xFF))) {
+    Printf("\nERROR: %s is saved as UTF-16; save it as UTF-8", name.c_str());
+    return false;
+  }
+  // Every line fpskit writes ends in CR LF, so one is enough; a lone LF inside
+  // a line is text (a game byte 0A dumped without a table row for it).
+  bool lineFeed = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n') continue;
+    if (i > 0 && text[i - 1] == '\r') return true;
+    lineFeed = true;
+  }
+  if (!lineFeed) return true;
+  Printf("\nERROR: %s: its lines end in LF alone; %s use CR LF", name.c_str(),
+         kind == CrlfTextKind::kDump ? "fpskit dumps" : "code tables");
+  return false;
 }
 
 bool WantsByteOrderMark(const char* option) {

@@ -1,6 +1,8 @@
 // CR LF lines, as code tables and text dumps store them.
 #pragma once
 
+#include <string>
+
 #include "util/bytes.h"
 
 namespace fpskit {
@@ -26,6 +28,19 @@ inline constexpr uint8_t kByteOrderMark[3] = {0xEF, 0xBB, 0xBF};
 
 // 3 when the data begins with the UTF-8 byte order mark, else 0.
 size_t ByteOrderMarkLength(ByteSpan data);
+
+// The number of CR LF pairs in a text: a converted string that holds any
+// splits its dump line.
+size_t CountCrlf(ByteSpan text);
+
+// What a CR LF text file is, for the advice in CheckCrlfText's messages.
+enum class CrlfTextKind { kDump, kCodeTable };
+
+// Checks that an editor kept a dump or code table in the form fpskit reads:
+// not UTF-16 (a byte order mark FF FE or FE FF), and not with line feeds but
+// not one CR LF (an editor that saved LF line ends would make the whole file
+// one line). False, with "\nERROR: <name> ..." naming the cause, otherwise.
+bool CheckCrlfText(ByteSpan text, const std::string& name, CrlfTextKind kind);
 
 // True when the extraction option asks for a byte order mark: its first four
 // characters are "utf8".

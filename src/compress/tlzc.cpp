@@ -41,10 +41,13 @@ bool DecompressZlibKind(ByteSpan container, const TlzcHeader& header, Bytes& out
                                ? container.subspan(kTlzcZlibPayloadOffset, end - kTlzcZlibPayloadOffset)
                                : ByteSpan();
   // One byte more than the size tells a stream that inflates to too much.
-  out = InflateRawToBuffer(payload, size_t(header.uncompressedSize) + 1);
+  bool ended = false;
+  out = InflateRawToBuffer(payload, size_t(header.uncompressedSize) + 1, &ended);
   const bool tooLong = out.size() > header.uncompressedSize;
   if (tooLong) out.resize(header.uncompressedSize);
-  return !tooLong && out.size() == header.uncompressedSize && header.containerSize <= container.size();
+  // A stream cut off just before its end still gives every byte; without its
+  // final block it is not complete.
+  return ended && !tooLong && out.size() == header.uncompressedSize && header.containerSize <= container.size();
 }
 
 // ---- LZMA kind
@@ -106,6 +109,9 @@ bool DecompressLzmaKind(ByteSpan container, const TlzcHeader& header, Bytes& out
   std::vector<LzmaStreamEnd> ends(slotCount);
   const LzmaProperties properties = ContainerProperties();
   bool tooLong = false;
+  // A compressed block that comes out short shifts every later block; a
+  // longer stored last block could make the total come out right.
+  bool shortBlock = false;
 
   auto decode = [&](unsigned worker, size_t i) {
     const LzmaKindBlock& block = blocks[i];
@@ -120,6 +126,7 @@ bool DecompressLzmaKind(ByteSpan container, const TlzcHeader& header, Bytes& out
     if (!block.stored) {
       bytes = decoded[i % slotCount];
       if (ends[i % slotCount] == LzmaStreamEnd::kInputEnded) Print(kLzmaStreamEndedMessage);
+      if (ends[i % slotCount] != LzmaStreamEnd::kComplete) shortBlock = true;
     }
     // Only a stored last block can bring more than the size has room for.
     const size_t room = size - out.size();
@@ -130,7 +137,7 @@ bool DecompressLzmaKind(ByteSpan container, const TlzcHeader& header, Bytes& out
     AppendBytes(out, bytes);
   };
   ProcessBlocksInOrder(blocks.size(), workers, slotCount, decode, place);
-  return !cutOff && !tooLong && out.size() == size;
+  return !cutOff && !tooLong && !shortBlock && out.size() == size;
 }
 
 }  // namespace
@@ -214,8 +221,9 @@ Bytes CompressTlzc(ByteSpan data, unsigned threads) {
   return container;
 }
 
-Bytes InflateRawToBuffer(ByteSpan stream, size_t limit) {
+Bytes InflateRawToBuffer(ByteSpan stream, size_t limit, bool* streamEnded) {
   Bytes out;
+  if (streamEnded != nullptr) *streamEnded = false;
   z_stream inflater{};
   if (inflateInit2(&inflater, -MAX_WBITS) != Z_OK) return out;
   size_t fed = 0;
@@ -237,7 +245,10 @@ Bytes InflateRawToBuffer(ByteSpan stream, size_t limit) {
     const int ret = inflate(&inflater, Z_NO_FLUSH);
     produced = out.size() - inflater.avail_out;
     // Z_BUF_ERROR: no progress possible, the input has ended.
-    if (ret != Z_OK) break;
+    if (ret != Z_OK) {
+      if (streamEnded != nullptr) *streamEnded = ret == Z_STREAM_END;
+      break;
+    }
   }
   inflateEnd(&inflater);
   out.resize(produced);

@@ -40,7 +40,8 @@ size_t TlzcBlockCount(uint64_t uncompressedSize);
 // Decompresses a container of either kind into `out`, which holds what was
 // produced in every case. Reads only inside `container`, whatever its header
 // claims. Returns true when the result is complete: exactly the uncompressed
-// size, nothing in the container cut off. Otherwise prints
+// size, nothing in the container cut off, every LZMA block exactly its
+// nominal size, and a deflate stream that reached its end. Otherwise prints
 // "\nDECOMPRESS FAILED\n" (after "\nSome error, check the code\n" for each
 // LZMA block whose stream ended early) and returns false. A container whose
 // uncompressed size is 0 gives nothing and succeeds. The LZMA blocks are
@@ -59,7 +60,8 @@ Bytes CompressTlzc(ByteSpan data, unsigned threads = 0);
 // Inflates a raw deflate stream (no header, no checksum, 32 KiB window) and
 // returns what it produced: everything up to the stream's end, an error, or
 // the end of the input, but never more than `limit` bytes. Bytes after the
-// stream's end are ignored.
-Bytes InflateRawToBuffer(ByteSpan stream, size_t limit = SIZE_MAX);
+// stream's end are ignored. `streamEnded`, when given, tells whether the
+// stream's final block was reached.
+Bytes InflateRawToBuffer(ByteSpan stream, size_t limit = SIZE_MAX, bool* streamEnded = nullptr);
 
 }  // namespace fpskit

@@ -1,10 +1,55 @@
 #include "text/text_tool.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
 
 namespace fpskit {
+namespace {
+
+// The length of the UTF-8 character that begins at `p`, or 0 when the bytes
+// there are no valid UTF-8 (a dump in another encoding).
+size_t Utf8Length(ByteSpan text, size_t p) {
+  const uint8_t lead = text[p];
+  size_t length = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+  }
+  if (length == 0 || p + length > text.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((text[p + i] & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
+// "'é' (C3 A9)" for a UTF-8 character, "byte E9" for a byte that is none.
+std::string DescribeCharacter(ByteSpan character, bool utf8) {
+  std::string hex;
+  char digits[4];
+  for (uint8_t byte : character) {
+    std::snprintf(digits, sizeof digits, hex.empty() ? "%02X" : " %02X", byte);
+    hex += digits;
+  }
+  if (!utf8) return "byte " + hex;
+  return "'" + std::string(character.begin(), character.end()) + "' (" + hex + ")";
+}
+
+int HexValue(uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
 
 bool TextDumpPath(const std::string& path, std::string& dumpPath) {
   dumpPath = StripExtension(path) + ".txt";
@@ -14,19 +59,94 @@ bool TextDumpPath(const std::string& path, std::string& dumpPath) {
 }
 
 bool LoadInsertionInputs(const std::string& dumpPath, InsertionInputs& inputs) {
-  if (!SelectCodeTable(kGameCodesFile, inputs.gameCodes) ||
-      !SelectCodeTable(kTranslatorCodesFile, inputs.translatorCodes)) {
-    return false;
-  }
+  return SelectCodeTable(kGameCodesFile, inputs.gameCodes) &&
+         SelectCodeTable(kTranslatorCodesFile, inputs.translatorCodes) && ReadTextDump(dumpPath, inputs);
+}
+
+bool ReadTextDump(const std::string& dumpPath, InsertionInputs& inputs) {
+  inputs.dumpName = dumpPath;
   if (!ReadWholeFile(dumpPath, inputs.dump)) {
     Printf("\nCan't open %s", dumpPath.c_str());
     return false;
   }
-  return true;
+  return CheckCrlfText(inputs.dump, dumpPath, CrlfTextKind::kDump);
 }
 
-Bytes ConvertDumpLine(ByteSpan line, const CodeTable& translatorCodes, const CodeTable& gameCodes) {
-  return ConvertSequences(ConvertSequences(line, false, translatorCodes), true, gameCodes);
+Bytes ConvertDumpLine(ByteSpan line, size_t lineNumber, const InsertionInputs& inputs) {
+  return ConvertDumpLine(line, inputs.dumpName, lineNumber, inputs.translatorCodes, inputs.gameCodes);
+}
+
+Bytes ConvertDumpLine(ByteSpan line, const std::string& dumpName, size_t lineNumber,
+                      const CodeTable& translatorCodes, const CodeTable& gameCodes) {
+  const Bytes typed = ConvertSequences(line, false, translatorCodes);
+  if (gameCodes.name.empty()) return ConvertSequences(typed, true, gameCodes);
+  std::vector<size_t> unconverted;
+  Bytes game = ConvertSequencesListingUnconverted(typed, true, gameCodes, unconverted);
+  std::vector<ByteSpan> reported;
+  size_t covered = 0;  // a character's later bytes are not reported again
+  for (size_t p : unconverted) {
+    if (p < covered) continue;
+    const size_t length = Utf8Length(typed, p);
+    const ByteSpan character = ByteSpan(typed).subspan(p, std::max<size_t>(length, 1));
+    covered = p + character.size();
+    const bool seen = std::any_of(reported.begin(), reported.end(), [&](ByteSpan other) {
+      return std::equal(other.begin(), other.end(), character.begin(), character.end());
+    });
+    if (seen) continue;
+    reported.push_back(character);
+    Warnf("WARNING: %s line %zu: %s has no row in %s and is written as it stands", dumpName.c_str(), lineNumber,
+          DescribeCharacter(character, length != 0).c_str(), gameCodes.name.c_str());
+  }
+  return game;
+}
+
+void WarnSplitLine(std::string_view what, size_t line, std::string_view insertMode) {
+  Warnf("WARNING: %.*s holds CR LF and splits dump line %zu; join it before \"%.*s\"", int(what.size()), what.data(),
+        line, int(insertMode.size()), insertMode.data());
+}
+
+void WarnDroppedSharedLine(const std::string& dumpName, size_t dropped, size_t kept) {
+  Warnf("WARNING: %s line %zu differs from line %zu, which shares its string; line %zu was kept", dumpName.c_str(),
+        dropped, kept, kept);
+}
+
+std::string TaggedLinePrefix(uint32_t tag, size_t k) {
+  char prefix[kTaggedPrefixLength + 1];
+  std::snprintf(prefix, sizeof prefix, "[%08X_%s", tag, k < 2 ? "JP]: " : "EN]: ");
+  return prefix;
+}
+
+bool IsTaggedBlockStart(ByteSpan line) { return line.size() >= 4 && line[0] == '[' && line[1] == '0'; }
+
+bool ReadTaggedBlock(CrlfLineReader& reader, ByteSpan first, const std::string& dumpName, size_t& lineNumber,
+                     TaggedBlock& block) {
+  const size_t firstLine = lineNumber;
+  if (first.size() < 9 || !std::all_of(first.begin() + 1, first.begin() + 9, [](uint8_t c) { return HexValue(c) >= 0; })) {
+    Printf("\nERROR: %s line %zu: a block's first line begins with \"[\", its 8-digit hexadecimal tag and \"_JP]: \"",
+           dumpName.c_str(), lineNumber);
+    return false;
+  }
+  uint32_t tag = 0;
+  for (size_t i = 1; i < 9; ++i) tag = tag * 16 + uint32_t(HexValue(first[i]));
+  block.tag = tag;
+  ByteSpan line = first;
+  for (size_t k = 0; k < kTaggedBlockLines; ++k) {
+    if (k > 0) {
+      if (!reader.ReadCrlfLine(line)) {
+        Printf("\nERROR: %s line %zu: the block ends after %zu of its 4 lines", dumpName.c_str(), firstLine, k);
+        return false;
+      }
+      ++lineNumber;
+    }
+    const std::string prefix = TaggedLinePrefix(tag, k);
+    if (line.size() < prefix.size() || !std::equal(prefix.begin(), prefix.end(), line.begin())) {
+      Printf("\nERROR: %s line %zu should begin with \"%s\"", dumpName.c_str(), lineNumber, prefix.c_str());
+      return false;
+    }
+    block.texts[k] = line.subspan(prefix.size());
+    block.lines[k] = lineNumber;
+  }
+  return true;
 }
 
 }  // namespace fpskit

@@ -1,10 +1,15 @@
-// What the three text formats' tools share: the dump beside a game file, and
-// what an insertion needs before it can rebuild one.
+// What the text formats' tools share: the dump beside a game file, what an
+// insertion needs before it can rebuild one, and the guards that keep an
+// edited dump from silently writing wrong bytes into the game's text.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "codetable/codetable.h"
+#include "codetable/lines.h"
 #include "util/bytes.h"
 
 namespace fpskit {
@@ -19,16 +24,72 @@ bool TextDumpPath(const std::string& path, std::string& dumpPath);
 struct InsertionInputs {
   CodeTable gameCodes;        // "JPCODES.TXT", applied right to left
   CodeTable translatorCodes;  // "CODES.TXT", applied first, left to right
+  std::string dumpName;       // the dump's path, for messages
   Bytes dump;
 };
 
-// Selects both code tables and reads the dump. False, with a message, when a
-// table cannot be loaded or the dump cannot be read; the tool then stops
-// before it writes anything.
+// Selects both code tables (SelectCodeTable) and reads the dump (ReadTextDump).
+// False, with a message, when a table cannot be loaded or the dump cannot be
+// used; the tool then stops before it writes anything.
 bool LoadInsertionInputs(const std::string& dumpPath, InsertionInputs& inputs);
 
-// One dump line back to game bytes: through "CODES.TXT" left to right, then
-// through "JPCODES.TXT" right to left.
-Bytes ConvertDumpLine(ByteSpan line, const CodeTable& translatorCodes, const CodeTable& gameCodes);
+// Reads the dump at `dumpPath` into `inputs` (dumpName and dump) and checks
+// its form with CheckCrlfText. False, with "\nCan't open <path>" or the
+// form's error, otherwise. A tool that inserts several dumps with the same
+// tables calls it once for each.
+bool ReadTextDump(const std::string& dumpPath, InsertionInputs& inputs);
+
+// Dump line `lineNumber` (from 1) back to game bytes: through "CODES.TXT" left
+// to right, then through "JPCODES.TXT" right to left. Each character left
+// that is not plain ASCII and that no "JPCODES.TXT" row converts is written
+// as it stands, with a warning on standard error:
+//   WARNING: <dump> line 12: 'é' (C3 A9) has no row in JPCODES.TXT and is written as it stands
+// (once a line for each such character; none with the built-in table, which
+// writes every character as it stands by design).
+Bytes ConvertDumpLine(ByteSpan line, size_t lineNumber, const InsertionInputs& inputs);
+// The same for a caller that keeps the tables apart from the dump (one pair of
+// tables for many dumps); `dumpName` names the dump in the warnings.
+Bytes ConvertDumpLine(ByteSpan line, const std::string& dumpName, size_t lineNumber,
+                      const CodeTable& translatorCodes, const CodeTable& gameCodes);
+
+// Warns on standard error that `what` (for example "record 3 (entry 0, [EN]
+// string)") holds CR LF, which splits its line `line` of the dump in two, and
+// that the translator should join it before `insertMode` ("cht", "scf", ...).
+void WarnSplitLine(std::string_view what, size_t line, std::string_view insertMode);
+
+// Warns on standard error that line `dropped` of the dump differs from line
+// `kept`, which shares its string, so that only line `kept` was written back
+// (the share option stores a shared string once, from its first line).
+void WarnDroppedSharedLine(const std::string& dumpName, size_t dropped, size_t kept);
+
+// Tagged blocks, as the SCF and script dumps hold them: four lines, each
+// beginning with a 15-character prefix, "[TTTTTTTT_JP]: " on lines 1 and 2
+// and "[TTTTTTTT_EN]: " on lines 3 and 4, where TTTTTTTT is the block's tag
+// in eight upper-case hexadecimal digits.
+inline constexpr size_t kTaggedPrefixLength = 15;
+inline constexpr size_t kTaggedBlockLines = 4;
+
+// The prefix of line `k` (0 to 3) of the block tagged `tag`.
+std::string TaggedLinePrefix(uint32_t tag, size_t k);
+
+// True for a line that begins a block: at least 4 characters, the first two
+// "[0". Every other line between blocks is a note and is skipped.
+bool IsTaggedBlockStart(ByteSpan line);
+
+struct TaggedBlock {
+  uint32_t tag = 0;
+  std::array<ByteSpan, kTaggedBlockLines> texts;    // each line after its prefix
+  std::array<size_t, kTaggedBlockLines> lines{};   // each line's number in the dump
+};
+
+// Reads the block whose first line `first` (dump line `lineNumber`) the
+// reader has just returned, and its three other lines. Every line must begin
+// with its own prefix for the tag of the first line, so that a mistyped tag
+// or label, a deleted line or a line break typed inside a text is refused
+// rather than written into the wrong slot. False, with
+// "\nERROR: <dump> line <n> ..." printed, otherwise. `lineNumber` ends at the
+// block's last line read.
+bool ReadTaggedBlock(CrlfLineReader& reader, ByteSpan first, const std::string& dumpName, size_t& lineNumber,
+                     TaggedBlock& block);
 
 }  // namespace fpskit

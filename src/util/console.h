@@ -1,15 +1,23 @@
-// Console messages. Every message of the tools goes to standard output, as the
-// translator's scripts and the tests read it there.
+// Console messages. The tools' own messages (errors, progress) go to standard
+// output, where the translators' scripts read them. Notices and warnings that
+// only help the translator (a code table that fell back to the built-in one, a
+// character no row converts) go to standard error, one whole line each, so
+// that standard output stays exactly as the scripts expect it.
 #pragma once
 
 #include <string_view>
 
 namespace fpskit {
 
+// The formats of Printf and Warnf are checked as C99 ones (%zu included): on
+// MinGW the C++ library prints through its own C99 printf, not through the
+// older one of the system's runtime that a plain `printf` check assumes there.
+
 void Print(std::string_view text);
-// Formats are checked as C99 ones (%zu included): on MinGW the C++ library
-// prints through its own C99 printf, not through the older one of the system's
-// runtime that a plain `printf` check would assume there.
 [[gnu::format(gnu_printf, 1, 2)]] void Printf(const char* format, ...);
+
+// One line on standard error: the text, then a line feed.
+void Warn(std::string_view text);
+[[gnu::format(gnu_printf, 1, 2)]] void Warnf(const char* format, ...);
 
 }  // namespace fpskit

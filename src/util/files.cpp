@@ -83,16 +83,23 @@ bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FI
                      Durability durability) {
   // The temporary file lives beside the target, so the rename stays on one
   // file system and runs in different directories never share it.
-  std::string directory = DirectoryOf(target);
-  if (directory.empty() && !target.empty() && target[0] == '/') directory.assign(1, '/');
   const platform::KeptAttributes attributes = platform::AttributesToKeep(target);
   std::FILE* opened = nullptr;
   std::string temp;
-  platform::SystemError error = platform::CreateUniqueFile(directory, "$$$TEMP$$$", opened, temp);
+  platform::SystemError error =
+      platform::CreateUniqueFile(platform::DirectoryPartOf(target) + "$$$TEMP$$$", opened, temp);
   if (error != 0) {
     Printf("\nERROR: can't write %s: %s", target.c_str(), platform::SystemErrorText(error).c_str());
     return false;
   }
+  // Removes the temporary file on every way out but the rename, an exception
+  // from the writer (out of memory) included; declared first, so that the
+  // file is closed before (Windows removes no open file).
+  struct TempFileGuard {
+    const std::string& path;
+    bool renamed = false;
+    ~TempFileGuard() { if (!renamed) RemoveFile(path); }
+  } guard{temp};
   FileHandle file(opened);
   errno = 0;
   bool ok = writer(file.get()) && !std::ferror(file.get());
@@ -113,8 +120,8 @@ bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FI
     error = platform::RenameOver(temp, target, attributes);
     ok = error == 0;
   }
+  guard.renamed = ok;
   if (!ok) {
-    RemoveFile(temp);
     Printf("\nERROR: can't write %s: %s", target.c_str(),
            error != 0 ? platform::SystemErrorText(error).c_str() : "write failed");
   }

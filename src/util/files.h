@@ -74,7 +74,8 @@ enum class Durability { kFlushToDisk, kRenameOnly };
 // kFlushToDisk) and then renamed over the target in one step, keeping the
 // target's permission bits (its read-only attribute on Windows). On any failure
 // the target is untouched, the temporary file is removed, an error naming the
-// target is printed and false is returned.
+// target is printed and false is returned. An exception from the writer
+// (std::bad_alloc) passes through, with the temporary file removed too.
 bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer,
                      Durability durability = Durability::kFlushToDisk);
 bool ReplaceFileSafely(const std::string& target, ByteSpan contents,

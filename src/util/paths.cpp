@@ -15,8 +15,9 @@ size_t LastSeparator(std::string_view path) {
 }  // namespace
 
 std::string StripExtension(std::string_view path) {
+  const size_t sep = LastSeparator(path);
   const size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos) return std::string(path) + "_";
+  if (dot == std::string_view::npos || (sep != std::string_view::npos && dot < sep)) return std::string(path) + "_";
   return std::string(path.substr(0, dot));
 }
 

@@ -7,10 +7,11 @@
 
 namespace fpskit {
 
-// The path without its last extension; a path with no '.' anywhere gets "_"
-// appended instead ('dir/file' -> 'dir/file_'), so that "path.txt" never names
-// the input itself. The last '.' is searched in the whole path, separators
-// included.
+// The path without the extension of its file name: only a '.' after the last
+// separator counts ('v1.2/chat.bin' -> 'v1.2/chat'). A file name without one
+// gets "_" appended instead ('v1.2/CHAT' -> 'v1.2/CHAT_', './CHAT' ->
+// './CHAT_'), so that "path.txt" never names the input itself and a dot in a
+// directory name never sends an output into the parent directory.
 std::string StripExtension(std::string_view path);
 
 // The part after the last separator (the whole path when there is none).

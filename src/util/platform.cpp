@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstring>
 
-#include "util/paths.h"
 
 #ifdef _WIN32
 #include <direct.h>
@@ -100,20 +99,24 @@ KeptAttributes AttributesToKeep(const std::string& target) {
   return kept;
 }
 
-SystemError CreateUniqueFile(const std::string& directory, const std::string& prefix, std::FILE*& file,
-                             std::string& path) {
+std::string DirectoryPartOf(const std::string& path) {
+  const size_t last = path.find_last_of("/\\:");
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+SystemError CreateUniqueFile(const std::string& stem, std::FILE*& file, std::string& path) {
   // The C runtime has no mkstemp: the name comes from the process, the clock
   // and a counter, and creating it with O_EXCL makes sure that no existing
   // file is opened; a taken name is simply followed by the next one.
   static unsigned counter = 0;
   LARGE_INTEGER ticks;
   QueryPerformanceCounter(&ticks);
-  uint32_t seed = uint32_t(GetCurrentProcessId()) * 2654435761u ^ uint32_t(ticks.QuadPart);
+  const uint32_t seed = uint32_t(GetCurrentProcessId()) * 2654435761u ^ uint32_t(ticks.QuadPart);
   for (int attempt = 0; attempt < 1000; ++attempt) {
     const uint32_t unique = seed + 0x9E3779B9u * ++counter;
     char suffix[9];
     std::snprintf(suffix, sizeof suffix, "%08X", unique);
-    path = JoinPath(directory, prefix + suffix);
+    path = stem + suffix;
     const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                          _S_IREAD | _S_IWRITE);
     if (fd < 0) {
@@ -244,9 +247,13 @@ KeptAttributes AttributesToKeep(const std::string& target) {
   return kept;
 }
 
-SystemError CreateUniqueFile(const std::string& directory, const std::string& prefix, std::FILE*& file,
-                             std::string& path) {
-  std::string name = JoinPath(directory, prefix + "XXXXXX");
+std::string DirectoryPartOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+SystemError CreateUniqueFile(const std::string& stem, std::FILE*& file, std::string& path) {
+  std::string name = stem + "XXXXXX";
   const int fd = mkstemp(name.data());
   if (fd < 0) return errno;
   path = name;

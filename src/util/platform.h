@@ -54,11 +54,16 @@ struct KeptAttributes {
 };
 KeptAttributes AttributesToKeep(const std::string& target);
 
-// Creates a new, empty file in `directory` (empty: the current one) whose name
-// is `prefix` followed by characters that make it unique, and opens it for
-// writing in binary mode. No other file is ever opened or replaced by it.
-SystemError CreateUniqueFile(const std::string& directory, const std::string& prefix, std::FILE*& file,
-                             std::string& path);
+// The part of a path up to and including its last directory separator as the
+// system knows them ('/' on POSIX, where a backslash belongs to the file
+// name; '/', '\\' and the ':' after a drive letter on Windows). Empty for a
+// bare file name, which lies in the current directory.
+std::string DirectoryPartOf(const std::string& path);
+
+// Creates a new, empty file named `stem` (a path) followed by characters that
+// make it unique, and opens it for writing in binary mode; `path` receives
+// its name. No existing file is ever opened or replaced by it.
+SystemError CreateUniqueFile(const std::string& stem, std::FILE*& file, std::string& path);
 
 // Flushes the stream and then the system's buffers of the file to the disk.
 SystemError FlushToDisk(std::FILE* file);

@@ -1,11 +1,16 @@
 #include "cli/modes.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "support/run_tool.h"
+#include "support/temp_dir.h"
 
 namespace fpskit {
 namespace {
@@ -59,6 +64,25 @@ TEST(CommandLine, EveryModeWordReachesItsTool) {
     EXPECT_EQ(run.output.back(), '\n') << mode;
   }
 }
+
+// POSIX only: the limit comes from the shell's ulimit.
+#ifndef _WIN32
+TEST(CommandLine, OutOfMemoryIsAnErrorLikeAnyOther) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#else
+  // A sparse chat file of 1 GiB cannot be read under a 256 MiB limit.
+  support::TempDir dir;
+  ASSERT_TRUE(support::WriteTestFile(dir / "big.cht", std::string("ZK6CHTX")));
+  ASSERT_EQ(truncate((dir / "big.cht").c_str(), off_t(1) << 30), 0);
+  const ToolRun run =
+      RunTool("sh", {"-c", "ulimit -v 262144 && exec \"$0\" uncht big.cht", FPSKIT_BINARY}, dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "\nERROR: out of memory\n");
+  EXPECT_EQ(support::ListDirectory(dir.path()), std::vector<std::string>{"big.cht"});
+#endif
+}
+#endif
 
 TEST(ModeDispatcher, AnUnknownWordIsReportedInProcess) {
   testing::internal::CaptureStdout();

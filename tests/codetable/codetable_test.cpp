@@ -1,6 +1,13 @@
 #include "codetable/codetable.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "codetable/lines.h"
 #include "support/builders.h"
@@ -84,11 +91,14 @@ TEST(ParseCodeTable, ReadsTheRowGrammar) {
   EXPECT_EQ(Right(p.table.entries[4]), "\\n");
 }
 
-TEST(ParseCodeTable, SkipsBlankLinesAndToleratesAMissingLastCrLf) {
-  const Parsed p = Parse("\r\n41; 61\r\n\r\n42; 62");
+TEST(ParseCodeTable, SkipsBlankLinesAndTrailingBlanksAndToleratesAMissingLastCrLf) {
+  const Parsed p = Parse("\r\n41; 61 \r\n\r\n42; 62\t \r\n43; 63;note \r\n44 45;\t46");
   ASSERT_TRUE(p.ok) << p.printed;
-  ASSERT_EQ(p.table.entries.size(), 2u);
+  ASSERT_EQ(p.table.entries.size(), 4u);
+  EXPECT_EQ(Right(p.table.entries[0]), "a");
   EXPECT_EQ(Right(p.table.entries[1]), "b");
+  EXPECT_EQ(Right(p.table.entries[3]), "F");
+  EXPECT_EQ(p.table.name, "JPCODES.TXT");
   EXPECT_TRUE(Parse("").ok);
   EXPECT_TRUE(Parse("\xEF\xBB\xBF").ok);
 }
@@ -113,7 +123,7 @@ TEST(ParseCodeTable, ReportsBrokenLinesWithTheirNumber) {
       {"4; 61", "line 2: expected two hexadecimal digits"},
       {"4G; 61", "line 2: expected two hexadecimal digits"},
       {"41;  ", "line 2: missing right column"},
-      {"41; 61 ", "line 2: expected two hexadecimal digits"},
+      {"41; 61 62 ;", "line 2: expected two hexadecimal digits"},
       {"41; 612", "line 2: expected ';' or the end of the line after the right column"},
       {"41;\t61  ; x", "line 2: expected two hexadecimal digits"},
   };
@@ -122,25 +132,49 @@ TEST(ParseCodeTable, ReportsBrokenLinesWithTheirNumber) {
     EXPECT_FALSE(p.ok) << line;
     EXPECT_EQ(p.printed, "\nERROR: JPCODES.TXT " + message) << line;
   }
+  // Saved by an editor in another form: the whole file is refused, with the cause.
+  EXPECT_EQ(Parse("\xFF\xFE" "4\0" "1\0" ";\0").printed, "\nERROR: JPCODES.TXT is saved as UTF-16; save it as UTF-8");
+  EXPECT_EQ(Parse("41; 61\n42; 62\n").printed, "\nERROR: JPCODES.TXT: its lines end in LF alone; code tables use CR LF");
 }
 
-TEST(SelectCodeTable, FallsBackSilentlyAndStopsOnABrokenFile) {
+TEST(SelectCodeTable, FallsBackOnlyForAMissingFileAndSaysSo) {
   support::TempDir dir;
   support::ScopedCurrentDirectory inside(dir.path());
   CodeTable table;
   testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_TRUE(SelectCodeTable(kGameCodesFile, table));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "NOTE: no JPCODES.TXT in " +
+                                                        std::filesystem::current_path().string() +
+                                                        "; the built-in table is used, which converts no byte\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(table.entries.size(), 2u);
-  EXPECT_TRUE(testing::internal::GetCapturedStdout().empty());
+  EXPECT_EQ(table.name, "");
 
   ASSERT_TRUE(support::WriteTestFile(kGameCodesFile, std::string("41; 61\r\n")));
+  testing::internal::CaptureStderr();
   ASSERT_TRUE(SelectCodeTable(kGameCodesFile, table));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   ASSERT_EQ(table.entries.size(), 1u);
 
+  // A table that exists but cannot be read, or breaks the grammar, stops the tool.
   ASSERT_TRUE(support::WriteTestFile(kTranslatorCodesFile, std::string("41; 61\r\nzz\r\n")));
   testing::internal::CaptureStdout();
   EXPECT_FALSE(SelectCodeTable(kTranslatorCodesFile, table));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: CODES.TXT line 2: expected two hexadecimal digits");
+  std::filesystem::remove(kTranslatorCodesFile);
+  std::filesystem::create_directory(kTranslatorCodesFile);
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(SelectCodeTable(kTranslatorCodesFile, table));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: can't read the code table CODES.TXT: Is a directory");
+#ifndef _WIN32  // Windows has no permission bits that stop the owner reading
+  if (geteuid() != 0) {
+    ASSERT_EQ(chmod(kGameCodesFile, 0), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(SelectCodeTable(kGameCodesFile, table));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: can't read the code table JPCODES.TXT: Permission denied");
+  }
+#endif
 }
 
 std::string Convert(const std::string& content, const std::vector<CodeTableEntry>& rows, bool swap = false) {

@@ -215,6 +215,19 @@ TEST(DecompressTlzc, ShortBlocksMoveLaterBlocksForward) {
   }
 }
 
+TEST(DecompressTlzc, AShortBlockIsAFailureEvenWhenALongerLastBlockMakesUpTheSize) {
+  // Block 0 ends (at an end marker) after 1000 of its 65536 bytes; the stored
+  // last block brings the 64536 bytes missing on top of its own 65536.
+  const Bytes data = MixedGameData(3 * 65536, 21);
+  LzmaBlockSettings endMarked;
+  endMarked.writeEndMark = 1;
+  const Decompressed back = Decompress(TlzcLzmaContainer(
+      2 * 65536, {CompressedTlzcBlock(Slice(data, 0, 1000), endMarked), StoredTlzcBlock(Slice(data, 1000, 2 * 65536 - 1000))}));
+  EXPECT_FALSE(back.complete);
+  EXPECT_EQ(back.out, Slice(data, 0, 2 * 65536));  // every byte is there, but shifted against the blocks
+  EXPECT_TRUE(back.messages.ends_with(kFailed));
+}
+
 // ---- containers cut short or with sizes that lie
 
 TEST(DecompressTlzc, TruncatedContainersGiveWhatTheirBytesHold) {
@@ -285,6 +298,16 @@ TEST(DecompressTlzc, InflatesTheZlibKindWhateverItsFormatWord) {
 TEST(DecompressTlzc, DamagedZlibKindGivesWhatInflatedAndFails) {
   const Bytes data = MixedGameData(200000, 17);
   const Bytes good = TlzcZlibContainer(data);
+  {
+    // Every byte, but the deflate stream stops before its final block.
+    Bytes unended(good.begin(), good.begin() + kTlzcZlibPayloadOffset);
+    AppendBytes(unended, support::RawDeflate(data, 6, false));
+    StoreU32LE(&unended[8], uint32_t(unended.size()));
+    const Decompressed back = Decompress(unended);
+    EXPECT_FALSE(back.complete);
+    EXPECT_EQ(back.out, data);
+    EXPECT_EQ(back.messages, kFailed);
+  }
   {
     Bytes corrupt = good;
     for (size_t i = good.size() / 2; i < good.size() / 2 + 64; ++i) corrupt[i] ^= 0x5A;

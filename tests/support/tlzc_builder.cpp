@@ -17,7 +17,7 @@ void AppendTlzcHeaderStart(ByteBuilder& builder, uint32_t formatWord, uint32_t u
 
 }  // namespace
 
-Bytes RawDeflate(ByteSpan data, int level) {
+Bytes RawDeflate(ByteSpan data, int level, bool finish) {
   z_stream deflater{};
   Bytes out;
   if (deflateInit2(&deflater, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return out;
@@ -26,8 +26,8 @@ Bytes RawDeflate(ByteSpan data, int level) {
   deflater.avail_in = uInt(data.size());
   deflater.next_out = out.data();
   deflater.avail_out = uInt(out.size());
-  const int ret = deflate(&deflater, Z_FINISH);
-  out.resize(ret == Z_STREAM_END ? deflater.total_out : 0);
+  const int ret = deflate(&deflater, finish ? Z_FINISH : Z_SYNC_FLUSH);
+  out.resize(ret == (finish ? Z_STREAM_END : Z_OK) ? deflater.total_out : 0);
   deflateEnd(&deflater);
   return out;
 }

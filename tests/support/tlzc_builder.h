@@ -13,8 +13,9 @@
 
 namespace fpskit::support {
 
-// zlib's raw deflate (no header, no checksum) of the data.
-Bytes RawDeflate(ByteSpan data, int level = 6);
+// zlib's raw deflate (no header, no checksum) of the data. Without `finish`
+// the stream holds every byte of the data but stops before its final block.
+Bytes RawDeflate(ByteSpan data, int level = 6, bool finish = true);
 
 // A zlib-kind container of the data: "TLZC", the format word, the container
 // size, the data's length, two reserved zeros, then its raw deflate stream.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "cli/modes.h"
@@ -32,16 +33,19 @@ struct Rebuilt {
   bool ok = false;
   Bytes file;
   std::string console;
+  std::string warnings;  // standard error
 };
 
 Rebuilt Rebuild(const Bytes& file, const std::string& dump, bool share, bool swap,
                 const CodeTable& gameCodes = BuiltInCodeTable(),
                 const CodeTable& translatorCodes = BuiltInCodeTable()) {
   const ChtxFile chtx = Parse(file);
-  const ChtxInsertion insertion{&gameCodes, &translatorCodes, share, swap};
+  InsertionInputs inputs{gameCodes, translatorCodes, "chat.txt", ToBytes(dump)};
   Rebuilt result;
   testing::internal::CaptureStdout();
-  result.ok = RebuildChtx(chtx, ToBytes(dump), "chat.txt", insertion, result.file);
+  testing::internal::CaptureStderr();
+  result.ok = RebuildChtx(chtx, inputs, ChtxInsertion{share, swap}, result.file);
+  result.warnings = testing::internal::GetCapturedStderr();
   result.console = testing::internal::GetCapturedStdout();
   return result;
 }
@@ -93,7 +97,34 @@ TEST(ChtxDump, StringsRunToTheNextDistinctOffsetPaddingIncluded) {
   const ChtxFile chtx = Parse(chat.Build());
   EXPECT_EQ(chtx.records[1].length, 5);
   EXPECT_EQ(chtx.records[2].length, 6);
-  EXPECT_EQ(Dump(chat.Build()), "L\r\n\r\ncd\0x\r\n[JP]: ab\0\0\0\r\n[EN]: cd\0x\r\n"s);
+  // Zero bytes of padding are part of the line; other bytes after the last
+  // zero are no text.
+  EXPECT_EQ(Dump(chat.Build()), "L\r\n\r\ncd\r\n[JP]: ab\0\0\0\r\n[EN]: cd\r\n"s);
+}
+
+TEST(ChtxDump, EveryTextSurvivesARoundTripOfTheUnchangedDump) {
+  // Entry 0's [JP] string is the tail of its plain string, and the area ends
+  // without a zero: neither span ends in one.
+  ChtxBuilder chat;
+  chat.String("Lead");
+  const uint32_t plain = chat.String("Hello there");
+  chat.Entry(plain, plain + 6, plain);
+  Bytes file = chat.Build();
+  file.back() = '!';
+  const std::string dump = Dump(file);
+  EXPECT_EQ(dump, "Lead\r\n\r\nHello there!\r\n[JP]: there!\r\n[EN]: Hello there!\r\n");
+  // The unedited dump writes the same texts back.
+  const Rebuilt rebuilt = Rebuild(file, dump, false, false);
+  ASSERT_TRUE(rebuilt.ok) << rebuilt.console;
+  EXPECT_EQ(Dump(rebuilt.file), dump);
+
+  // A leading string that begins with the bytes of the byte order mark gets
+  // a mark before it, which insertion skips instead of the string's bytes.
+  ChtxBuilder marked;
+  marked.String("\xEF\xBB\xBFlead");
+  const std::string markedDump = Dump(marked.Build());
+  EXPECT_EQ(markedDump, "\xEF\xBB\xBF\xEF\xBB\xBFlead\r\n");
+  EXPECT_EQ(Rebuild(marked.Build(), markedDump, false, false).file, marked.Build());
 }
 
 TEST(ChtxDump, ConvertsThroughTheTableAndReportsSplitLines) {
@@ -163,7 +194,10 @@ TEST(ChtxInsert, SharedLinesTakeTheTextOfTheirFirstRecord) {
   const std::string dump = Dump(file);
   std::string laterEdited = dump;
   laterEdited.replace(laterEdited.rfind("hello"), 5, "bye");
-  EXPECT_EQ(Rebuild(file, laterEdited, true, false).file, file);
+  const Rebuilt dropped = Rebuild(file, laterEdited, true, false);
+  EXPECT_EQ(dropped.file, file);
+  EXPECT_EQ(dropped.warnings, "WARNING: chat.txt line 9 differs from line 3, which shares its string; line 3 was kept\n");
+  EXPECT_EQ(Rebuild(file, dump, true, false).warnings, "");
   EXPECT_EQ(Dump(Rebuild(file, laterEdited, false, false).file), laterEdited);
 
   std::string firstEdited = dump;
@@ -192,38 +226,49 @@ TEST(ChtxInsert, SwapExchangesJpAndEnAfterSharing) {
   EXPECT_NE(Parse(unshared.file).entryTable[5], Parse(unshared.file).entryTable[6]);
 }
 
-TEST(ChtxInsert, ReadsTheDumpByPosition) {
+TEST(ChtxInsert, TakesTheDumpWithAByteOrderMarkAndWithOrWithoutTrailingLineEnds) {
   ChtxBuilder chat;
   chat.String("lead");
   chat.Entry("a1", "j1", "e1").Entry("a2", "j2", "e2");
   const Bytes file = chat.Build();
-  // Text on the empty lines is ignored, a byte order mark is skipped, a
-  // shortened prefix costs the first character, a missing last CR LF is fine.
-  const std::string edited =
-      "\xEF\xBB\xBFlead\r\nignored\r\nA1\r\n[JP]:J1\r\n[EN]: E1\r\nignored too\r\nA2\r\n[JP]: J2\r\n[EN]: E2";
-  const Rebuilt rebuilt = Rebuild(file, edited, false, false);
-  ASSERT_TRUE(rebuilt.ok) << rebuilt.console;
-  EXPECT_EQ(Dump(rebuilt.file), "lead\r\n\r\nA1\r\n[JP]: 1\r\n[EN]: E1\r\n\r\nA2\r\n[JP]: J2\r\n[EN]: E2\r\n");
+  const std::string edited = "lead\r\n\r\nA1\r\n[JP]: J1\r\n[EN]: E1\r\n\r\nA2\r\n[JP]: J2\r\n[EN]: E2";
+  for (const std::string& dump : {edited, "\xEF\xBB\xBF" + edited, edited + "\r\n", edited + "\r\n\r\n\r\n"}) {
+    const Rebuilt rebuilt = Rebuild(file, dump, false, false);
+    ASSERT_TRUE(rebuilt.ok) << rebuilt.console;
+    EXPECT_EQ(Dump(rebuilt.file), edited + "\r\n");
+  }
 }
 
-TEST(ChtxInsert, RefusesDumpsThatWouldPutTheLinesOutOfStep) {
+TEST(ChtxInsert, RefusesDumpsWhoseLinesAreOutOfStep) {
   ChtxBuilder chat;
   chat.String("lead");
   chat.Entry("a1", "j1", "e1").Entry("a2", "j2", "e2");
   const Bytes file = chat.Build();
   const std::string dump = Dump(file);
-
-  const Rebuilt missingLine = Rebuild(file, dump.substr(0, dump.find("[EN]: e2")), false, false);
-  EXPECT_FALSE(missingLine.ok);
-  EXPECT_EQ(missingLine.console, "\nERROR: chat.txt has only 8 lines; this chat file needs 9");
-  const Rebuilt missingBlank = Rebuild(file, dump.substr(0, dump.find("\r\n\r\na2") + 2), false, false);
-  EXPECT_EQ(missingBlank.console, "\nERROR: chat.txt has only 5 lines; this chat file needs 9");
-
-  std::string shortPrefix = dump;
-  shortPrefix.replace(shortPrefix.find("[JP]: j2"), 8, "[JP]");
-  const Rebuilt cut = Rebuild(file, shortPrefix, false, false);
-  EXPECT_FALSE(cut.ok);
-  EXPECT_EQ(cut.console, "\nERROR: chat.txt line 8 is shorter than its \"[JP]: \" prefix");
+  const struct {
+    const char* from;
+    const char* to;
+    const char* message;
+  } cases[] = {
+      {"a1", "a\r\n1", "line 4 should begin with \"[JP]: \""},  // Enter pressed inside a line
+      {"j1", "j\r\n1", "line 5 should begin with \"[EN]: \""},
+      {"e1", "e\r\n1", "line 6 should be empty: it separates the entries"},
+      {"e2", "e\r\n2", "line 10 follows the last entry; only empty lines may"},
+      {"[EN]: e1", "[EN]:e1", "line 5 should begin with \"[EN]: \""},  // a mistyped or deleted prefix
+      {"[JP]: j2", "j2", "line 8 should begin with \"[JP]: \""},
+      {"[JP]: j1", "[jp]: j1", "line 4 should begin with \"[JP]: \""},
+      {"lead\r\n\r\n", "lead\r\nnote\r\n", "line 2 should be empty: it separates the entries"},
+      {"[EN]: e2\r\n", "[EN]: e2\r\n\r\nnote\r\n", "line 11 follows the last entry; only empty lines may"},
+      {"[EN]: e2\r\n", "", "has only 8 lines; this chat file needs 9"},
+      {"\r\na2", "a2", "line 6 should be empty: it separates the entries"},
+  };
+  for (const auto& c : cases) {
+    std::string broken = dump;
+    broken.replace(broken.find(c.from), std::string(c.from).size(), c.to);
+    const Rebuilt rebuilt = Rebuild(file, broken, false, false);
+    EXPECT_FALSE(rebuilt.ok) << c.to;
+    EXPECT_EQ(rebuilt.console, "\nERROR: chat.txt " + std::string(c.message)) << c.to;
+  }
 }
 
 TEST(ChtxInsert, VerbatimTextSkipsOnlyTheTranslatorTable) {
@@ -271,15 +316,20 @@ class ChtxToolTest : public testing::Test {
     ASSERT_TRUE(support::WriteTestFile(dir_ / "chat.cht", chat_));
   }
 
+  // Returns what the tool printed on standard output; standard error goes to
+  // warnings_.
   std::string Run(const char* mode, const char* option, DispatchResult expected, const char* path = "chat.cht") {
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(ModeDispatcher(mode, path, option), expected) << mode;
+    warnings_ = testing::internal::GetCapturedStderr();
     return testing::internal::GetCapturedStdout();
   }
 
   support::TempDir dir_;
   support::ScopedCurrentDirectory inside_{dir_.path()};
   Bytes chat_;
+  std::string warnings_;
 };
 
 TEST_F(ChtxToolTest, RoundTripsThroughTheCodeTables) {
@@ -315,6 +365,12 @@ TEST_F(ChtxToolTest, LeavesEverythingAsItWasWhenItFails) {
 
   ASSERT_TRUE(support::WriteTestFile("chat.txt", std::string("lead\r\n\r\nonly one line\r\n")));
   EXPECT_EQ(Run("cht", "0", DispatchResult::kToolFailed).substr(0, 32), "\nERROR: chat.txt has only 3 line");
+  // A dump saved by an editor in another form.
+  ASSERT_TRUE(support::WriteTestFile("chat.txt", std::string("\xFF\xFEl\0e\0a\0d\0\r\0\n\0", 14)));
+  EXPECT_EQ(Run("cht", "0", DispatchResult::kToolFailed), "\nERROR: chat.txt is saved as UTF-16; save it as UTF-8");
+  ASSERT_TRUE(support::WriteTestFile("chat.txt", std::string("lead\n\nname\n[JP]: a\n[EN]: b\n")));
+  EXPECT_EQ(Run("cht", "0", DispatchResult::kToolFailed),
+            "\nERROR: chat.txt: its lines end in LF alone; fpskit dumps use CR LF");
   EXPECT_EQ(support::ReadTestFile("chat.cht"), chat_);
   std::remove("chat.txt");
 
@@ -345,9 +401,33 @@ TEST_F(ChtxToolTest, WarnsAboutStringsThatSplitTheirLine) {
   chat.String("lead");
   chat.Entry("a", "b", "two\r\nlines");
   ASSERT_TRUE(support::WriteTestFile("chat.cht", chat.Build()));
-  EXPECT_EQ(Run("uncht", "0", DispatchResult::kSuccess),
-            "\nWARNING: record 3 (entry 0, [EN] string) holds CR LF and splits dump line 5; join it before \"cht\"");
+  EXPECT_EQ(Run("uncht", "0", DispatchResult::kSuccess), "");
+  EXPECT_EQ(warnings_, "WARNING: record 3 (entry 0, [EN] string) holds CR LF and splits dump line 5; join it before \"cht\"\n");
   EXPECT_EQ(ToString(support::ReadTestFile("chat.txt")), "lead\r\n\r\na\r\n[JP]: b\r\n[EN]: two\r\nlines\r\n");
+}
+
+TEST_F(ChtxToolTest, WarnsAboutCharactersThatNoRowConverts) {
+  ChtxBuilder chat;
+  chat.String("lead");
+  chat.Entry("a", "b", "c");
+  ASSERT_TRUE(support::WriteTestFile("chat.cht", chat.Build()));
+  // 'é' is in no row of the Shift-JIS table, nor is the single byte E9 (a
+  // letter of another 8-bit encoding); each is named once for its line.
+  ASSERT_TRUE(support::WriteTestFile("chat.txt", std::string("lead\r\n\r\na\r\n[JP]: b\r\n[EN]: caf\xC3\xA9 \xC3\xA9 \xE9\r\n")));
+  EXPECT_EQ(Run("cht", "0", DispatchResult::kSuccess), "");
+  EXPECT_EQ(warnings_,
+            "NOTE: no CODES.TXT in " + std::filesystem::current_path().string() +
+                "; the built-in table is used, which converts no byte\n"
+                "WARNING: chat.txt line 5: '\xC3\xA9' (C3 A9) has no row in JPCODES.TXT and is written as it stands\n"
+                "WARNING: chat.txt line 5: byte E9 has no row in JPCODES.TXT and is written as it stands\n");
+  const Bytes bytes = support::ReadTestFile("chat.cht");
+  const ChtxFile written = Parse(bytes);
+  EXPECT_EQ(ToString(written.strings.subspan(size_t(written.records[3].offset))).substr(0, 11), std::string("caf\xC3\xA9 \xC3\xA9 \xE9\0", 11));
+  // Without JPCODES.TXT the text is written as it stands, by design: no warning for each line.
+  std::remove("JPCODES.TXT");
+  Run("cht", "0", DispatchResult::kSuccess);
+  EXPECT_EQ(warnings_.find("WARNING"), std::string::npos);
+  EXPECT_NE(warnings_.find("NOTE: no JPCODES.TXT in "), std::string::npos);
 }
 
 }  // namespace

@@ -39,7 +39,8 @@ std::string DumpOf(ByteSpan file, bool* ok = nullptr, std::string* console = nul
   if (ok) *ok = valid;
   if (console) *console = printed;
   Bytes dump;
-  for (const ScfRecord& record : records) AppendScfBlock(dump, record, BuiltInCodeTable());
+  ScfDumpProgress progress;
+  for (const ScfRecord& record : records) AppendScfBlock(dump, record, BuiltInCodeTable(), progress);
   return valid ? ToString(dump) : std::string();
 }
 
@@ -71,10 +72,15 @@ TEST(ScfExtraction, StopsQuietlyAtTheEndOfTheTable) {
   // So does the entry limit from entryAreaEnd: (6280 + 39 - 6280) / 20 = 1.
   EXPECT_EQ(DumpOf(MakeScfFile({.entries = {a, a}, .entryAreaEnd = 6280 + 39}).bytes), firstOnly);
 
-  // And fewer than 16 bytes before stringAreaStart.
+  // And fewer than 16 bytes before stringAreaStart, or pointers that do not
+  // all lie before it (insertion could not patch them).
   ScfTestFile crowded = MakeScfFile({.entries = {a, a}});
   StoreU32BE(crowded.bytes.data() + 32, crowded.tags[1] - 8 + 15);
   EXPECT_EQ(DumpOf(crowded.bytes), firstOnly);
+  StoreU32BE(crowded.bytes.data() + 32, crowded.tags[1] + 15);
+  EXPECT_EQ(DumpOf(crowded.bytes), firstOnly);
+  StoreU32BE(crowded.bytes.data() + 32, crowded.tags[1] + 16);
+  EXPECT_NE(DumpOf(crowded.bytes), firstOnly);
 
   // An entry limit far beyond the table: the string area still ends it.
   const ScfTestFile unbounded = MakeScfFile({.entries = {a, a}, .endEntry = false, .entryAreaEnd = 0xFFFFFFFF});
@@ -138,12 +144,16 @@ TEST(ScfExtraction, RejectsHeadersAndStringsThatCannotBeRead) {
   EXPECT_EQ(console, "\nERROR: truncated SCFOMBIN header");
 }
 
-// Runs a tool in `dir` and returns what it printed.
+// Runs a tool in `dir` and returns what it printed on standard output; what
+// it printed on standard error goes to `warnings`.
 template <typename Tool>
-std::string RunIn(const support::TempDir& dir, bool& ok, Tool tool) {
+std::string RunIn(const support::TempDir& dir, bool& ok, Tool tool, std::string* warnings = nullptr) {
   support::ScopedCurrentDirectory inside(dir.path());
   testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   ok = tool();
+  const std::string printed = testing::internal::GetCapturedStderr();
+  if (warnings) *warnings = printed;
   return testing::internal::GetCapturedStdout();
 }
 
@@ -158,6 +168,18 @@ TEST(ScfExtraction, WritesTheDumpBesideTheFileThroughTheGameTable) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(ToString(support::ReadTestFile(dir / "menu.txt")),
             "\xEF\xBB\xBF" + ScfDumpBlock(scf.tags[0], {"\xE3\x81\x82\\n", "", "Hi", ""}));
+
+  // A string holding CR LF splits its line (no row of this table converts
+  // it); the dump is written with a warning.
+  ASSERT_TRUE(support::WriteTestFile(dir / "JPCODES.TXT", support::CodeTableText({Row("\x82\xA0", "\xE3\x81\x82")})));
+  const ScfTestFile split = MakeScfFile({.entries = {Entry("a", {}, "two\r\nlines", {})}});
+  ASSERT_TRUE(support::WriteTestFile(dir / "split.scf", split.bytes));
+  std::string warnings;
+  EXPECT_EQ(RunIn(dir, ok, [] { return ExtractScf("split.scf", "0"); }, &warnings), "");
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(warnings, "WARNING: the string of entry 00001A90, slot 2 holds CR LF and splits dump line 3; join it before \"scf\"\n");
+  std::remove((dir / "split.scf").c_str());
+  std::remove((dir / "split.txt").c_str());
 
   // A file without a text table: nothing is said and nothing is written.
   Bytes noTable = scf.bytes;
@@ -181,9 +203,9 @@ TEST(ScfExtraction, WritesTheDumpBesideTheFileThroughTheGameTable) {
 std::vector<ScfBlock> ParseDump(const std::string& dump, bool swap, bool* ok = nullptr,
                                 std::string* console = nullptr) {
   std::vector<ScfBlock> blocks;
+  const InsertionInputs inputs{BuiltInCodeTable(), BuiltInCodeTable(), "d.txt", ToBytes(dump)};
   testing::internal::CaptureStdout();
-  const bool parsed =
-      ParseScfDump(ToBytes(dump), "d.txt", swap, BuiltInCodeTable(), BuiltInCodeTable(), blocks);
+  const bool parsed = ParseScfDump(inputs, swap, {0x1A90, 0x1AA8}, blocks);
   const std::string printed = testing::internal::GetCapturedStdout();
   if (ok) *ok = parsed;
   if (console) *console = printed;
@@ -196,15 +218,14 @@ std::array<std::string, 4> SlotsOf(const ScfBlock& block) {
 
 TEST(ScfDump, FindsBlocksByTheirFirstLineAndFillsSlotsInOrder) {
   const std::string dump = "\xEF\xBB\xBFnote before\r\n\r\n" + ScfDumpBlock(0x1A90, {"a", "b", "c", "d"}) +
-                           "[1FFFFFFF_JP]: not a block\r\n"
-                           "[00001AA8_EN]: 1\r\n[00001AA8_EN]: 2\r\n[00001AA8_JP]: 3\r\n[00001AA8_JP]: 4";
+                           "[1FFFFFFF_JP]: not a block\r\n" +
+                           "[00001AA8_JP]: 1\r\n[00001AA8_JP]: 2\r\n[00001AA8_EN]: 3\r\n[00001AA8_EN]: 4";
   bool ok = false;
   const std::vector<ScfBlock> blocks = ParseDump(dump, false, &ok);
   ASSERT_TRUE(ok);
   ASSERT_EQ(blocks.size(), 2u);
   EXPECT_EQ(blocks[0].tag, 0x1A90u);
   EXPECT_EQ(SlotsOf(blocks[0]), (std::array<std::string, 4>{"a", "b", "c", "d"}));
-  // Only a line's place in its block counts, not what its prefix says.
   EXPECT_EQ(blocks[1].tag, 0x1AA8u);
   EXPECT_EQ(SlotsOf(blocks[1]), (std::array<std::string, 4>{"1", "2", "3", "4"}));
 
@@ -213,18 +234,37 @@ TEST(ScfDump, FindsBlocksByTheirFirstLineAndFillsSlotsInOrder) {
   EXPECT_EQ(SlotsOf(swapped[0]), (std::array<std::string, 4>{"c", "d", "a", "b"}));
 }
 
-TEST(ScfDump, RejectsBlocksCutShortAndLinesShorterThanTheirPrefix) {
-  bool ok = true;
-  std::string console;
-  ParseDump(ScfDumpBlock(0x1A90, {"a", "b", "c", "d"}) + "[00001AA8_JP]: a\r\n[00001AA8_JP]: b\r\n", false, &ok,
-            &console);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(console, "\nERROR: d.txt line 6: the block ends after 2 of its 4 lines");
-
-  // An empty slot's line whose trailing space an editor removed.
-  ParseDump("[00001A90_JP]: a\r\n[00001A90_JP]: b\r\n[00001A90_EN]:\r\n[00001A90_EN]: d\r\n", false, &ok, &console);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(console, "\nERROR: d.txt line 3: the line is shorter than its 15-character prefix");
+TEST(ScfDump, RefusesBlocksThatWouldPutTextInTheWrongPlace) {
+  const std::string block = ScfDumpBlock(0x1A90, {"a", "b", "c", "d"});
+  const struct {
+    const char* from;
+    const char* to;
+    const char* message;
+  } cases[] = {
+      {"[00001A90_EN]: d\r\n\r\n", "", "line 1: the block ends after 3 of its 4 lines"},
+      {"[00001A90_EN]: d", "[00001A90_EN]:", "line 4 should begin with \"[00001A90_EN]: \""},  // an empty slot's space stripped
+      {"[00001A90_EN]: c", "[00001A90_EN]:c", "line 3 should begin with \"[00001A90_EN]: \""},
+      {"[00001A90_JP]: b", "[00001A90_EN]: b", "line 2 should begin with \"[00001A90_JP]: \""},  // labels count
+      {"[00001A90_JP]: b", "[00001A91_JP]: b", "line 2 should begin with \"[00001A90_JP]: \""},
+      {"b\r\n", "b\r\nmore\r\n", "line 3 should begin with \"[00001A90_EN]: \""},  // Enter inside a text
+      {"[00001A90_", "[00001a90_", "line 1 should begin with \"[00001A90_JP]: \""},
+      {"[00001A90_", "[0001A9G0_", "line 1: a block's first line begins with \"[\", its 8-digit hexadecimal tag and \"_JP]: \""},
+      {"[00001A90_", "[00001A91_", "line 1: tag 00001A91 is not an entry of this SCFOMBIN file; keep the tags that \"unscf\" wrote"},
+  };
+  for (const auto& c : cases) {
+    std::string dump = block;
+    // A tag alone is changed on all four lines.
+    const bool everyLine = std::string(c.from) == "[00001A90_";
+    for (size_t at = 0, n = 0; (at = dump.find(c.from, at)) != std::string::npos && (everyLine || n == 0); ++n) {
+      dump.replace(at, std::string(c.from).size(), c.to);
+      at += std::string(c.to).size();
+    }
+    bool ok = true;
+    std::string console;
+    ParseDump(dump, false, &ok, &console);
+    EXPECT_FALSE(ok) << c.to;
+    EXPECT_EQ(console, "\nERROR: d.txt " + std::string(c.message)) << c.to;
+  }
 }
 
 ScfHeader HeaderOf(const ScfTestFile& scf) {
@@ -345,6 +385,7 @@ TEST(ScfInsertion, LeavesTheFileUntouchedWhenTheDumpCannotBeUsed) {
   const std::string brokenDumps[] = {
       block.substr(0, block.find("EN]: D")),                  // cut short
       ScfDumpBlock(0x00000020, {"A", "B", "C", "D"}),          // a tag inside the header
+      ScfDumpBlock(scf.tags[0] + 4, {"A", "B", "C", "D"}),     // inside the table, but no entry's
   };
   for (const std::string& dump : brokenDumps) {
     ASSERT_TRUE(support::WriteTestFile(dir / "f.txt", dump));
@@ -352,6 +393,14 @@ TEST(ScfInsertion, LeavesTheFileUntouchedWhenTheDumpCannotBeUsed) {
     EXPECT_FALSE(ok);
     EXPECT_EQ(support::ReadTestFile(dir / "f.scf"), scf.bytes);
   }
+
+  // A dump without a block changes nothing, and says so.
+  ASSERT_TRUE(support::WriteTestFile(dir / "f.txt", std::string("notes only\r\n\r\n")));
+  std::string warnings;
+  EXPECT_EQ(RunIn(dir, ok, [] { return InsertScf("f.scf", false); }, &warnings), "");
+  EXPECT_TRUE(ok);
+  EXPECT_NE(warnings.find("NOTE: f.txt holds no block; f.scf was not changed\n"), std::string::npos) << warnings;
+  EXPECT_EQ(support::ReadTestFile(dir / "f.scf"), scf.bytes);
 
   // A code table that cannot be loaded stops the tool before anything is written.
   ASSERT_TRUE(support::WriteTestFile(dir / "f.txt", block));

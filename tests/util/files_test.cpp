@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "support/builders.h"
 #include "support/temp_dir.h"
 #include "util/bytes.h"
@@ -239,7 +241,37 @@ TEST(ReplaceFileSafely, AFailingWriterLeavesTheTargetAndNoTemporaryFile) {
   EXPECT_NE(printed.find("ERROR"), std::string::npos);
   EXPECT_EQ(ReadTestFile(target), ToBytes("original"));
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"chat.bin"});
+
+  // Out of memory inside the writer: the exception passes, the file is gone.
+  EXPECT_THROW(ReplaceFileWith(target,
+                               [](std::FILE* file) -> bool {
+                                 std::fputs("partial", file);
+                                 throw std::bad_alloc();
+                               }),
+               std::bad_alloc);
+  EXPECT_EQ(ReadTestFile(target), ToBytes("original"));
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"chat.bin"});
 }
+
+#ifdef _WIN32
+TEST(ReplaceFileSafely, ABackslashSeparatesDirectories) {
+  // The temporary file goes into "sub" beside the file, not into the
+  // directory before the last '/'.
+  TempDir dir;
+  ASSERT_TRUE(MakeDirectory(dir / "sub"));
+  EXPECT_TRUE(ReplaceFileSafely(dir / "sub\\chat.bin", ToBytes("new")));
+  EXPECT_EQ(ListDirectory(dir / "sub"), std::vector<std::string>{"chat.bin"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"sub"});
+}
+#else
+TEST(ReplaceFileSafely, ABackslashIsPartOfTheFileName) {
+  // There is no directory "sub": the temporary file goes beside the file the
+  // system sees, in the directory before the last '/'.
+  TempDir dir;
+  EXPECT_TRUE(ReplaceFileSafely(dir / "sub\\chat.bin", ToBytes("new")));
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"sub\\chat.bin"});
+}
+#endif
 
 TEST(ReplaceFileSafely, AMissingDirectoryIsReported) {
   TempDir dir;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace fpskit {
 namespace {
 
@@ -18,9 +20,15 @@ TEST(StripExtension, AppendsUnderscoreWhenThereIsNoDot) {
   EXPECT_EQ(StripExtension(""), "_");
 }
 
-TEST(StripExtension, SearchesTheWholePathForTheDot) {
-  // A '.' in a directory name counts when the file name has none.
-  EXPECT_EQ(StripExtension("v1.0/file"), "v1");
+TEST(StripExtension, OnlyADotInTheFileNameCounts) {
+  // A '.' in a directory name would send the output into the parent
+  // directory, under a name that another file's output may have.
+  const std::pair<const char*, const char*> cases[] = {
+      {"v1.2/CHAT", "v1.2/CHAT_"},   {"v1.2\\CHAT", "v1.2\\CHAT_"}, {"./CHAT", "./CHAT_"},
+      {"../CHAT", "../CHAT_"},       {"v1.2/chat.bin", "v1.2/chat"},   {"a.b/c.d\\e", "a.b/c.d\\e_"},
+      {"../dir/.cfg", "../dir/"},
+  };
+  for (const auto& [path, stripped] : cases) EXPECT_EQ(StripExtension(path), stripped) << path;
 }
 
 TEST(StripExtension, HasNoLengthLimit) {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "codetable/codetable.h"
+#include "text/text_tool.h"
 #include "util/bytes.h"
 
 namespace fpskit {
@@ -32,10 +33,10 @@ namespace fpskit {
 inline constexpr size_t kChtxHeaderSize = 32;
 inline constexpr size_t kChtxEntrySize = 16;
 inline constexpr uint8_t kChtxMagic[8] = {'Z', 'K', '6', 'C', 'H', 'T', 'X', 0};
-// Both line prefixes are six bytes; insertion skips six bytes on those lines.
+// The prefixes of the second and third line of every entry; insertion
+// checks them, so that a line out of place is found.
 inline constexpr std::string_view kJpPrefix = "[JP]: ";
 inline constexpr std::string_view kEnPrefix = "[EN]: ";
-inline constexpr size_t kChtxPrefixLength = 6;
 
 struct ChtxHeader {
   // The header as read: the magic and the fields that are not interpreted
@@ -101,22 +102,31 @@ struct ChtxDump {
 
 // The dump of every record in record order (shared strings at every record),
 // converted through `gameCodes`, optionally behind a UTF-8 byte order mark.
+// A record's text is its span without the last byte (normally its NUL; any
+// padding before it is text too). A string that starts inside another, so
+// that its span does not end in a zero byte, is dumped up to its first zero
+// byte instead, so that the unedited dump writes back the same text. For the
+// same reason a dump whose text begins with the bytes EF BB BF gets the mark
+// before it even without `byteOrderMark`.
 ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool byteOrderMark);
 
 struct ChtxInsertion {
-  const CodeTable* gameCodes = nullptr;        // "JPCODES.TXT", applied right to left
-  const CodeTable* translatorCodes = nullptr;  // "CODES.TXT", applied first, left to right
   bool share = false;  // records that shared an offset keep sharing the first one's text
   bool swap = false;   // exchange every entry's "[JP]" and "[EN]" strings
 };
 
-// Rebuilds a chat file from its dump: every line converted back into game
-// bytes, the strings packed in record order, the offsets and the header
-// rewritten. `dumpName` names the dump in messages. False, with one message
-// printed, when the dump has too few lines, a prefixed line is shorter than
-// its prefix, or the result would not fit the format's 32-bit offsets.
-bool RebuildChtx(const ChtxFile& chtx, ByteSpan dump, const std::string& dumpName, const ChtxInsertion& insertion,
-                 Bytes& out);
+// Rebuilds a chat file from the dump in `inputs`: every line converted back
+// into game bytes through its tables, the strings packed in record order, the
+// offsets and the header rewritten. The dump is read by position, so its
+// layout is checked first: every "[JP]" and "[EN]" line begins with exactly
+// its prefix, every separator line is empty, and only empty lines follow the
+// last entry (a line break typed inside a text or a changed prefix would put
+// every later line in the wrong slot). False, with one message naming the
+// dump's line, when the layout is broken or the dump has too few lines, or
+// when the result would not fit the format's 32-bit offsets. With `share`, a
+// later line of a shared string that differs from the first is warned about
+// on standard error, as it is not written.
+bool RebuildChtx(const ChtxFile& chtx, const InsertionInputs& inputs, const ChtxInsertion& insertion, Bytes& out);
 
 // "uncht": writes StripExtension(path) + ".txt" beside the file; an option
 // beginning with "utf8" puts a byte order mark first. True when the dump was

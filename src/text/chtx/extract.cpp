@@ -1,5 +1,6 @@
 // "uncht": dumps every string of a chat file into an editable text file.
 #include <algorithm>
+#include <string>
 
 #include "codetable/lines.h"
 #include "text/chtx/chtx.h"
@@ -10,14 +11,6 @@
 namespace fpskit {
 namespace {
 
-size_t CountCrlf(ByteSpan text) {
-  size_t count = 0;
-  for (size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] == '\r' && text[i + 1] == '\n') ++count;
-  }
-  return count;
-}
-
 void AppendCrlf(Bytes& out) {
   out.push_back('\r');
   out.push_back('\n');
@@ -25,14 +18,24 @@ void AppendCrlf(Bytes& out) {
 
 void PrintSplitWarning(const SplitRecord& split) {
   if (split.record == 0) {
-    Printf("\nWARNING: the leading string holds CR LF and splits dump line %zu; join it before \"cht\"",
-           split.line);
+    WarnSplitLine("the leading string", split.line, "cht");
     return;
   }
   const size_t entry = (split.record - 1) / 3;
   const char* field = split.record % 3 == 1 ? "first" : split.record % 3 == 2 ? "[JP]" : "[EN]";
-  Printf("\nWARNING: record %zu (entry %zu, %s string) holds CR LF and splits dump line %zu; join it before \"cht\"",
-         split.record, entry, field, split.line);
+  WarnSplitLine("record " + std::to_string(split.record) + " (entry " + std::to_string(entry) + ", " + field +
+                    " string)",
+                split.line, "cht");
+}
+
+// The bytes of a record that its dump line shows.
+ByteSpan DumpedContent(ByteSpan strings, const StringRecord& record) {
+  const ByteSpan span = strings.subspan(size_t(record.offset), size_t(record.length));
+  if (span.back() == 0) return span.first(span.size() - 1);
+  // The next string starts inside this one (or the area ends without a
+  // zero): the text runs on to its first zero byte.
+  const ByteSpan rest = strings.subspan(size_t(record.offset));
+  return rest.first(size_t(std::find(rest.begin(), rest.end(), 0) - rest.begin()));
 }
 
 }  // namespace
@@ -46,9 +49,7 @@ ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool by
   size_t line = 1;
   for (size_t m = 0; m <= last; ++m) {
     const StringRecord& record = chtx.records[m];
-    // The last byte of the string (normally its NUL) is not dumped; padding
-    // before it is, like text.
-    const ByteSpan content = chtx.strings.subspan(size_t(record.offset), size_t(record.length) - 1);
+    const ByteSpan content = DumpedContent(chtx.strings, record);
     const Bytes text = ConvertSequences(content, false, gameCodes);
     AppendText(out, ChtxRecordPrefix(m));
     AppendBytes(out, text);
@@ -61,6 +62,11 @@ ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool by
       AppendCrlf(out);
       ++line;
     }
+  }
+  // A leading string whose text begins with the bytes of the mark would lose
+  // them to insertion, which skips a mark: the mark is written before it.
+  if (!byteOrderMark && ByteOrderMarkLength(out) != 0) {
+    out.insert(out.begin(), std::begin(kByteOrderMark), std::end(kByteOrderMark));
   }
   return dump;
 }

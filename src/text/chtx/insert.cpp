@@ -1,4 +1,5 @@
 // "cht" and "cht_switch": write an edited dump back into its chat file.
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -10,50 +11,60 @@
 
 namespace fpskit {
 
-bool RebuildChtx(const ChtxFile& chtx, ByteSpan dump, const std::string& dumpName, const ChtxInsertion& insertion,
-                 Bytes& out) {
+bool RebuildChtx(const ChtxFile& chtx, const InsertionInputs& inputs, const ChtxInsertion& insertion, Bytes& out) {
+  const std::string& dumpName = inputs.dumpName;
   const size_t entryCount = chtx.header.entryCount;
   const size_t last = chtx.records.size() - 1;
   const uint64_t tableEnd = kChtxHeaderSize + uint64_t(kChtxEntrySize) * entryCount;
   // The rebuilt file must parse again: its size and offsets stay below 2 GiB.
   const uint64_t stringLimit = uint64_t(std::numeric_limits<int32_t>::max()) - tableEnd;
 
-  CrlfLineReader reader(dump, ByteOrderMarkLength(dump));
-  size_t linesRead = 0;
+  CrlfLineReader reader(inputs.dump, ByteOrderMarkLength(inputs.dump));
+  size_t lineNumber = 0;
   auto nextLine = [&](ByteSpan& line) {
     if (!reader.ReadCrlfLine(line)) {
-      Printf("\nERROR: %s has only %zu lines; this chat file needs %zu", dumpName.c_str(), linesRead,
+      Printf("\nERROR: %s has only %zu lines; this chat file needs %zu", dumpName.c_str(), lineNumber,
              4 * entryCount + 1);
       return false;
     }
-    ++linesRead;
+    ++lineNumber;
     return true;
+  };
+  auto refuse = [&](const char* what) {
+    Printf("\nERROR: %s line %zu %s", dumpName.c_str(), lineNumber, what);
+    return false;
   };
 
   std::vector<StringRecord> records = chtx.records;
+  // Each record's line, after its prefix, and the line's number: a shared
+  // string's later lines are compared with its first.
+  std::vector<ByteSpan> texts(records.size());
+  std::vector<size_t> lines(records.size());
   Bytes strings;
   strings.reserve(chtx.strings.size() + chtx.strings.size() / 4 + 16);
   for (size_t m = 0; m <= last; ++m) {
     StringRecord& record = records[m];
     ByteSpan line;
     if (!nextLine(line)) return false;
-    // "[JP]: " and "[EN]: " are skipped by length, unchecked. A line shorter
-    // than that would make the skip run into the next line and put every
-    // later line out of step.
+    // The dump names no record, so a line out of place would put every later
+    // line in the wrong slot: the prefixes are checked, not skipped by length.
     const std::string_view prefix = ChtxRecordPrefix(m);
-    if (!prefix.empty()) {
-      if (line.size() < kChtxPrefixLength) {
-        Printf("\nERROR: %s line %zu is shorter than its \"%.*s\" prefix", dumpName.c_str(), linesRead,
-               int(prefix.size()), prefix.data());
-        return false;
-      }
-      line = line.subspan(kChtxPrefixLength);
+    if (line.size() < prefix.size() || !std::equal(prefix.begin(), prefix.end(), line.begin())) {
+      return refuse(m % 3 == 2 ? "should begin with \"[JP]: \"" : "should begin with \"[EN]: \"");
     }
+    line = line.subspan(prefix.size());
+    texts[m] = line;
+    lines[m] = lineNumber;
     record.offset = int32_t(strings.size());
     // A record that shares an earlier record's string keeps pointing there
     // when sharing is asked for; its own line is not stored.
-    if (!(insertion.share && record.firstIndex != -1)) {
-      const Bytes game = ConvertDumpLine(line, *insertion.translatorCodes, *insertion.gameCodes);
+    if (insertion.share && record.firstIndex != -1) {
+      const size_t first = size_t(record.firstIndex);
+      if (!std::equal(line.begin(), line.end(), texts[first].begin(), texts[first].end())) {
+        WarnDroppedSharedLine(dumpName, lineNumber, lines[first]);
+      }
+    } else {
+      const Bytes game = ConvertDumpLine(line, lineNumber, inputs);
       if (strings.size() + game.size() + 1 > stringLimit) {
         Print("\nERROR: the rebuilt ZK6CHTX would be larger than 2 GiB");
         return false;
@@ -62,9 +73,16 @@ bool RebuildChtx(const ChtxFile& chtx, ByteSpan dump, const std::string& dumpNam
       strings.push_back(0);
       record.length = int32_t(game.size() + 1);
     }
-    // The empty line after the leading string and after every "[EN]" line is
-    // passed over, whatever it holds.
-    if (m % 3 == 0 && m != last && !nextLine(line)) return false;
+    // The empty line after the leading string and after every "[EN]" line.
+    if (m % 3 == 0 && m != last) {
+      if (!nextLine(line)) return false;
+      if (!line.empty()) return refuse("should be empty: it separates the entries");
+    }
+  }
+  // Empty lines may follow the last entry (an editor may add one), nothing else.
+  for (ByteSpan line; reader.ReadCrlfLine(line);) {
+    ++lineNumber;
+    if (!line.empty()) return refuse("follows the last entry; only empty lines may");
   }
 
   if (insertion.share) {
@@ -107,14 +125,8 @@ bool InsertChtx(const std::string& path, bool share, bool swap) {
   if (!ReadChtxFile(path, data, chtx) || !TextDumpPath(path, dumpPath)) return false;
   InsertionInputs inputs;
   if (!LoadInsertionInputs(dumpPath, inputs)) return false;
-
-  ChtxInsertion insertion;
-  insertion.gameCodes = &inputs.gameCodes;
-  insertion.translatorCodes = &inputs.translatorCodes;
-  insertion.share = share;
-  insertion.swap = swap;
   Bytes rebuilt;
-  if (!RebuildChtx(chtx, inputs.dump, dumpPath, insertion, rebuilt)) return false;
+  if (!RebuildChtx(chtx, inputs, ChtxInsertion{share, swap}, rebuilt)) return false;
   return ReplaceFileSafely(path, rebuilt);
 }
 

@@ -2,20 +2,26 @@
 
 #include "codetable/lines.h"
 #include "text/scf/scf.h"
+#include "text/text_tool.h"
 #include "util/files.h"
 
 namespace fpskit {
 
-void AppendScfBlock(Bytes& out, const ScfRecord& record, const CodeTable& gameCodes) {
-  char tag[16];
-  std::snprintf(tag, sizeof tag, "[%08X_", record.tag);
+void AppendScfBlock(Bytes& out, const ScfRecord& record, const CodeTable& gameCodes, ScfDumpProgress& progress) {
   for (size_t slot = 0; slot < kScfSlotCount; ++slot) {
-    AppendText(out, tag);
-    AppendText(out, slot < 2 ? "JP]: " : "EN]: ");
-    if (record.pointers[slot] != 0) AppendBytes(out, ConvertSequences(record.strings[slot], false, gameCodes));
+    AppendText(out, TaggedLinePrefix(record.tag, slot));
+    if (record.pointers[slot] != 0) {
+      const Bytes text = ConvertSequences(record.strings[slot], false, gameCodes);
+      AppendBytes(out, text);
+      const size_t splits = CountCrlf(text);
+      if (splits > 0) progress.splits.push_back({record.tag, slot, progress.nextLine});
+      progress.nextLine += splits;
+    }
     AppendText(out, "\r\n");
+    ++progress.nextLine;
   }
   AppendText(out, "\r\n");
+  ++progress.nextLine;
 }
 
 bool ExtractScf(const std::string& path, const std::string& option) {
@@ -32,18 +38,26 @@ bool ExtractScf(const std::string& path, const std::string& option) {
   // Written block by block: slots may share long strings, so the dump can be
   // much larger than the file.
   const bool byteOrderMark = WantsByteOrderMark(option.c_str());
-  return ReplaceFileWith(dumpName, [&](std::FILE* out) {
+  ScfDumpProgress progress;
+  const bool written = ReplaceFileWith(dumpName, [&](std::FILE* out) {
     if (byteOrderMark && std::fwrite(kByteOrderMark, 1, sizeof kByteOrderMark, out) != sizeof kByteOrderMark) {
       return false;
     }
     Bytes block;
     for (const ScfRecord& record : records) {
       block.clear();
-      AppendScfBlock(block, record, gameCodes);
+      AppendScfBlock(block, record, gameCodes, progress);
       if (std::fwrite(block.data(), 1, block.size(), out) != block.size()) return false;
     }
     return true;
   });
+  if (!written) return false;
+  for (const ScfDumpProgress::Split& split : progress.splits) {
+    char what[48];
+    std::snprintf(what, sizeof what, "the string of entry %08X, slot %zu", split.tag, split.slot);
+    WarnSplitLine(what, split.line, "scf");
+  }
+  return true;
 }
 
 }  // namespace fpskit

@@ -80,6 +80,9 @@ bool ReadScfEntries(ByteSpan file, const ScfHeader& header, std::vector<ScfRecor
     if (position + kScfPointersSize > header.stringAreaStart || !InRange(file.size(), position, 8)) break;
     const bool shortForm = LoadU32BE(file.data() + position + 4) >= shortFormThreshold;
     const uint64_t tag = position + (shortForm ? 4 : 8);
+    // Pointers that reach into the string area are no entry insertion may
+    // patch, so the table ends before them.
+    if (tag + kScfPointersSize > header.stringAreaStart) break;
     if (!InRange(file.size(), tag, kScfPointersSize)) {
       Printf("\nERROR: truncated SCFOMBIN entry at 0x%llX", static_cast<unsigned long long>(position));
       return false;

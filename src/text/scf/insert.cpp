@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cstdlib>
 #include <limits>
 
 #include "codetable/lines.h"
@@ -9,49 +8,29 @@
 #include "util/files.h"
 
 namespace fpskit {
-namespace {
-
-// The block's tag: the 8 characters after "[", read as strtol reads them in
-// base 16 (they begin with '0', so the value stays below 0x10000000).
-uint32_t ParseTag(ByteSpan line) {
-  const size_t end = std::min<size_t>(line.size(), 9);
-  const std::string digits(line.begin() + 1, line.begin() + end);
-  return uint32_t(std::strtol(digits.c_str(), nullptr, 16));
-}
-
-bool IsBlockStart(ByteSpan line) { return line.size() >= 4 && line[0] == '[' && line[1] == '0'; }
-
-}  // namespace
-
-bool ParseScfDump(ByteSpan dump, const std::string& dumpName, bool swap, const CodeTable& gameCodes,
-                  const CodeTable& translatorCodes, std::vector<ScfBlock>& blocks) {
+bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<uint32_t>& entryTags,
+                  std::vector<ScfBlock>& blocks) {
   static constexpr size_t kStraightOrder[kScfSlotCount] = {0, 1, 2, 3};
   static constexpr size_t kSwappedOrder[kScfSlotCount] = {2, 3, 0, 1};
   const size_t* order = swap ? kSwappedOrder : kStraightOrder;
   blocks.clear();
-  CrlfLineReader reader(dump, ByteOrderMarkLength(dump));
+  CrlfLineReader reader(inputs.dump, ByteOrderMarkLength(inputs.dump));
   ByteSpan line;
-  long lineNumber = 0;
+  size_t lineNumber = 0;
   while (reader.ReadCrlfLine(line)) {
     ++lineNumber;
-    if (!IsBlockStart(line)) continue;  // an empty separator line or a translator's note
-    const long blockLine = lineNumber;
+    if (!IsTaggedBlockStart(line)) continue;  // an empty separator line or a translator's note
+    TaggedBlock tagged;
+    if (!ReadTaggedBlock(reader, line, inputs.dumpName, lineNumber, tagged)) return false;
+    if (!std::binary_search(entryTags.begin(), entryTags.end(), tagged.tag)) {
+      Printf("\nERROR: %s line %zu: tag %08X is not an entry of this SCFOMBIN file; keep the tags that \"unscf\" wrote",
+             inputs.dumpName.c_str(), tagged.lines[0], tagged.tag);
+      return false;
+    }
     ScfBlock block;
-    block.tag = ParseTag(line);
+    block.tag = tagged.tag;
     for (size_t k = 0; k < kScfSlotCount; ++k) {
-      if (k > 0) {
-        if (!reader.ReadCrlfLine(line)) {
-          Printf("\nERROR: %s line %ld: the block ends after %zu of its 4 lines", dumpName.c_str(), blockLine, k);
-          return false;
-        }
-        ++lineNumber;
-      }
-      if (line.size() < kScfPrefixLength) {
-        Printf("\nERROR: %s line %ld: the line is shorter than its %zu-character prefix", dumpName.c_str(),
-               lineNumber, kScfPrefixLength);
-        return false;
-      }
-      block.slots[order[k]] = ConvertDumpLine(line.subspan(kScfPrefixLength), translatorCodes, gameCodes);
+      block.slots[order[k]] = ConvertDumpLine(tagged.texts[k], tagged.lines[k], inputs);
     }
     blocks.push_back(std::move(block));
   }
@@ -97,10 +76,20 @@ bool InsertScf(const std::string& path, bool swap) {
   std::string dumpName;
   const ScfHeaderStatus status = ReadScfFile(path, file, header, dumpName);
   if (status != ScfHeaderStatus::kValid) return status == ScfHeaderStatus::kNoTextTable;
+  std::vector<ScfRecord> entries;
+  if (!ReadScfEntries(file, header, entries)) return false;
+  std::vector<uint32_t> entryTags;
+  for (const ScfRecord& entry : entries) entryTags.push_back(entry.tag);
+  std::sort(entryTags.begin(), entryTags.end());
   InsertionInputs inputs;
   if (!LoadInsertionInputs(dumpName, inputs)) return false;
   std::vector<ScfBlock> blocks;
-  if (!ParseScfDump(inputs.dump, dumpName, swap, inputs.gameCodes, inputs.translatorCodes, blocks)) return false;
+  if (!ParseScfDump(inputs, swap, entryTags, blocks)) return false;
+  // Appending nothing would only pad the file: leave it as it is.
+  if (blocks.empty()) {
+    Warnf("NOTE: %s holds no block; %s was not changed", dumpName.c_str(), path.c_str());
+    return true;
+  }
   Bytes rebuilt;
   if (!BuildScfFile(file, header, blocks, rebuilt)) return false;
   return ReplaceFileSafely(path, rebuilt);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "codetable/codetable.h"
+#include "text/text_tool.h"
 #include "util/bytes.h"
 
 namespace fpskit {
@@ -32,8 +33,6 @@ inline constexpr const char* kScfAlternateMarker = "MUS_D24_XTM";
 // The shorter entry form; it bounds the entry count from entryAreaEnd.
 inline constexpr uint32_t kScfShortEntrySize = 20;
 inline constexpr uint32_t kScfLongEntrySize = 24;
-// Every dump line begins with "[%08X_JP]: " or "[%08X_EN]: ".
-inline constexpr size_t kScfPrefixLength = 15;
 
 struct ScfHeader {
   uint32_t fileSize = 0;         // at 12: the file's length, rewritten by insertion
@@ -71,14 +70,28 @@ struct ScfRecord {
 
 // Scans the entry table and resolves every slot's string. The scan ends
 // quietly at the entry limit, when fewer than 16 bytes remain before
-// stringAreaStart, at an all-zero entry, or at an entry pointing beyond the
-// file. An entry cut off by the end of the file or a string without a
+// stringAreaStart, at an entry whose four pointers do not all lie before
+// stringAreaStart (insertion could not patch them), at an all-zero entry, or
+// at an entry pointing beyond the file. An entry cut off by the end of the file or a string without a
 // terminating zero is reported, and the result is false.
 bool ReadScfEntries(ByteSpan file, const ScfHeader& header, std::vector<ScfRecord>& records);
 
+// Where a dump stands while its blocks are appended: the number of its next
+// line, and the slots whose converted text holds CR LF, which splits their
+// line in two (insertion would refuse the block).
+struct ScfDumpProgress {
+  struct Split {
+    uint32_t tag;
+    size_t slot;
+    size_t line;
+  };
+  size_t nextLine = 1;
+  std::vector<Split> splits;
+};
+
 // Appends the dump block of one entry: four lines of a 15-character prefix
 // and the slot's text converted through `gameCodes`, then an empty line.
-void AppendScfBlock(Bytes& out, const ScfRecord& record, const CodeTable& gameCodes);
+void AppendScfBlock(Bytes& out, const ScfRecord& record, const CodeTable& gameCodes, ScfDumpProgress& progress);
 
 // One block of an edited dump: the tag and the game bytes of each slot
 // (without a NUL), already placed in slot order.
@@ -87,22 +100,23 @@ struct ScfBlock {
   std::array<Bytes, kScfSlotCount> slots;
 };
 
-// Reads the blocks of a dump (a leading byte order mark is skipped). A block
-// starts at a line of at least 4 characters beginning with "[0"; the 8
-// characters after "[" are its hexadecimal tag, and it holds that line and the
-// next three. Other lines are notes and are ignored. Lines 1 to 4 fill slots
-// 0 to 3, or 2, 3, 0, 1 with `swap`. Each line's text after its prefix goes
-// through `translatorCodes` and then back through `gameCodes`. A block cut off
-// by the end of the dump or a line shorter than its prefix is reported with
-// the dump's name and line number, and the result is false.
-bool ParseScfDump(ByteSpan dump, const std::string& dumpName, bool swap, const CodeTable& gameCodes,
-                  const CodeTable& translatorCodes, std::vector<ScfBlock>& blocks);
+// Reads the blocks of the dump in `inputs` (a leading byte order mark is
+// skipped). A block starts at a line of at least 4 characters beginning with
+// "[0" and is read with ReadTaggedBlock, which checks every line's prefix.
+// Other lines are notes and are ignored. Lines 1 to 4 fill slots 0 to 3, or
+// 2, 3, 0, 1 with `swap`. Each line's text after its prefix is converted with
+// ConvertDumpLine. A block's tag must be one of `entryTags` (the tags that
+// "unscf" writes for this file, in ascending order): a tag mistyped into
+// another position of the table would rewrite the wrong bytes. A broken block
+// is reported with the dump's name and line number, and the result is false.
+bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<uint32_t>& entryTags,
+                  std::vector<ScfBlock>& blocks);
 
 // The file with every block's strings appended in dump order, padded with
 // zeros to a multiple of 16, fileSize set, and each tagged entry repointed at
 // its new strings. A tag whose 16 bytes do not lie inside the entry table
 // (from the table start up to stringAreaStart) is reported and the result is
-// false, so a mistyped tag cannot damage the file.
+// false, so that no tag can patch bytes outside it.
 bool BuildScfFile(ByteSpan file, const ScfHeader& header, const std::vector<ScfBlock>& blocks, Bytes& out);
 
 // "unscf": writes StripExtension(path) + ".txt" beside the file, beginning
@@ -111,8 +125,9 @@ bool BuildScfFile(ByteSpan file, const ScfHeader& header, const std::vector<ScfB
 bool ExtractScf(const std::string& path, const std::string& option);
 
 // "scf" (swap false) and "scf_switch" (swap true): writes the dump beside the
-// file back into it and replaces it safely. Returns false when it printed an
-// error; the file is then untouched.
+// file back into it and replaces it safely. A dump without any block leaves
+// the file as it is and says so on standard error. Returns false when it
+// printed an error; the file is then untouched.
 bool InsertScf(const std::string& path, bool swap);
 
 }  // namespace fpskit
