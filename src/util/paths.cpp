@@ -16,8 +16,12 @@ size_t LastSeparator(std::string_view path) {
 
 std::string StripExtension(std::string_view path) {
   const size_t sep = LastSeparator(path);
+  const size_t nameStart = sep == std::string_view::npos ? 0 : sep + 1;
   const size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos || (sep != std::string_view::npos && dot < sep)) return std::string(path) + "_";
+  // A '.' that opens the file name ('.cfg') starts a name, not an extension:
+  // stripping it would leave an empty name, so that the dump became '.txt'
+  // and the unpack directory the archive's own directory.
+  if (dot == std::string_view::npos || dot <= nameStart) return std::string(path) + "_";
   return std::string(path.substr(0, dot));
 }
 

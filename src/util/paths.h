@@ -10,8 +10,9 @@ namespace fpskit {
 // The path without the extension of its file name: only a '.' after the last
 // separator counts ('v1.2/chat.bin' -> 'v1.2/chat'). A file name without one
 // gets "_" appended instead ('v1.2/CHAT' -> 'v1.2/CHAT_', './CHAT' ->
-// './CHAT_'), so that "path.txt" never names the input itself and a dot in a
-// directory name never sends an output into the parent directory.
+// './CHAT_'), and so does one whose only '.' opens it ('.cfg' -> '.cfg_'), so
+// that "path.txt" never names the input itself and no output lands in the
+// parent directory or under an empty name.
 std::string StripExtension(std::string_view path);
 
 // The part after the last separator (the whole path when there is none).

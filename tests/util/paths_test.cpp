@@ -10,7 +10,7 @@ namespace {
 TEST(StripExtension, RemovesOnlyTheLastExtension) {
   EXPECT_EQ(StripExtension("chat.ZK6CHTX"), "chat");
   EXPECT_EQ(StripExtension("a.b.c"), "a.b");
-  EXPECT_EQ(StripExtension(".cfg"), "");
+  EXPECT_EQ(StripExtension(".cfg"), ".cfg_");
   EXPECT_EQ(StripExtension("dir.d\\sub/file.bin"), "dir.d\\sub/file");
 }
 
@@ -26,7 +26,7 @@ TEST(StripExtension, OnlyADotInTheFileNameCounts) {
   const std::pair<const char*, const char*> cases[] = {
       {"v1.2/CHAT", "v1.2/CHAT_"},   {"v1.2\\CHAT", "v1.2\\CHAT_"}, {"./CHAT", "./CHAT_"},
       {"../CHAT", "../CHAT_"},       {"v1.2/chat.bin", "v1.2/chat"},   {"a.b/c.d\\e", "a.b/c.d\\e_"},
-      {"../dir/.cfg", "../dir/"},
+      {"../dir/.cfg", "../dir/.cfg_"},
   };
   for (const auto& [path, stripped] : cases) EXPECT_EQ(StripExtension(path), stripped) << path;
 }
