@@ -2,12 +2,14 @@
 # Builds the Windows executables (build-windows/) and runs them under Wine,
 # headless and in a Wine prefix of their own: the whole unit test suite, then
 # the demo's steps, whose transcript and files must equal those of the Linux
-# build byte for byte (console lines aside, which end in CR LF on Windows).
-# Expects the Linux release build in build/ (scripts/test.sh makes it first).
+# build (build/) byte for byte, console lines aside, which end in CR LF on
+# Windows. scripts/test.sh runs it last, when build/ is up to date already.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root="$PWD"
+scripts/setup.sh
 scripts/windows/setup.sh test
+scripts/build.sh release
 scripts/build.sh windows
 
 export WINEPREFIX="$root/build-windows/wine-prefix"
