@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstring>
 
-
 #ifdef _WIN32
 #include <direct.h>
 #include <fcntl.h>
