@@ -179,6 +179,17 @@ TEST(ReplaceFileSafely, WritesANewFileAndReplacesAnOldOne) {
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"out.bin"});
 }
 
+// Paths are bytes (in the ANSI code page on Windows): a name with bytes above
+// ASCII reaches every call of the replacement as the same name.
+TEST(ReplaceFileSafely, ReplacesANameWithBytesAboveAscii) {
+  TempDir dir;
+  const std::string target = dir / "caf\xE9.bin";
+  ASSERT_TRUE(WriteTestFile(target, ToBytes("old")));
+  ASSERT_TRUE(ReplaceFileSafely(target, ToBytes("new")));
+  EXPECT_EQ(ReadTestFile(target), ToBytes("new"));
+  EXPECT_EQ(ListDirectory(dir.path()).size(), 1u);
+}
+
 #ifdef _WIN32
 // Windows keeps no permission bits; its read-only attribute stays on the new
 // file, and a read-only target is replaced all the same, as a file of mode
