@@ -1,6 +1,6 @@
-// "unfps" of an archive holding one 32 MiB TLZC member (the mixed data of
-// the TLZC benchmark), and of an archive of plain members from 1 KiB to
-// 256 MiB.
+// "unfps" and "fps" of an archive holding one 32 MiB TLZC member (the mixed
+// data of the TLZC benchmark), unchanged and with one byte of it edited, and
+// of an archive of plain members from 1 KiB to 256 MiB.
 //
 //   archive_bench [--benchmark_...]                    the Google Benchmark runs (plain members: 64 MiB)
 //   archive_bench --write-tlzc ARCHIVE DATA            the TLZC archive, and the member's data alone
@@ -99,19 +99,20 @@ bool WritePlainArchive(const std::string& path, uint64_t totalMib) {
   return std::fclose(file.release()) == 0;
 }
 
-// Runs "unfps" with its progress lines sent to /dev/null.
-bool QuietUnpack(const std::string& path) {
+// Runs a tool with its progress lines sent to /dev/null.
+bool Quietly(bool (*tool)(const std::string&), const std::string& path) {
   std::fflush(stdout);
   const int saved = dup(1);
   const int null = open("/dev/null", O_WRONLY);
   dup2(null, 1);
   close(null);
-  const bool ok = UnpackArchive(path);
+  const bool ok = tool(path);
   std::fflush(stdout);
   dup2(saved, 1);
   close(saved);
   return ok;
 }
+bool QuietUnpack(const std::string& path) { return Quietly(UnpackArchive, path); }
 
 void BM_UnpackTlzcMember(benchmark::State& state) {
   support::TempDir dir;
@@ -134,8 +135,48 @@ void BM_UnpackPlainMembers(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * bytes);
 }
 
+// "fps" of the TLZC archive after "unfps", with the member's file as it was
+// unpacked or with one byte of it changed; the archive is put back before
+// every run.
+void RepackTlzcMember(benchmark::State& state, bool edited) {
+  support::TempDir dir;
+  const std::string path = dir / "tlzc.dat";
+  const Bytes archive = TlzcArchive(support::MixedGameData(kTlzcMemberSize, kInputSeed));
+  support::WriteTestFile(path, archive);
+  QuietUnpack(path);
+  if (edited) {
+    Bytes member = support::ReadTestFile(dir / "tlzc/tlzc_001.bin");
+    member[member.size() / 3] ^= 0x55;
+    support::WriteTestFile(dir / "tlzc/tlzc_001.bin", member);
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    support::WriteTestFile(path, archive);
+    state.ResumeTiming();
+    if (!Quietly(RepackArchive, path)) state.SkipWithError("fps failed");
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kTlzcMemberSize));
+}
+void BM_RepackUnchangedTlzcMember(benchmark::State& state) { RepackTlzcMember(state, false); }
+void BM_RepackEditedTlzcMember(benchmark::State& state) { RepackTlzcMember(state, true); }
+
+void BM_RepackPlainMembers(benchmark::State& state) {
+  support::TempDir dir;
+  const std::string path = dir / "plain.dat";
+  WritePlainArchive(path, 64);
+  QuietUnpack(path);
+  const int64_t bytes = int64_t(std::filesystem::file_size(path));
+  for (auto _ : state) {
+    if (!Quietly(RepackArchive, path)) state.SkipWithError("fps failed");
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * bytes);
+}
+
 BENCHMARK(BM_UnpackTlzcMember)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UnpackPlainMembers)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RepackUnchangedTlzcMember)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RepackEditedTlzcMember)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RepackPlainMembers)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 int RunTool(int argc, char** argv) {
   const std::string tool = argv[1];

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 #include "util/console.h"
 #include "util/paths.h"
@@ -11,16 +12,13 @@ namespace fpskit {
 namespace {
 
 constexpr char kNamePrefix[] = "name=";
-// Name strings are read in pieces of this size until their zero byte.
+// Name strings are read in pieces of this size until their zero byte, and
+// are never longer than kLongestNameString.
 constexpr size_t kNameChunk = 256;
+constexpr size_t kLongestNameString = 4096;
 constexpr uint8_t kTxmMagic[4] = {0x00, 0x02, 0x00, 0x00};
 
 bool ShortLayout(const ArchiveHeader& header) { return header.flags == kFlagsShortLayout; }
-
-// Continuation marks exist only where the entry has no size of its own.
-bool HasContinuationMarks(const ArchiveHeader& header) {
-  return header.entrySize == 8 && !ShortLayout(header);
-}
 
 size_t NameFieldStart(const ArchiveHeader& header) { return ShortLayout(header) ? 8 : 12; }
 
@@ -58,7 +56,7 @@ bool ReadNameString(const ByteSource& archive, uint32_t offset, const std::strin
     return false;
   }
   Bytes piece;
-  while (at < archive.length) {
+  while (at < archive.length && out.size() < kLongestNameString) {
     const uint64_t count = std::min<uint64_t>(kNameChunk, archive.length - at);
     if (!archive.Read(at, count, piece)) break;
     const auto zero = std::find(piece.begin(), piece.end(), uint8_t(0));
@@ -66,11 +64,24 @@ bool ReadNameString(const ByteSource& archive, uint32_t offset, const std::strin
     if (zero != piece.end()) return true;
     at += count;
   }
-  Printf("\nERROR: %s: FPS4 name string at 0x%X has no terminating zero", label.c_str(), offset);
+  Printf("\nERROR: %s: FPS4 name string at 0x%X has no terminating zero%s", label.c_str(), offset,
+         out.size() >= kLongestNameString ? " in its first 4 KiB" : "");
   return false;
 }
 
 }  // namespace
+
+// Continuation marks exist only where the entry has no size of its own.
+bool HasContinuationMarks(const ArchiveHeader& header) { return header.entrySize == 8 && !ShortLayout(header); }
+
+uint32_t ArchiveAlignment(const ArchiveHeader& header) {
+  if (ShortLayout(header)) return 1;
+  return header.alignmentHint > kDefaultAlignment ? header.alignmentHint : kDefaultAlignment;
+}
+
+uint32_t CopyLength(const ArchiveTable& table, const ArchiveEntry& entry) {
+  return table.header.entrySize == 8 || ShortLayout(table.header) ? entry.size : entry.paddedSize;
+}
 
 bool HasMagic(ByteSpan bytes, const char* magic) {
   return bytes.size() >= 4 && std::memcmp(bytes.data(), magic, 4) == 0;
@@ -187,14 +198,21 @@ bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, co
       return false;
     }
   }
+  // Entries that share a name string read it once.
+  std::unordered_map<uint32_t, std::string> names;
   for (size_t i = 0; i < namePointers.size(); ++i) {
-    if (namePointers[i] == 0) {
+    const uint32_t pointer = namePointers[i];
+    if (pointer == 0) {
       table.entries[i].name = baseName;
       continue;
     }
-    std::string text;
-    if (!ReadNameString(archive, namePointers[i], label, text)) return false;
-    table.entries[i].name = ResolveNameString(text);
+    auto known = names.find(pointer);
+    if (known == names.end()) {
+      std::string text;
+      if (!ReadNameString(archive, pointer, label, text)) return false;
+      known = names.emplace(pointer, ResolveNameString(text)).first;
+    }
+    table.entries[i].name = known->second;
   }
   return true;
 }

@@ -40,6 +40,10 @@ inline constexpr char kTextureArchiveType[] = "txmv";
 inline constexpr uint32_t kNoMember = 0xFFFFFFFF;
 inline constexpr uint32_t kContinuationMark = 1;
 inline constexpr uint32_t kDefaultAlignment = 2048;
+// Archives inside archives are unpacked and rebuilt this many levels deep at
+// most (the game's go a few levels deep); a deeper one, such as a member that
+// is its own archive again, stays a plain member file.
+inline constexpr size_t kMaxNestingDepth = 32;
 // Bytes of a member that naming looks at: the content tests read 8, the
 // texture test 12.
 inline constexpr size_t kMemberHeadSize = 12;
@@ -134,6 +138,19 @@ enum class TexturePairing {
 };
 TexturePairing PairTexture(const ArchiveTable& table, size_t i);
 
+// The alignment of members in the rebuilt archive: the header's hint when it
+// is above 2048, else 2048; 1 with flags 0x8D.
+uint32_t ArchiveAlignment(const ArchiveHeader& header);
+
+// The bytes a whole member occupies where members are moved as they stand
+// (texture pairs): its paddedSize, or its size in 8-byte tables and with
+// flags 0x8D.
+uint32_t CopyLength(const ArchiveTable& table, const ArchiveEntry& entry);
+
+// True for 8-byte tables, whose entries carry continuation marks instead of
+// sizes.
+bool HasContinuationMarks(const ArchiveHeader& header);
+
 // "unfps": unpacks the archive at `path` (bare, or in a TLZC container) into
 // StripExtension(path), printing "\n<path>" for every file it writes: plain
 // members as files, compressed members decompressed, nested archives into
@@ -143,5 +160,15 @@ TexturePairing PairTexture(const ArchiveTable& table, size_t i);
 // reported and the other members are still written; the result is then
 // false. An input that cannot be read or is no archive writes nothing.
 bool UnpackArchive(const std::string& path);
+
+// "fps": rebuilds the archive at `path` from its unpack directory and the
+// archive itself, and replaces it in one step: every member from its file
+// when the file exists (printing "\n+ <path>"), otherwise from the archive;
+// compressed members compressed again (or kept as they stand when
+// unchanged), nested archives rebuilt from their directories, texture pairs
+// copied with their images written back from the DDS files. A damaged
+// archive, a member that does not decompress, a file that cannot be read or a
+// failed write is reported and nothing is changed; the result is then false.
+bool RepackArchive(const std::string& path);
 
 }  // namespace fpskit

@@ -23,7 +23,8 @@ enum class UnpackResult {
   kRejected,  // the header or table was reported before anything was written
 };
 
-UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory);
+UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
+                              size_t depth);
 
 bool IsContainedName(const std::string& unpackDirectory, const std::string& fileName) {
   if (IsContainedRelativePath(fileName)) return true;
@@ -39,26 +40,33 @@ bool WriteMemberFile(const ByteSource& bytes, const std::string& unpackDirectory
                         [&](std::FILE* file) { return bytes.CopyTo(0, bytes.length, file); });
 }
 
-// A nested archive goes into the directory named by its member path without
-// the extension. When its own header or table is rejected, its bytes are kept
-// as the member's file, so that nothing of it is lost.
+// A nested archive, at `depth` below the archive the run began with, goes
+// into the directory named by its member path without the extension. When
+// its own header or table is rejected, or it lies too deep, its bytes are
+// kept as the member's file, so that nothing of it is lost.
 bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, const std::string& unpackDirectory,
-                  const std::string& fileName) {
+                  const std::string& fileName, size_t depth) {
   const std::string directoryName = StripExtension(fileName);
   if (!IsContainedName(unpackDirectory, fileName) || !IsContainedName(unpackDirectory, directoryName)) return false;
   const std::string path = JoinPath(unpackDirectory, fileName);
-  const UnpackResult result = UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName));
+  if (depth > kMaxNestingDepth) {
+    Printf("\nERROR: %s: archives nested more than %zu deep; kept as a file", path.c_str(), kMaxNestingDepth);
+    WriteMemberFile(memberBytes, unpackDirectory, fileName);
+    return false;
+  }
+  const UnpackResult result = UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName), depth);
   if (result == UnpackResult::kRejected) WriteMemberFile(memberBytes, unpackDirectory, fileName);
   return result == UnpackResult::kDone;
 }
 
 // The member's data as a file, or as a directory when it is an archive
-// itself, bare or in a TLZC container.
-bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, const std::string& fileName) {
+// itself, bare or in a TLZC container, at `depth`.
+bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, const std::string& fileName,
+                  size_t depth) {
   uint8_t magic[4];
   data.Peek(0, magic, sizeof magic);
   if (data.length >= 4 && std::memcmp(magic, kArchiveMagic, 4) == 0) {
-    return UnpackNested(data, data, unpackDirectory, fileName);
+    return UnpackNested(data, data, unpackDirectory, fileName, depth);
   }
   if (data.length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
     Bytes container;
@@ -70,7 +78,7 @@ bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, co
     const bool complete = DecompressTlzc(container, inner);
     container = Bytes();
     if (HasMagic(inner, kArchiveMagic)) {
-      return UnpackNested(ByteSource::InMemory(inner), data, unpackDirectory, fileName) && complete;
+      return UnpackNested(ByteSource::InMemory(inner), data, unpackDirectory, fileName, depth) && complete;
     }
     return WriteMemberFile(data, unpackDirectory, fileName) && complete;
   }
@@ -80,7 +88,7 @@ bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, co
 // Decompresses a member stored in a TLZC container. When the container fails,
 // the member's file holds what was recovered, and the failure counts.
 bool OutputCompressedMember(const ByteSource& member, const std::string& unpackDirectory,
-                            const std::string& fileName) {
+                            const std::string& fileName, size_t depth) {
   Bytes container;
   if (!member.Read(0, member.length, container)) {
     Printf("\nERROR: can't read %s", JoinPath(unpackDirectory, fileName).c_str());
@@ -93,7 +101,7 @@ bool OutputCompressedMember(const ByteSource& member, const std::string& unpackD
     WriteMemberFile(ByteSource::InMemory(data), unpackDirectory, fileName);
     return false;
   }
-  return OutputMember(ByteSource::InMemory(data), unpackDirectory, fileName);
+  return OutputMember(ByteSource::InMemory(data), unpackDirectory, fileName, depth);
 }
 
 bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const std::string& label, size_t i) {
@@ -103,7 +111,8 @@ bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const st
   return false;
 }
 
-UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory) {
+UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
+                              size_t depth) {
   const std::string baseName = FileNameOf(unpackDirectory);
   ArchiveTable table;
   if (!ReadArchiveTable(archive, baseName, label, table)) return UnpackResult::kRejected;
@@ -129,7 +138,7 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
 
     // A compressed member is written decompressed, whatever its mark says.
     if (IsCompressedMember(head, entry)) {
-      ok = OutputCompressedMember(member, unpackDirectory, fileName) && ok;
+      ok = OutputCompressedMember(member, unpackDirectory, fileName, depth + 1) && ok;
       continue;
     }
     const TexturePairing pairing =
@@ -149,7 +158,7 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
       ++i;
       continue;
     }
-    ok = OutputMember(member, unpackDirectory, fileName) && ok;
+    ok = OutputMember(member, unpackDirectory, fileName, depth + 1) && ok;
   }
   return ok ? UnpackResult::kDone : UnpackResult::kFailed;
 }
@@ -183,13 +192,13 @@ bool UnpackArchive(const std::string& path) {
       return false;
     }
     // What was recovered of a damaged container is unpacked as far as it goes.
-    return UnpackFromSource(ByteSource::InMemory(archive), path, unpackDirectory) == UnpackResult::kDone && complete;
+    return UnpackFromSource(ByteSource::InMemory(archive), path, unpackDirectory, 0) == UnpackResult::kDone && complete;
   }
   if (length < 4 || std::memcmp(magic, kArchiveMagic, 4) != 0) {
     Print("\nERROR: Not a FPS4 archive");
     return false;
   }
-  return UnpackFromSource(whole, path, unpackDirectory) == UnpackResult::kDone;
+  return UnpackFromSource(whole, path, unpackDirectory, 0) == UnpackResult::kDone;
 }
 
 }  // namespace fpskit

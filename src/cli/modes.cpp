@@ -33,7 +33,7 @@ bool NotAvailable(const std::string& mode, const std::string&, const std::string
 // Tried in this order; the first exact match wins.
 constexpr ModeRow kModeTable[] = {
     {"unfps", [](const std::string&, const std::string& path, const std::string&) { return UnpackArchive(path); }},
-    {"fps", NotAvailable},
+    {"fps", [](const std::string&, const std::string& path, const std::string&) { return RepackArchive(path); }},
     {"uncht", [](const std::string&, const std::string& path, const std::string& option) {
        return ExtractChtx(path, option);
      }},

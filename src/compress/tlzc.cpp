@@ -96,7 +96,7 @@ std::vector<LzmaKindBlock> LayOutBlocks(ByteSpan container, const TlzcHeader& he
 // Decodes the compressed blocks in parallel and puts every block's output
 // directly after what the blocks before it actually produced: a block that
 // comes out short moves every later block forward.
-bool DecompressLzmaKind(ByteSpan container, const TlzcHeader& header, Bytes& out, unsigned threads) {
+bool DecompressLzmaKind(ByteSpan container, const TlzcHeader& header, Bytes& out, unsigned threads, bool report) {
   bool cutOff = false;
   const std::vector<LzmaKindBlock> blocks = LayOutBlocks(container, header, cutOff);
   const uint32_t size = header.uncompressedSize;
@@ -125,7 +125,7 @@ bool DecompressLzmaKind(ByteSpan container, const TlzcHeader& header, Bytes& out
     ByteSpan bytes = block.data;
     if (!block.stored) {
       bytes = decoded[i % slotCount];
-      if (ends[i % slotCount] == LzmaStreamEnd::kInputEnded) Print(kLzmaStreamEndedMessage);
+      if (report && ends[i % slotCount] == LzmaStreamEnd::kInputEnded) Print(kLzmaStreamEndedMessage);
       if (ends[i % slotCount] != LzmaStreamEnd::kComplete) shortBlock = true;
     }
     // Only a stored last block can bring more than the size has room for.
@@ -139,6 +139,34 @@ bool DecompressLzmaKind(ByteSpan container, const TlzcHeader& header, Bytes& out
   ProcessBlocksInOrder(blocks.size(), workers, slotCount, decode, place);
   return !cutOff && !tooLong && !shortBlock && out.size() == size;
 }
+
+// Decompresses a container of either kind; prints the codec's messages only
+// with `report`.
+bool Decompress(ByteSpan container, Bytes& out, unsigned threads, bool report) {
+  out.clear();
+  TlzcHeader header;
+  bool complete = ReadTlzcHeader(container, header);
+  // An empty result needs no payload (the nominal last block of 65536 bytes
+  // would otherwise count as missing).
+  if (complete && header.uncompressedSize == 0) return true;
+  if (complete) {
+    complete = header.lzmaKind ? DecompressLzmaKind(container, header, out, threads, report)
+                               : DecompressZlibKind(container, header, out);
+  }
+  if (!complete && report) Print(kDecompressFailed);
+  return complete;
+}
+
+// A block of a source container that a new container takes over as it stands.
+struct KeptBlock {
+  bool kept = false;
+  uint16_t entry = 0;  // its table entry: 0 stored, otherwise the stream length
+  ByteSpan bytes;
+};
+
+// Compresses data into a container of the LZMA kind; blocks marked in `kept`
+// are taken over instead of being encoded.
+Bytes CompressBlocks(ByteSpan data, unsigned threads, const std::vector<KeptBlock>& kept);
 
 }  // namespace
 
@@ -161,21 +189,46 @@ size_t TlzcBlockCount(uint64_t uncompressedSize) {
 }
 
 bool DecompressTlzc(ByteSpan container, Bytes& out, unsigned threads) {
-  out.clear();
-  TlzcHeader header;
-  bool complete = ReadTlzcHeader(container, header);
-  // An empty result needs no payload (the nominal last block of 65536 bytes
-  // would otherwise count as missing).
-  if (complete && header.uncompressedSize == 0) return true;
-  if (complete) {
-    complete = header.lzmaKind ? DecompressLzmaKind(container, header, out, threads)
-                               : DecompressZlibKind(container, header, out);
-  }
-  if (!complete) Print(kDecompressFailed);
-  return complete;
+  return Decompress(container, out, threads, true);
 }
 
-Bytes CompressTlzc(ByteSpan data, unsigned threads) {
+Bytes CompressTlzc(ByteSpan data, unsigned threads) { return CompressBlocks(data, threads, {}); }
+
+Bytes RecompressTlzc(ByteSpan source, ByteSpan data, unsigned threads) {
+  Bytes decoded;
+  if (!Decompress(source, decoded, threads, false)) return CompressTlzc(data, threads);
+  return RecompressTlzc(source, decoded, data, threads);
+}
+
+Bytes RecompressTlzc(ByteSpan source, ByteSpan decodedSource, ByteSpan data, unsigned threads) {
+  if (decodedSource.size() == data.size() && std::equal(data.begin(), data.end(), decodedSource.begin())) {
+    return Bytes(source.begin(), source.end());
+  }
+  TlzcHeader header;
+  if (!ReadTlzcHeader(source, header) || !header.lzmaKind || header.uncompressedSize != decodedSource.size() ||
+      data.size() > UINT32_MAX) {
+    return CompressTlzc(data, threads);
+  }
+  // The source decoded completely, so block i of it is the 64 KiB at i * 65536.
+  bool cutOff = false;
+  const std::vector<LzmaKindBlock> blocks = LayOutBlocks(source, header, cutOff);
+  std::vector<KeptBlock> kept(TlzcBlockCount(data.size()));
+  for (size_t i = 0; i < kept.size() && i < blocks.size() && !cutOff; ++i) {
+    const size_t start = i * TlzcBlockSize;
+    const size_t length = std::min<size_t>(TlzcBlockSize, data.size() - start);
+    if (length != blocks[i].nominalSize ||
+        !std::equal(data.begin() + ptrdiff_t(start), data.begin() + ptrdiff_t(start + length),
+                    decodedSource.begin() + ptrdiff_t(start))) {
+      continue;
+    }
+    kept[i] = {true, blocks[i].stored ? uint16_t(0) : uint16_t(blocks[i].data.size()), blocks[i].data};
+  }
+  return CompressBlocks(data, threads, kept);
+}
+
+namespace {
+
+Bytes CompressBlocks(ByteSpan data, unsigned threads, const std::vector<KeptBlock>& kept) {
   if (data.size() > UINT32_MAX) return {};
   const size_t count = TlzcBlockCount(data.size());
   const size_t tableEnd = kTlzcHeaderSize + 2 * count;
@@ -193,7 +246,9 @@ Bytes CompressTlzc(ByteSpan data, unsigned threads) {
     const size_t start = i * TlzcBlockSize;
     return data.subspan(start, std::min<size_t>(TlzcBlockSize, data.size() - start));
   };
+  auto isKept = [&](size_t i) { return i < kept.size() && kept[i].kept; };
   auto encode = [&](unsigned worker, size_t i) {
+    if (isKept(i)) return;
     if (!coders[worker]) coders[worker] = NewLzmaCoder();
     ends[i % slotCount] = EncodeLzmaStream(coders[worker], blockAt(i), settings, kLongestBlockStream,
                                            streams[i % slotCount]);
@@ -202,6 +257,11 @@ Bytes CompressTlzc(ByteSpan data, unsigned threads) {
   // compressed when its stream is longer than the block. A block that the
   // encoder fails on is stored too.
   auto append = [&](size_t i) {
+    if (isKept(i)) {
+      StoreU16LE(container.data() + kTlzcHeaderSize + 2 * i, kept[i].entry);
+      AppendBytes(container, kept[i].bytes);
+      return;
+    }
     const bool keep = ends[i % slotCount] == LzmaStreamEnd::kComplete;
     const Bytes& stream = streams[i % slotCount];
     StoreU16LE(container.data() + kTlzcHeaderSize + 2 * i, keep ? uint16_t(stream.size()) : 0);
@@ -220,6 +280,8 @@ Bytes CompressTlzc(ByteSpan data, unsigned threads) {
   std::memcpy(header + kTlzcPropertiesOffset, kTlzcLzmaProperties, sizeof kTlzcLzmaProperties);
   return container;
 }
+
+}  // namespace
 
 Bytes InflateRawToBuffer(ByteSpan stream, size_t limit, bool* streamEnded) {
   Bytes out;

@@ -57,6 +57,18 @@ bool DecompressTlzc(ByteSpan container, Bytes& out, unsigned threads = 0);
 // container would not fit the header's 32-bit sizes.
 Bytes CompressTlzc(ByteSpan data, unsigned threads = 0);
 
+// The container for `data` that changes least of `source`, the container the
+// data came from: `source` itself when it decompresses completely to exactly
+// `data`; otherwise a container of the LZMA kind as CompressTlzc writes it,
+// except that every block whose bytes and length are those of the source's
+// block at the same place keeps the source's block as it stands (so an edit
+// costs the compression of the blocks it touches). A source that does not
+// decompress completely contributes nothing; it prints no message.
+Bytes RecompressTlzc(ByteSpan source, ByteSpan data, unsigned threads = 0);
+// The same, when the caller has already decompressed `source` completely
+// into `decodedSource`.
+Bytes RecompressTlzc(ByteSpan source, ByteSpan decodedSource, ByteSpan data, unsigned threads = 0);
+
 // Inflates a raw deflate stream (no header, no checksum, 32 KiB window) and
 // returns what it produced: everything up to the stream's end, an error, or
 // the end of the input, but never more than `limit` bytes. Bytes after the

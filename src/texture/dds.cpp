@@ -135,4 +135,45 @@ bool SplitTexturePair(const ByteSource& txm, const ByteSource& data, size_t txmI
   return ok;
 }
 
+bool ImportTextureImages(const TextureRecord& texture, bool mapsFormats, ByteSink& archive, uint64_t dataStart,
+                         size_t txmIndex, size_t textureIndex, const std::string& unpackDirectory) {
+  const uint32_t code = TextureFormatCode(texture, mapsFormats);
+  const uint32_t imageSize = ImageSize(texture);
+  Bytes pixels;
+  for (uint32_t image = 0; image < texture.imageCount; ++image) {
+    const std::string name = DdsFileName(texture, txmIndex, textureIndex, image);
+    const std::string path = JoinPath(unpackDirectory, name);
+    if (!IsContainedRelativePath(name) || !FileExists(path)) continue;
+    FileHandle file = OpenFile(path, "rb");
+    uint64_t length = 0;
+    if (!file || !FileLength(file.get(), length)) {
+      Printf("\nERROR: can't read %s", path.c_str());
+      return false;
+    }
+    if (length <= kDdsHeaderSize) continue;
+    const size_t count = size_t(std::min<uint64_t>(imageSize, length - kDdsHeaderSize));
+    if (!ReadFileAt(file.get(), kDdsHeaderSize, count, pixels)) {
+      Printf("\nERROR: can't read %s", path.c_str());
+      return false;
+    }
+    if (code == kReversedFormatCode) ReverseGroupsOfFour(pixels);
+    if (!archive.Patch(dataStart + texture.dataOffset + uint64_t(image) * imageSize, pixels)) return false;
+    Printf("\n+ %s", path.c_str());
+  }
+  return true;
+}
+
+bool RebuildTexturePair(ByteSpan txm, uint64_t dataLength, ByteSink& archive, uint64_t dataStart, size_t txmIndex,
+                        const std::string& unpackDirectory, const std::string& label) {
+  TextureSet set;
+  if (!ReadTextureRecords(txm, dataLength, label, set)) return false;
+  for (size_t t = 0; t < set.textures.size(); ++t) {
+    if (set.textures[t].duplicate) continue;
+    if (!ImportTextureImages(set.textures[t], set.mapsFormats, archive, dataStart, txmIndex, t, unpackDirectory)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace fpskit

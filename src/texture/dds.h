@@ -60,4 +60,21 @@ bool ExportTextureImages(const TextureRecord& texture, bool mapsFormats, const B
 bool SplitTexturePair(const ByteSource& txm, const ByteSource& data, size_t txmIndex,
                       const std::string& unpackDirectory, const std::string& label);
 
+// Writes the pixels of every image of one texture whose DDS file exists back
+// into `archive`, where the texture data member starts at `dataStart`: the
+// file's bytes after its 128-byte header, at most the image's size (groups of
+// four reversed again for format code 5), printing "\n+ <path>" for each.
+// Missing files, files of 128 bytes or less and names that would leave the
+// unpack directory are passed over. False, with a message, when a file that
+// exists cannot be read or the archive cannot be written.
+bool ImportTextureImages(const TextureRecord& texture, bool mapsFormats, ByteSink& archive, uint64_t dataStart,
+                         size_t txmIndex, size_t textureIndex, const std::string& unpackDirectory);
+
+// Writes the DDS files of every texture of a pair that is not a duplicate
+// back into the texture data member of `dataLength` bytes at `dataStart` in
+// `archive`, in TXM order. False when the TXM's records are damaged (reported
+// as ReadTextureRecords does) or an image could not be imported.
+bool RebuildTexturePair(ByteSpan txm, uint64_t dataLength, ByteSink& archive, uint64_t dataStart, size_t txmIndex,
+                        const std::string& unpackDirectory, const std::string& label);
+
 }  // namespace fpskit

@@ -59,20 +59,18 @@ bool ReadTextureRecords(ByteSpan txm, uint64_t dataLength, const std::string& la
     }
   }
 
-  // Duplicates share the data of an earlier texture; they get no size and
-  // are never exported.
-  for (size_t t = 0; t < set.textures.size(); ++t) {
-    for (size_t u = 0; u < t && !set.textures[t].duplicate; ++u) {
-      set.textures[t].duplicate = set.textures[u].dataOffset == set.textures[t].dataOffset;
-    }
-  }
-  std::vector<size_t> order;
-  for (size_t t = 0; t < set.textures.size(); ++t) {
-    if (!set.textures[t].duplicate) order.push_back(t);
-  }
+  // In data-offset order (TXM order among equal offsets), every texture but
+  // the first of an offset is a duplicate: it shares the data of an earlier
+  // one, gets no size and is never exported.
+  std::vector<size_t> order(set.textures.size());
+  for (size_t t = 0; t < order.size(); ++t) order[t] = t;
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
     return set.textures[a].dataOffset < set.textures[b].dataOffset;
   });
+  for (size_t k = 1; k < order.size(); ++k) {
+    set.textures[order[k]].duplicate = set.textures[order[k]].dataOffset == set.textures[order[k - 1]].dataOffset;
+  }
+  std::erase_if(order, [&](size_t t) { return set.textures[t].duplicate; });
   // Each texture reaches to the next one's data, the last to the end of the
   // data member; a lone texture too, so that it never reaches past it.
   for (size_t k = 0; k < order.size(); ++k) {

@@ -80,6 +80,13 @@ bool CopyFileRange(uint64_t count, std::FILE* source, std::FILE* destination, ui
 
 bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer,
                      Durability durability) {
+  return ReplaceFileWithStatus(
+      target, [&](std::FILE* file) { return writer(file) ? WriterStatus::kWritten : WriterStatus::kWriteFailed; },
+      durability);
+}
+
+bool ReplaceFileWithStatus(const std::string& target, const std::function<WriterStatus(std::FILE*)>& writer,
+                           Durability durability) {
   // The temporary file lives beside the target, so the rename stays on one
   // file system and runs in different directories never share it.
   const platform::KeptAttributes attributes = platform::AttributesToKeep(target);
@@ -101,7 +108,8 @@ bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FI
   } guard{temp};
   FileHandle file(opened);
   errno = 0;
-  bool ok = writer(file.get()) && !std::ferror(file.get());
+  const WriterStatus status = writer(file.get());
+  bool ok = status == WriterStatus::kWritten && !std::ferror(file.get());
   if (!ok) {
     error = errno;
   } else if (durability == Durability::kFlushToDisk) {
@@ -121,6 +129,7 @@ bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FI
   }
   guard.renamed = ok;
   if (!ok) {
+    if (status == WriterStatus::kReported) return false;
     Printf("\nERROR: can't write %s: %s", target.c_str(),
            error != 0 ? platform::SystemErrorText(error).c_str() : "write failed");
   }

@@ -81,6 +81,16 @@ bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FI
 bool ReplaceFileSafely(const std::string& target, ByteSpan contents,
                        Durability durability = Durability::kFlushToDisk);
 
+// What a writer that can also find faults in its own input reports.
+enum class WriterStatus {
+  kWritten,      // the file is complete
+  kWriteFailed,  // a write failed; the error is printed as by ReplaceFileWith
+  kReported,     // the writer printed its own message; nothing more is printed
+};
+// As ReplaceFileWith, for such writers.
+bool ReplaceFileWithStatus(const std::string& target, const std::function<WriterStatus(std::FILE*)>& writer,
+                           Durability durability = Durability::kFlushToDisk);
+
 // Writes an output that a tool can write again from its input (an unpacked
 // member, an image) at `root`/`relativeFile`, creating the directories it
 // needs below `root`; replaced safely, without waiting for the disk. Prints

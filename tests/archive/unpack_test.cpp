@@ -9,6 +9,7 @@
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 #include "support/tlzc_builder.h"
+#include "util/paths.h"
 
 namespace fpskit {
 namespace {
@@ -404,6 +405,42 @@ TEST(UnpackArchive, ANestedArchiveWhoseTableIsBrokenIsKeptAsAFile) {
   EXPECT_NE(result.console.find("A_000.bin: FPS4 entry count is 0"), std::string::npos) << result.console;
   EXPECT_EQ(ReadTestFile(dir / "A/A_000.bin"), nested);
   EXPECT_EQ(ReadTestFile(dir / "A/A_001.bin"), ToBytes("next"));
+}
+
+// A member that is its whole archive again would nest without end.
+TEST(UnpackArchive, AnArchiveThatContainsItselfStopsAtTheNestingLimit) {
+  Fps4Layout layout;
+  layout.members = {Member("x")};
+  Bytes archive = BuildFps4(layout);
+  StoreU32BE(archive.data() + 28, 0);
+  StoreU32BE(archive.data() + 28 + 8, uint32_t(archive.size()));
+  TempDir dir;
+  ASSERT_TRUE(WriteTestFile(dir / "A.dat", archive));
+  const Unpacked result = Unpack(dir / "A.dat");
+  EXPECT_FALSE(result.ok);
+#ifdef _WIN32
+  // Windows' ANSI file functions take paths of up to 260 characters, which
+  // these names outgrow long before 32 levels: the unpack stops there, and
+  // says so. The repacker, finding no file below that level, meets the limit
+  // in the source archive and leaves it as it was.
+  EXPECT_NE(result.console.find("ERROR: can't create the directory"), std::string::npos) << result.console;
+  testing::internal::CaptureStdout();
+  const bool repacked = RepackArchive(dir / "A.dat");
+  const std::string console = testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(repacked);
+  EXPECT_NE(console.find("archives nested more than 32 deep"), std::string::npos);
+  EXPECT_EQ(ReadTestFile(dir / "A.dat"), archive);
+#else
+  EXPECT_NE(result.console.find("archives nested more than 32 deep; kept as a file"), std::string::npos);
+  std::string deepest = dir / "A";
+  for (size_t level = 0; level < kMaxNestingDepth; ++level) deepest += "/" + FileNameOf(deepest) + "_000";
+  EXPECT_EQ(ReadTestFile(deepest + "/" + FileNameOf(deepest) + "_000.bin"), archive);
+
+  // The repacker takes that file as it stands and ends too.
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(RepackArchive(dir / "A.dat"));
+  testing::internal::GetCapturedStdout();
+#endif
 }
 
 }  // namespace

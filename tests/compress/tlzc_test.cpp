@@ -340,6 +340,52 @@ TEST(DecompressTlzc, DamagedZlibKindGivesWhatInflatedAndFails) {
 
 // ---- single blocks in the stand-alone form
 
+// The table entries and block bytes of an LZMA-kind container.
+std::vector<std::pair<uint16_t, Bytes>> BlocksOf(const Bytes& container) {
+  const size_t count = TlzcBlockCount(LoadU32LE(&container[12]));
+  std::vector<std::pair<uint16_t, Bytes>> blocks;
+  size_t at = kTlzcHeaderSize + 2 * count;
+  for (size_t i = 0; i < count; ++i) {
+    const uint16_t entry = LoadU16LE(&container[kTlzcHeaderSize + 2 * i]);
+    const size_t length = entry ? entry : std::min<size_t>(TlzcBlockSize, container.size() - at);
+    blocks.push_back({entry, Slice(container, at, length)});
+    at += length;
+  }
+  return blocks;
+}
+
+TEST(RecompressTlzc, KeepsTheSourceOrEveryBlockTheDataStillHas) {
+  const Bytes data = MixedGameData(5 * TlzcBlockSize - 100, 23);
+  const Bytes source = CompressTlzc(data);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(RecompressTlzc(source, data), source);
+
+  Bytes edited = data;
+  edited[2 * TlzcBlockSize + 7] ^= 1;  // one byte of block 2
+  Bytes grown = data;
+  grown.insert(grown.end(), 300, 'x');  // a longer last block, and one more block
+  const auto before = BlocksOf(source);
+  for (const Bytes* changed : {&edited, &grown}) {
+    const Bytes result = RecompressTlzc(source, *changed);
+    Bytes decoded;
+    ASSERT_TRUE(DecompressTlzc(result, decoded));
+    EXPECT_EQ(decoded, *changed);
+    const auto after = BlocksOf(result);
+    for (size_t i = 0; i < 4; ++i) {
+      if (changed == &edited && i == 2) continue;
+      EXPECT_EQ(after[i], before[i]) << "block " << i;
+    }
+    if (changed == &edited) {
+      EXPECT_EQ(after[4], before[4]);
+    }
+  }
+
+  // A damaged source gives nothing, and is no error of the data's.
+  const Bytes damaged = Slice(source, 0, source.size() / 2);
+  EXPECT_EQ(RecompressTlzc(damaged, data), CompressTlzc(data));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
 TEST(LzmaBlock, EncodesTheStandaloneHeaderAndDecodesItBack) {
   const Bytes data = MixedGameData(40000, 18);
   const Bytes block = EncodeLzmaBlock(data);

@@ -1,0 +1,349 @@
+// "fps": an archive rebuilt from its unpack directory.
+//
+// The new archive is written completely beside the old one through the safe
+// replacement and renamed over it only when everything succeeded, so a
+// damaged source, a member that fails, an unreadable file or a failed write
+// leaves the archive and its unpack directory as they were. Members are
+// looked for under the names the unpacker gave them (MemberFileName,
+// SniffMember); plain members move in kernel-side copies, nested archives are
+// rebuilt in place inside the new archive (or in memory when compressed), and
+// compressed members keep every block their data still has.
+#include <cstring>
+
+#include "archive/format.h"
+#include "compress/tlzc.h"
+#include "texture/dds.h"
+#include "util/console.h"
+#include "util/files.h"
+#include "util/paths.h"
+
+namespace fpskit {
+namespace {
+
+bool RepackInto(const ByteSource& source, const std::string& label, const std::string& unpackDirectory,
+                ByteSink& sink, size_t depth);
+
+uint64_t RoundUp(uint64_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+
+// One archive being rebuilt: its source, its table and the new table.
+struct Rebuild {
+  const ByteSource& source;
+  const ArchiveTable& table;
+  std::vector<ArchiveEntry> entries;  // the new table
+  std::string label;
+  std::string unpackDirectory;
+  ByteSink& sink;
+  uint32_t alignment;
+  size_t depth;  // below the archive the run began with
+
+  // The current end as a 32-bit archive offset; false, with a message, past 4 GiB.
+  bool Position(uint32_t& offset) const {
+    if (sink.length > UINT32_MAX) {
+      Printf("\nERROR: %s: the rebuilt archive would pass 4 GiB", label.c_str());
+      return false;
+    }
+    offset = uint32_t(sink.length);
+    return true;
+  }
+
+  bool Pad() {
+    if (table.header.entrySize == 8) return true;
+    return sink.WriteZeros(RoundUp(sink.length, alignment) - sink.length);
+  }
+
+  bool Inside(const ArchiveEntry& entry, size_t i) const {
+    if (InRange(source.length, entry.offset, entry.size)) return true;
+    Printf("\nERROR: %s: member %zu (0x%X bytes at 0x%X) lies outside the archive", label.c_str(), i, entry.size,
+           entry.offset);
+    return false;
+  }
+};
+
+// A nested archive (bare, or in a TLZC container of its own) held in memory,
+// rebuilt from its directory. `nested` is false when the data is neither.
+bool RebuildNestedInMemory(ByteSpan data, const std::string& path, const std::string& directory, size_t depth,
+                           Bytes& rebuilt, bool& nested) {
+  nested = false;
+  if (HasMagic(data, kArchiveMagic)) {
+    nested = true;
+    ByteSink sink = ByteSink::InMemory(rebuilt);
+    return RepackInto(ByteSource::InMemory(data), path, directory, sink, depth);
+  }
+  if (!HasMagic(data, kTlzcMagic)) return true;
+  // The unpacker looks inside a container in a container too.
+  Bytes inner;
+  Bytes innerRebuilt;
+  bool innerNested = false;
+  if (!DecompressTlzc(data, inner)) return true;
+  if (!RebuildNestedInMemory(inner, path, directory, depth, innerRebuilt, innerNested)) return false;
+  if (!innerNested) return true;
+  nested = true;
+  rebuilt = RecompressTlzc(data, inner, innerRebuilt);
+  return true;
+}
+
+// Writes the data of member i: from its file when there is one, otherwise
+// from the source, rebuilding a nested archive from its directory.
+bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bool compressed) {
+  const ArchiveEntry& entry = rebuild.table.entries[i];
+  const std::string path = JoinPath(rebuild.unpackDirectory, fileName);
+  const std::string directoryName = StripExtension(fileName);
+  // A name that would leave the unpack directory was never written there.
+  const bool fromFile = IsContainedRelativePath(fileName) && FileExists(path);
+  const bool nestedDirectory = IsContainedRelativePath(directoryName);
+  const std::string directory = JoinPath(rebuild.unpackDirectory, directoryName);
+  if (!rebuild.Inside(entry, i)) return false;
+
+  if (compressed) {
+    Bytes container;
+    Bytes result;
+    if (!rebuild.source.Read(entry.offset, entry.size, container)) {
+      Printf("\nERROR: %s: can't read member %zu", rebuild.label.c_str(), i);
+      return false;
+    }
+    if (fromFile) {
+      Printf("\n+ %s", path.c_str());
+      Bytes data;
+      if (!ReadWholeFile(path, data)) {
+        Printf("\nERROR: can't read %s", path.c_str());
+        return false;
+      }
+      result = RecompressTlzc(container, data);
+    } else {
+      Bytes decoded;
+      if (!DecompressTlzc(container, decoded)) {
+        Printf("\nERROR: %s: member %zu does not decompress; nothing was changed", rebuild.label.c_str(), i);
+        return false;
+      }
+      Bytes rebuilt;
+      bool nested = false;
+      if (nestedDirectory && !RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuilt, nested)) {
+        return false;
+      }
+      result = nested ? RecompressTlzc(container, decoded, rebuilt) : std::move(container);
+    }
+    if (result.empty()) {
+      Printf("\nERROR: %s is too large for a TLZC container", path.c_str());
+      return false;
+    }
+    return rebuild.sink.Write(result);
+  }
+
+  if (fromFile) {
+    Printf("\n+ %s", path.c_str());
+    FileHandle file = OpenFile(path, "rb");
+    uint64_t length = 0;
+    if (!file || !FileLength(file.get(), length)) {
+      Printf("\nERROR: can't read %s", path.c_str());
+      return false;
+    }
+    if (rebuild.sink.CopyFile(file.get(), length)) return true;
+    if (!rebuild.sink.failed) Printf("\nERROR: can't read %s", path.c_str());
+    return false;
+  }
+  uint8_t magic[4];
+  rebuild.source.Peek(entry.offset, magic, sizeof magic);
+  if (nestedDirectory && entry.size >= 4 && std::memcmp(magic, kArchiveMagic, 4) == 0) {
+    ByteSink inner = rebuild.sink.Inner();
+    const bool ok = RepackInto(rebuild.source.Sub(entry.offset, entry.size), path, directory, inner, rebuild.depth + 1);
+    rebuild.sink.Append(inner);
+    return ok;
+  }
+  return rebuild.sink.Copy(rebuild.source, entry.offset, entry.size);
+}
+
+// Continuation entries of 8-byte tables keep their distance from the start
+// of the member that leads them. Returns the last entry of the run.
+size_t MoveContinuationRun(Rebuild& rebuild, size_t leader) {
+  const std::vector<ArchiveEntry>& source = rebuild.table.entries;
+  size_t j = leader + 1;
+  if (!HasContinuationMarks(rebuild.table.header)) return leader;
+  for (; j < source.size() && source[j].paddedSize == kContinuationMark; ++j) {
+    if (source[j].offset == 0 || source[j].offset < source[leader].offset) continue;
+    const uint64_t moved = uint64_t(rebuild.entries[leader].offset) + (source[j].offset - source[leader].offset);
+    rebuild.entries[j].offset = uint32_t(std::min<uint64_t>(moved, UINT32_MAX));
+  }
+  return j - 1;
+}
+
+// A plain member at the end of the new archive, with its new size and padding.
+bool PlaceMember(Rebuild& rebuild, size_t i, const std::string& fileName, bool compressed) {
+  ArchiveEntry& entry = rebuild.entries[i];
+  const uint64_t start = rebuild.sink.length;
+  if (!rebuild.Position(entry.offset) || !WriteMemberData(rebuild, i, fileName, compressed)) return false;
+  const uint64_t length = rebuild.sink.length - start;
+  if (length > UINT32_MAX) {
+    Printf("\nERROR: %s: member %zu would pass 4 GiB", rebuild.label.c_str(), i);
+    return false;
+  }
+  if (rebuild.table.header.entrySize != 8) {
+    entry.size = uint32_t(length);
+    entry.paddedSize = uint32_t(std::min<uint64_t>(RoundUp(length, rebuild.alignment), UINT32_MAX));
+  }
+  return rebuild.Pad();
+}
+
+// Copies a member of a texture pair as it stands: its copy length, the part
+// past the source's end (trimmed padding) as zeros.
+bool CopyPairMember(Rebuild& rebuild, size_t i) {
+  const ArchiveEntry& entry = rebuild.table.entries[i];
+  const uint32_t copyLength = CopyLength(rebuild.table, entry);
+  if (!rebuild.Inside(entry, i)) return false;
+  if (copyLength < entry.size) {
+    Printf("\nERROR: %s: member %zu is longer than its padded size", rebuild.label.c_str(), i);
+    return false;
+  }
+  const uint64_t available = std::min<uint64_t>(copyLength, rebuild.source.length - entry.offset);
+  return rebuild.Position(rebuild.entries[i].offset) && rebuild.sink.Copy(rebuild.source, entry.offset, available) &&
+         rebuild.sink.WriteZeros(copyLength - available);
+}
+
+// A texture pair: the TXM member, an "SPV" member between the two when the
+// table has one, the texture data member with the images written back. Both
+// members of the pair keep their sizes. `last` becomes the index of the
+// pair's last entry.
+bool PlaceTexturePair(Rebuild& rebuild, size_t i, const std::string& fileName, TexturePairing pairing,
+                      size_t& last) {
+  const size_t dataIndex = pairing == TexturePairing::kPairAfterSpv ? i + 2 : i + 1;
+  if (!CopyPairMember(rebuild, i)) return false;
+  if (pairing == TexturePairing::kPairAfterSpv) {
+    std::string spvName = MemberFileName(rebuild.table, FileNameOf(rebuild.unpackDirectory), i + 1);
+    uint8_t head[kMemberHeadSize];
+    const ArchiveEntry& spv = rebuild.table.entries[i + 1];
+    rebuild.source.Peek(spv.offset, head, sizeof head);
+    SniffMember(head, rebuild.table, i + 1, spvName);
+    if (!PlaceMember(rebuild, i + 1, spvName, IsCompressedMember(head, spv))) return false;
+  }
+  const ArchiveEntry& txm = rebuild.table.entries[i];
+  const ArchiveEntry& data = rebuild.table.entries[dataIndex];
+  Bytes records;
+  if (!CopyPairMember(rebuild, dataIndex) || !rebuild.source.Read(txm.offset, txm.size, records)) return false;
+  if (!RebuildTexturePair(records, data.size, rebuild.sink, rebuild.entries[dataIndex].offset, i,
+                          rebuild.unpackDirectory, JoinPath(rebuild.unpackDirectory, fileName))) {
+    return false;
+  }
+  last = MoveContinuationRun(rebuild, dataIndex);
+  return rebuild.Pad();
+}
+
+// The new table over the copied one: offsets, padded sizes (not with flags
+// 0x8D; the continuation marks of 8-byte tables as they were) and sizes (not
+// in 8-byte tables). Names and everything else keep the source's bytes.
+bool RewriteTable(Rebuild& rebuild) {
+  const ArchiveHeader& header = rebuild.table.header;
+  Bytes table;
+  if (!rebuild.source.Read(kArchiveTableOffset, uint64_t(rebuild.entries.size()) * header.entrySize, table)) return false;
+  for (size_t i = 0; i < rebuild.entries.size(); ++i) {
+    uint8_t* fields = table.data() + i * header.entrySize;
+    const ArchiveEntry& entry = rebuild.entries[i];
+    StoreU32BE(fields, entry.offset);
+    if (header.flags == kFlagsShortLayout) {
+      StoreU32BE(fields + 4, entry.size);
+      continue;
+    }
+    StoreU32BE(fields + 4, entry.paddedSize);
+    if (header.entrySize != 8) StoreU32BE(fields + 8, entry.size);
+  }
+  return rebuild.sink.Patch(kArchiveTableOffset, table);
+}
+
+bool RepackInto(const ByteSource& source, const std::string& label, const std::string& unpackDirectory,
+                ByteSink& sink, size_t depth) {
+  if (depth > kMaxNestingDepth) {
+    Printf("\nERROR: %s: archives nested more than %zu deep", label.c_str(), kMaxNestingDepth);
+    return false;
+  }
+  const std::string baseName = FileNameOf(unpackDirectory);
+  ArchiveTable table;
+  if (!ReadArchiveTable(source, baseName, label, table)) return false;
+  const ArchiveHeader& header = table.header;
+  const uint64_t tableEnd = kArchiveTableOffset + uint64_t(table.entries.size()) * header.entrySize;
+  if (header.dataStart < tableEnd || header.dataStart > source.length) {
+    Printf("\nERROR: %s: FPS4 data start 0x%X does not lie between the entry table and the archive's end",
+           label.c_str(), header.dataStart);
+    return false;
+  }
+  Rebuild rebuild{source, table, table.entries, label, unpackDirectory, sink, ArchiveAlignment(header), depth};
+  if (!sink.Copy(source, 0, header.dataStart)) return false;
+
+  for (size_t i = 0; i < table.entries.size(); ++i) {
+    const ArchiveEntry& entry = table.entries[i];
+    if (IsSkippedEntry(table, i)) continue;
+    // Entries of 8-byte tables without data stay where they are.
+    if (HasContinuationMarks(header) && entry.offset == 0) continue;
+    std::string fileName = MemberFileName(table, baseName, i);
+    uint8_t head[kMemberHeadSize];
+    source.Peek(entry.offset, head, sizeof head);
+    const bool marked = SniffMember(head, table, i, fileName);
+    const bool compressed = IsCompressedMember(head, entry);
+    const TexturePairing pairing =
+        !compressed && (marked || IsTextureArchive(table)) ? PairTexture(table, i) : TexturePairing::kPlain;
+    if (pairing != TexturePairing::kPlain) {
+      if (!PlaceTexturePair(rebuild, i, fileName, pairing, i)) return false;
+      continue;
+    }
+    if (!PlaceMember(rebuild, i, fileName, compressed)) return false;
+    i = MoveContinuationRun(rebuild, i);
+  }
+  return RewriteTable(rebuild);
+}
+
+}  // namespace
+
+bool RepackArchive(const std::string& path) {
+  FileHandle file = OpenFile(path, "rb");
+  uint64_t length = 0;
+  if (!file || !FileLength(file.get(), length)) {
+    Printf("\nCan't open %s", path.c_str());
+    return false;
+  }
+  const ByteSource whole = ByteSource::InFile(file.get(), 0, length);
+  uint8_t magic[4];
+  whole.Peek(0, magic, sizeof magic);
+  const std::string unpackDirectory = StripExtension(path);
+
+  if (length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
+    Bytes container;
+    if (!whole.Read(0, length, container)) {
+      Printf("\nCan't open %s", path.c_str());
+      return false;
+    }
+    file.reset();  // all in memory now; Windows replaces no file that is open
+    Bytes archive;
+    const bool complete = DecompressTlzc(container, archive);
+    if (!HasMagic(archive, kArchiveMagic)) {
+      Print("\nERROR: Not a FPS4 archive");
+      return false;
+    }
+    if (!complete) {
+      Printf("\nERROR: %s does not decompress completely; nothing was changed", path.c_str());
+      return false;
+    }
+    Bytes rebuilt;
+    ByteSink sink = ByteSink::InMemory(rebuilt);
+    if (!RepackInto(ByteSource::InMemory(archive), path, unpackDirectory, sink, 0)) return false;
+    // Written back in a container too; an unchanged archive keeps the very
+    // container it came in.
+    const Bytes result = RecompressTlzc(container, archive, rebuilt);
+    if (result.empty()) {
+      Printf("\nERROR: %s is too large for a TLZC container", path.c_str());
+      return false;
+    }
+    return ReplaceFileSafely(path, result);
+  }
+  if (length < 4 || std::memcmp(magic, kArchiveMagic, 4) != 0) {
+    Print("\nERROR: Not a FPS4 archive");
+    return false;
+  }
+  return ReplaceFileWithStatus(path, [&](std::FILE* out) {
+    ByteSink sink = ByteSink::InFile(out, 0);
+    const bool rebuilt = RepackInto(whole, path, unpackDirectory, sink, 0);
+    // The source is closed before it is replaced: Windows renames over no
+    // file that is still open.
+    file.reset();
+    if (rebuilt) return WriterStatus::kWritten;
+    return sink.failed ? WriterStatus::kWriteFailed : WriterStatus::kReported;
+  });
+}
+
+}  // namespace fpskit
