@@ -10,6 +10,7 @@
 #include "support/scf_builder.h"
 #include "support/temp_dir.h"
 #include "support/tlzc_builder.h"
+#include "support/tss_builder.h"
 #include "util/files.h"
 
 using namespace fpskit;
@@ -90,6 +91,34 @@ bool WriteScfSample(const std::string& dir) {
   return ok;
 }
 
+// A script container with three members: a scene with two text quads, an SP
+// string and referenced lines; a script without text; and a short one. As
+// in the chat sample, the text is written in UTF-8 and stored as the game's
+// bytes.
+bool WriteScriptSample(const std::string& dir, const std::vector<CodeTableEntry>& game) {
+  const CodeTable table = MakeCodeTable(game);
+  auto bytes = [&](std::string_view utf8) { return ToString(ConvertSequences(ToBytes(utf8), true, table)); };
+  TssScript scene;
+  scene.strings = {bytes("ミレラ"), bytes("トーヴェン"), "This way!"};
+  scene.references = {0, 1, 2, 0};
+  scene.quads = {{bytes("港はもうすぐだ。"), bytes("急ごう。"), "The harbour is close now.", "Let's hurry."},
+                 {bytes("船は出たのか？"), bytes("まだだよ。"), "Has the ship left?", "Not yet."}};
+  scene.sp = bytes("第一章　港町");
+  TssScript quiet;
+  quiet.strings = {"x"};
+  quiet.references = {0};
+  Bytes noText = MakeTssFile(quiet).bytes;
+  StoreU32BE(noText.data() + 24, 32);  // a script without text
+  TssScript sign;
+  sign.strings = {bytes("灯台まで２キロ"), "Lighthouse 2 km"};
+  sign.references = {0, 1};
+  const Bytes container = MakeScelContainer({MakeTssFile(scene).bytes, std::nullopt, noText, MakeTssFile(sign).bytes});
+  const bool ok = WriteTestFile(dir + "/scene.scel", container);
+  std::printf("%s %s/scene.scel (ZK6SCEL, %zu bytes, 3 members)\n", ok ? "wrote" : "FAILED writing", dir.c_str(),
+              container.size());
+  return ok;
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::printf("usage: make_samples DIRECTORY\n");
@@ -120,6 +149,7 @@ int main(int argc, char** argv) {
   std::printf("%s %s/field.dat (FPS4, %zu bytes, 7 members)\n", field ? "wrote" : "FAILED writing", dir.c_str(),
               archive.size());
   ok = field && ok;
+  ok = WriteScriptSample(dir, game) && ok;
   ok = WriteScfSample(dir) && ok;
   return ok ? 0 : 1;
 }

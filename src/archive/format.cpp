@@ -101,11 +101,14 @@ bool ParseArchiveHeader(ByteSpan bytes, ArchiveHeader& header) {
   return reader.ok();
 }
 
-bool ComputeEightByteSizes(std::vector<ArchiveEntry>& entries, uint64_t archiveLength, size_t& bad) {
+std::vector<size_t> ComputeEightByteSizes(std::vector<ArchiveEntry>& entries, uint64_t archiveLength) {
+  // Offset 0 and offset 0xFFFFFFFF both mean that the entry has no data.
+  auto noData = [](const ArchiveEntry& entry) { return entry.offset == 0 || entry.offset == kNoMember; };
+  std::vector<size_t> bad;
   size_t i = 0;
   while (i < entries.size()) {
     ArchiveEntry& entry = entries[i];
-    if (entry.offset == 0) {
+    if (noData(entry)) {
       entry.size = 0;
       ++i;
       continue;
@@ -115,19 +118,20 @@ bool ComputeEightByteSizes(std::vector<ArchiveEntry>& entries, uint64_t archiveL
       entries[next].size = 0;
       ++next;
     }
-    // Entries without data (offset 0) do not end a member: it reaches to the
-    // next entry that has data.
+    // Entries without data do not end a member: it reaches to the next entry
+    // that has data.
     size_t following = next;
-    while (following < entries.size() && entries[following].offset == 0) ++following;
+    while (following < entries.size() && noData(entries[following])) ++following;
     const uint64_t end = following < entries.size() ? entries[following].offset : archiveLength;
     if (end < entry.offset || end - entry.offset > UINT32_MAX) {
-      bad = i;
-      return false;
+      entry.size = 0;
+      bad.push_back(i);
+    } else {
+      entry.size = uint32_t(end - entry.offset);
     }
-    entry.size = uint32_t(end - entry.offset);
     i = next;
   }
-  return true;
+  return bad;
 }
 
 std::string ResolveNameString(std::string_view text) {
@@ -192,10 +196,11 @@ bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, co
   }
 
   if (HasContinuationMarks(header)) {
-    size_t bad = 0;
-    if (!ComputeEightByteSizes(table.entries, archive.length, bad)) {
-      Printf("\nERROR: %s: FPS4 entry %zu lies beyond the entry after it", where, bad);
-      return false;
+    // Only the members without a size are lost; the others are still sound.
+    table.damaged = ComputeEightByteSizes(table.entries, archive.length);
+    for (const size_t bad : table.damaged) {
+      Printf("\nERROR: %s: FPS4 entry %zu at 0x%X lies beyond the entry after it", where, bad,
+             table.entries[bad].offset);
     }
   }
   // Entries that share a name string read it once.
@@ -220,6 +225,10 @@ bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, co
 bool IsSkippedEntry(const ArchiveTable& table, size_t i) {
   const uint32_t offset = table.entries[i].offset;
   return offset == kNoMember || (ShortLayout(table.header) && offset == 0);
+}
+
+bool IsDamagedEntry(const ArchiveTable& table, size_t i) {
+  return std::find(table.damaged.begin(), table.damaged.end(), i) != table.damaged.end();
 }
 
 bool IsTextureArchive(const ArchiveTable& table) {
@@ -321,10 +330,13 @@ bool IsCompressedMember(const uint8_t* head, const ArchiveEntry& entry) {
 
 TexturePairing PairTexture(const ArchiveTable& table, size_t i) {
   const std::vector<ArchiveEntry>& entries = table.entries;
-  if (i + 1 >= entries.size()) return TexturePairing::kPlain;
-  if (ShortLayout(table.header) && entries[i + 1].offset == 0) return TexturePairing::kPlain;
+  // A pair needs a data member: an entry without one (offset 0xFFFFFFFF, or
+  // 0 with flags 0x8D) or without a size after the header leaves the header a
+  // plain member.
+  auto hasNoMember = [&](size_t k) { return IsSkippedEntry(table, k) || IsDamagedEntry(table, k); };
+  if (i + 1 >= entries.size() || hasNoMember(i + 1)) return TexturePairing::kPlain;
   if (table.header.entrySize > 20 && StartsWith(KindOf(entries[i + 1].name), "SPV")) {
-    return i + 2 < entries.size() ? TexturePairing::kPairAfterSpv : TexturePairing::kPlain;
+    return i + 2 < entries.size() && !hasNoMember(i + 2) ? TexturePairing::kPairAfterSpv : TexturePairing::kPlain;
   }
   return TexturePairing::kPair;
 }

@@ -73,6 +73,9 @@ struct ArchiveTable {
   std::string typeString;             // at most 4 characters, "bin" when there is none
   std::vector<ArchiveEntry> entries;  // every entry but the closing one, in table order
   uint64_t length = 0;                // of the archive
+  // Entries of 8-byte tables whose member ends before it begins (its offset
+  // lies beyond the next entry's): reported when the table was read, size 0.
+  std::vector<size_t> damaged;
 };
 
 // True when the bytes begin with this 4-byte magic.
@@ -87,16 +90,18 @@ bool ParseArchiveHeader(ByteSpan bytes, ArchiveHeader& header);
 // against the archive's length first. On a header or table that does not fit,
 // an entry count of 0, an entry size the table cannot hold, or a type or name
 // string outside the archive or without a terminating zero, prints
-// "\nERROR: <label>: ..." and returns false.
+// "\nERROR: <label>: ..." and returns false. An 8-byte table entry whose
+// offset lies beyond the next one's is reported too, but only that entry is
+// lost: it is listed in `damaged` and the result is true.
 bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, const std::string& label,
                       ArchiveTable& table);
 
 // Gives entries of 8-byte tables their sizes from the offsets: a member
 // reaches over any run of continuation entries after it (which get size 0)
 // to the offset of the next entry with data, or to the archive's end.
-// Entries with offset 0 have size 0. False when a size
-// would be negative or beyond 32 bits; `bad` is then the entry's index.
-bool ComputeEightByteSizes(std::vector<ArchiveEntry>& entries, uint64_t archiveLength, size_t& bad);
+// Entries with offset 0 or 0xFFFFFFFF have no data and size 0. Returns the
+// entries whose size would be negative or beyond 32 bits; they get size 0.
+std::vector<size_t> ComputeEightByteSizes(std::vector<ArchiveEntry>& entries, uint64_t archiveLength);
 
 // The name of a 16-byte table's member from its name string: the text after
 // "name=" up to the first space when it begins so, otherwise the whole string.
@@ -105,6 +110,9 @@ std::string ResolveNameString(std::string_view text);
 // True for entries that describe no member (offset 0xFFFFFFFF, or offset 0
 // with flags 0x8D): both tools pass over them.
 bool IsSkippedEntry(const ArchiveTable& table, size_t i);
+
+// True for the entries listed in `damaged`.
+bool IsDamagedEntry(const ArchiveTable& table, size_t i);
 
 bool IsTextureArchive(const ArchiveTable& table);
 
@@ -130,7 +138,8 @@ bool SniffMember(const uint8_t* head, const ArchiveTable& table, size_t i, std::
 bool IsCompressedMember(const uint8_t* head, const ArchiveEntry& entry);
 
 // How a marked member (or any member of a texture archive) pairs with the
-// entries after it.
+// entries after it. A member whose data member would be an entry without a
+// member is plain.
 enum class TexturePairing {
   kPair,          // entry i and entry i + 1 form the pair
   kPairAfterSpv,  // entry i + 1 is an "SPV" member: the data member is entry i + 2

@@ -90,7 +90,7 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
   const std::string directoryName = StripExtension(fileName);
   // A name that would leave the unpack directory was never written there.
   const bool fromFile = IsContainedRelativePath(fileName) && FileExists(path);
-  const bool nestedDirectory = IsContainedRelativePath(directoryName);
+  const bool nestedDirectory = !fileName.empty() && IsContainedRelativePath(directoryName);
   const std::string directory = JoinPath(rebuild.unpackDirectory, directoryName);
   if (!rebuild.Inside(entry, i)) return false;
 
@@ -159,7 +159,8 @@ size_t MoveContinuationRun(Rebuild& rebuild, size_t leader) {
   size_t j = leader + 1;
   if (!HasContinuationMarks(rebuild.table.header)) return leader;
   for (; j < source.size() && source[j].paddedSize == kContinuationMark; ++j) {
-    if (source[j].offset == 0 || source[j].offset < source[leader].offset) continue;
+    // Entries without data keep their offsets, as skipped entries do.
+    if (source[j].offset == 0 || source[j].offset == kNoMember || source[j].offset < source[leader].offset) continue;
     const uint64_t moved = uint64_t(rebuild.entries[leader].offset) + (source[j].offset - source[leader].offset);
     rebuild.entries[j].offset = uint32_t(std::min<uint64_t>(moved, UINT32_MAX));
   }
@@ -216,10 +217,11 @@ bool PlaceTexturePair(Rebuild& rebuild, size_t i, const std::string& fileName, T
   }
   const ArchiveEntry& txm = rebuild.table.entries[i];
   const ArchiveEntry& data = rebuild.table.entries[dataIndex];
-  Bytes records;
-  if (!CopyPairMember(rebuild, dataIndex) || !rebuild.source.Read(txm.offset, txm.size, records)) return false;
-  if (!RebuildTexturePair(records, data.size, rebuild.sink, rebuild.entries[dataIndex].offset, i,
-                          rebuild.unpackDirectory, JoinPath(rebuild.unpackDirectory, fileName))) {
+  // Both members were checked against the source by CopyPairMember.
+  if (!CopyPairMember(rebuild, dataIndex)) return false;
+  if (!RebuildTexturePair(rebuild.source.Sub(txm.offset, txm.size), data.size, rebuild.sink,
+                          rebuild.entries[dataIndex].offset, i, rebuild.unpackDirectory,
+                          JoinPath(rebuild.unpackDirectory, fileName))) {
     return false;
   }
   last = MoveContinuationRun(rebuild, dataIndex);
@@ -256,6 +258,12 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
   const std::string baseName = FileNameOf(unpackDirectory);
   ArchiveTable table;
   if (!ReadArchiveTable(source, baseName, label, table)) return false;
+  // A member the unpacker could not size was never written: rebuilding
+  // without it would drop its data.
+  if (!table.damaged.empty()) {
+    Printf("\nERROR: %s: damaged FPS4 entry table; nothing was changed", label.c_str());
+    return false;
+  }
   const ArchiveHeader& header = table.header;
   const uint64_t tableEnd = kArchiveTableOffset + uint64_t(table.entries.size()) * header.entrySize;
   if (header.dataStart < tableEnd || header.dataStart > source.length) {

@@ -20,7 +20,7 @@ namespace {
 enum class UnpackResult {
   kDone,
   kFailed,    // something was reported; what could be written is written
-  kRejected,  // the header or table was reported before anything was written
+  kRejected,  // the header, the table or the directory was reported before anything was written
 };
 
 UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
@@ -41,9 +41,11 @@ bool WriteMemberFile(const ByteSource& bytes, const std::string& unpackDirectory
 }
 
 // A nested archive, at `depth` below the archive the run began with, goes
-// into the directory named by its member path without the extension. When
-// its own header or table is rejected, or it lies too deep, its bytes are
-// kept as the member's file, so that nothing of it is lost.
+// into the directory named by its member path without the extension (the
+// directories of a name with subdirectories are made first). When its own
+// header or table is rejected, its directory cannot be made, or it lies too
+// deep, its bytes are kept as the member's file, so that nothing of it is
+// lost.
 bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, const std::string& unpackDirectory,
                   const std::string& fileName, size_t depth) {
   const std::string directoryName = StripExtension(fileName);
@@ -54,6 +56,8 @@ bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, const
     WriteMemberFile(memberBytes, unpackDirectory, fileName);
     return false;
   }
+  // A failure here shows when the directory itself cannot be made.
+  MakeParentDirectories(unpackDirectory, directoryName);
   const UnpackResult result = UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName), depth);
   if (result == UnpackResult::kRejected) WriteMemberFile(memberBytes, unpackDirectory, fileName);
   return result == UnpackResult::kDone;
@@ -119,14 +123,23 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
   if (table.entries.empty()) return UnpackResult::kDone;
   if (!MakeDirectory(unpackDirectory)) {
     Printf("\nERROR: can't create the directory %s", unpackDirectory.c_str());
-    return UnpackResult::kFailed;
+    return UnpackResult::kRejected;
   }
 
   bool ok = true;
   for (size_t i = 0; i < table.entries.size(); ++i) {
     if (IsSkippedEntry(table, i)) continue;
+    if (IsDamagedEntry(table, i)) {  // reported with the table
+      ok = false;
+      continue;
+    }
     const ArchiveEntry& entry = table.entries[i];
     std::string fileName = MemberFileName(table, baseName, i);
+    if (fileName.empty()) {
+      Printf("\nERROR: %s: member %zu has an empty member name; not written", label.c_str(), i);
+      ok = false;
+      continue;
+    }
     uint8_t head[kMemberHeadSize];
     archive.Peek(entry.offset, head, sizeof head);
     const bool marked = SniffMember(head, table, i, fileName);
@@ -148,13 +161,22 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
       // own name.
       if (pairing == TexturePairing::kPairAfterSpv) std::swap(table.entries[i + 1], table.entries[i + 2]);
       const ArchiveEntry& data = table.entries[i + 1];
-      if (MemberInside(archive, data, label, i + 1)) {
-        ok = SplitTexturePair(member, archive.Sub(data.offset, data.size), i, unpackDirectory,
-                              JoinPath(unpackDirectory, fileName)) &&
-             ok;
-      } else {
-        ok = false;
+      const bool dataInside = MemberInside(archive, data, label, i + 1);
+      const SplitResult split = dataInside ? SplitTexturePair(member, archive.Sub(data.offset, data.size), i,
+                                                              unpackDirectory, JoinPath(unpackDirectory, fileName))
+                                           : SplitResult::kRejected;
+      if (split == SplitResult::kRejected) {
+        // A pair that cannot be split is kept as it stands, both members as
+        // plain files, so that nothing of it is lost.
+        WriteMemberFile(member, unpackDirectory, fileName);
+        if (dataInside) {
+          std::string dataName = MemberFileName(table, baseName, i + 1);
+          archive.Peek(data.offset, head, sizeof head);
+          SniffMember(head, table, i + 1, dataName);
+          WriteMemberFile(archive.Sub(data.offset, data.size), unpackDirectory, dataName);
+        }
       }
+      ok = split == SplitResult::kDone && ok;
       ++i;
       continue;
     }

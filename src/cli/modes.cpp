@@ -7,6 +7,7 @@
 
 #include "archive/format.h"
 #include "text/chtx/chtx.h"
+#include "text/scel/scel.h"
 #include "text/scf/scf.h"
 #include "util/console.h"
 #include "util/platform.h"
@@ -25,11 +26,6 @@ struct ModeRow {
 // share one copy when chat text is written back.
 bool ShareFlag(const std::string& option) { return std::atol(option.c_str()) != 0; }
 
-bool NotAvailable(const std::string& mode, const std::string&, const std::string&) {
-  Printf("\nERROR: %s is not available in this build", mode.c_str());
-  return false;
-}
-
 // Tried in this order; the first exact match wins.
 constexpr ModeRow kModeTable[] = {
     {"unfps", [](const std::string&, const std::string& path, const std::string&) { return UnpackArchive(path); }},
@@ -43,11 +39,22 @@ constexpr ModeRow kModeTable[] = {
     {"cht", [](const std::string&, const std::string& path, const std::string& option) {
        return InsertChtx(path, ShareFlag(option), false);
      }},
-    {"untss2", NotAvailable},
-    {"tss2", NotAvailable},
-    {"untss", NotAvailable},
-    {"tss_switch", NotAvailable},
-    {"tss", NotAvailable},
+    // Script words: extract, container (raw member files), swap.
+    {"untss2", [](const std::string&, const std::string& path, const std::string& option) {
+       return ScriptTextEntry(path, option, true, true, false);
+     }},
+    {"tss2", [](const std::string&, const std::string& path, const std::string& option) {
+       return ScriptTextEntry(path, option, false, true, false);
+     }},
+    {"untss", [](const std::string&, const std::string& path, const std::string& option) {
+       return ScriptTextEntry(path, option, true, false, false);
+     }},
+    {"tss_switch", [](const std::string&, const std::string& path, const std::string& option) {
+       return ScriptTextEntry(path, option, false, false, true);
+     }},
+    {"tss", [](const std::string&, const std::string& path, const std::string& option) {
+       return ScriptTextEntry(path, option, false, false, false);
+     }},
     {"unscf", [](const std::string&, const std::string& path, const std::string& option) {
        return ExtractScf(path, option);
      }},

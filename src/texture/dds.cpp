@@ -87,6 +87,11 @@ std::string DdsFileName(const TextureRecord& texture, size_t txmIndex, size_t te
 
 bool ExportTextureImages(const TextureRecord& texture, bool mapsFormats, const ByteSource& data, size_t txmIndex,
                          size_t textureIndex, const std::string& unpackDirectory) {
+  if (texture.nameTooLong) {
+    Printf("\nERROR: %s: texture %zu of member %zu has a name longer than %zu bytes; its images are not written",
+           unpackDirectory.c_str(), textureIndex, txmIndex, kLongestTextureName);
+    return false;
+  }
   const uint32_t code = TextureFormatCode(texture, mapsFormats);
   const uint32_t imageSize = ImageSize(texture);
   const DdsHeader header = MakeDdsHeader(texture, code);
@@ -118,25 +123,21 @@ bool ExportTextureImages(const TextureRecord& texture, bool mapsFormats, const B
   return ok;
 }
 
-bool SplitTexturePair(const ByteSource& txm, const ByteSource& data, size_t txmIndex,
-                      const std::string& unpackDirectory, const std::string& label) {
-  Bytes records;
+SplitResult SplitTexturePair(const ByteSource& txm, const ByteSource& data, size_t txmIndex,
+                             const std::string& unpackDirectory, const std::string& label) {
   TextureSet set;
-  if (!txm.Read(0, txm.length, records)) {
-    Printf("\nERROR: %s: can't read the TXM member", label.c_str());
-    return false;
-  }
-  if (!ReadTextureRecords(records, data.length, label, set)) return false;
+  if (!ReadTextureRecords(txm, data.length, label, set)) return SplitResult::kRejected;
   bool ok = true;
   for (size_t t = 0; t < set.textures.size(); ++t) {
     if (set.textures[t].duplicate) continue;
     ok = ExportTextureImages(set.textures[t], set.mapsFormats, data, txmIndex, t, unpackDirectory) && ok;
   }
-  return ok;
+  return ok ? SplitResult::kDone : SplitResult::kFailed;
 }
 
 bool ImportTextureImages(const TextureRecord& texture, bool mapsFormats, ByteSink& archive, uint64_t dataStart,
                          size_t txmIndex, size_t textureIndex, const std::string& unpackDirectory) {
+  if (texture.nameTooLong) return true;
   const uint32_t code = TextureFormatCode(texture, mapsFormats);
   const uint32_t imageSize = ImageSize(texture);
   Bytes pixels;
@@ -163,8 +164,8 @@ bool ImportTextureImages(const TextureRecord& texture, bool mapsFormats, ByteSin
   return true;
 }
 
-bool RebuildTexturePair(ByteSpan txm, uint64_t dataLength, ByteSink& archive, uint64_t dataStart, size_t txmIndex,
-                        const std::string& unpackDirectory, const std::string& label) {
+bool RebuildTexturePair(const ByteSource& txm, uint64_t dataLength, ByteSink& archive, uint64_t dataStart,
+                        size_t txmIndex, const std::string& unpackDirectory, const std::string& label) {
   TextureSet set;
   if (!ReadTextureRecords(txm, dataLength, label, set)) return false;
   for (size_t t = 0; t < set.textures.size(); ++t) {

@@ -48,25 +48,31 @@ std::string DdsFileName(const TextureRecord& texture, size_t txmIndex, size_t te
 
 // Writes the DDS files of every image of one texture from `data`, the texture
 // data member, printing "\n<path>" for each. An image name that would leave
-// the unpack directory is reported and not written. False when anything was
-// reported.
+// the unpack directory, or a texture name too long for a file, is reported
+// and not written. False when anything was reported.
 bool ExportTextureImages(const TextureRecord& texture, bool mapsFormats, const ByteSource& data, size_t txmIndex,
                          size_t textureIndex, const std::string& unpackDirectory);
 
+enum class SplitResult {
+  kDone,
+  kFailed,    // images were reported and not written; every other image is written
+  kRejected,  // the TXM's records were reported before any image was written
+};
+
 // Writes the DDS files of every texture of a pair that is not a duplicate,
 // in TXM order. `txm` and `data` are the two members; `label` names the pair
-// in messages. False when anything was reported; images that could be
-// written are written.
-bool SplitTexturePair(const ByteSource& txm, const ByteSource& data, size_t txmIndex,
-                      const std::string& unpackDirectory, const std::string& label);
+// in messages.
+SplitResult SplitTexturePair(const ByteSource& txm, const ByteSource& data, size_t txmIndex,
+                             const std::string& unpackDirectory, const std::string& label);
 
 // Writes the pixels of every image of one texture whose DDS file exists back
 // into `archive`, where the texture data member starts at `dataStart`: the
 // file's bytes after its 128-byte header, at most the image's size (groups of
 // four reversed again for format code 5), printing "\n+ <path>" for each.
 // Missing files, files of 128 bytes or less and names that would leave the
-// unpack directory are passed over. False, with a message, when a file that
-// exists cannot be read or the archive cannot be written.
+// unpack directory or are too long for a file (never written by the split)
+// are passed over. False, with a message, when a file that exists cannot be
+// read or the archive cannot be written.
 bool ImportTextureImages(const TextureRecord& texture, bool mapsFormats, ByteSink& archive, uint64_t dataStart,
                          size_t txmIndex, size_t textureIndex, const std::string& unpackDirectory);
 
@@ -74,7 +80,7 @@ bool ImportTextureImages(const TextureRecord& texture, bool mapsFormats, ByteSin
 // back into the texture data member of `dataLength` bytes at `dataStart` in
 // `archive`, in TXM order. False when the TXM's records are damaged (reported
 // as ReadTextureRecords does) or an image could not be imported.
-bool RebuildTexturePair(ByteSpan txm, uint64_t dataLength, ByteSink& archive, uint64_t dataStart, size_t txmIndex,
-                        const std::string& unpackDirectory, const std::string& label);
+bool RebuildTexturePair(const ByteSource& txm, uint64_t dataLength, ByteSink& archive, uint64_t dataStart,
+                        size_t txmIndex, const std::string& unpackDirectory, const std::string& label);
 
 }  // namespace fpskit

@@ -1,61 +1,110 @@
 #include "texture/txm.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "util/console.h"
 
 namespace fpskit {
 
-bool ReadTextureRecords(ByteSpan txm, uint64_t dataLength, const std::string& label, TextureSet& set) {
+namespace {
+
+// Records are read this many at a time.
+constexpr size_t kRecordsPerRead = 1024;
+
+enum class NameStatus { kRead, kTooLong, kBroken };
+
+// The zero-terminated name at `position`, read no further than a name a file
+// can carry.
+NameStatus ReadTextureName(const ByteSource& txm, uint64_t position, std::string& name) {
+  name.clear();
+  if (position >= txm.length) return NameStatus::kBroken;
+  const uint64_t count = std::min<uint64_t>(kLongestTextureName + 1, txm.length - position);
+  Bytes bytes;
+  if (!txm.Read(position, count, bytes)) return NameStatus::kBroken;
+  const auto zero = std::find(bytes.begin(), bytes.end(), uint8_t(0));
+  if (zero != bytes.end()) {
+    name.assign(bytes.begin(), zero);
+    return NameStatus::kRead;
+  }
+  return count > kLongestTextureName ? NameStatus::kTooLong : NameStatus::kBroken;
+}
+
+}  // namespace
+
+bool ReadTextureRecords(const ByteSource& txm, uint64_t dataLength, const std::string& label, TextureSet& set) {
   set = TextureSet();
   const char* where = label.c_str();
-  ByteReader reader(txm);
-  reader.Skip(8);  // magic and length: tested by the archive's content test
-  const uint32_t version = reader.U32BE();
-  uint32_t count = reader.U32BE();
+  Bytes bytes;
+  if (!txm.Read(0, kTxmHeaderSize, bytes)) {
+    Printf("\nERROR: %s: truncated TXM header", where);
+    return false;
+  }
+  // Magic and length (0 and 4) were tested by the archive's content test.
+  const uint32_t version = LoadU32BE(bytes.data() + 8);
+  uint32_t count = LoadU32BE(bytes.data() + 12);
   const bool shortForm = IsShortTxmVersion(version);
-  const ByteSpan extra = reader.Span(shortForm ? kTxmShortExtraSize : kTxmLongExtraSize);
-  if (!reader.ok()) {
+  const size_t extraSize = shortForm ? kTxmShortExtraSize : kTxmLongExtraSize;
+  if (!txm.Read(kTxmHeaderSize, extraSize, bytes)) {
     Printf("\nERROR: %s: truncated TXM header", where);
     return false;
   }
   const bool withImageCounts = count == 0;
-  if (count == 0) count = LoadU32BE(extra.data() + (kTxmAlternateCountOffset - kTxmHeaderSize));
+  if (count == 0) count = LoadU32BE(bytes.data() + (kTxmAlternateCountOffset - kTxmHeaderSize));
   set.mapsFormats = !shortForm;
 
   const size_t tail = shortForm ? kTxmShortTailSize : kTxmLongTailSize;
   const size_t recordSize = 24 + tail + (withImageCounts ? 4 : 0);
-  if (uint64_t(count) * recordSize > reader.remaining()) {
+  const uint64_t recordsStart = kTxmHeaderSize + extraSize;
+  if (uint64_t(count) * recordSize > txm.length - recordsStart) {
     Printf("\nERROR: %s: TXM records of %u textures do not fit the member", where, count);
     return false;
   }
   set.textures.resize(count);
-  for (uint32_t t = 0; t < count; ++t) {
-    TextureRecord& texture = set.textures[t];
-    texture.width = uint16_t(reader.U32BE());
-    texture.height = uint16_t(reader.U32BE());
-    texture.imageCount = withImageCounts ? reader.U32BE() : 1;
-    texture.mipCount = uint8_t(reader.U32BE());
-    const ByteSpan format = reader.Span(4);
-    if (!format.empty()) std::copy(format.begin(), format.end(), texture.format.begin());
-    const uint64_t nameField = reader.position();
-    const uint64_t namePosition = nameField + reader.U32BE();
-    texture.dataOffset = reader.U32BE();
-    reader.Skip(tail);
-    if (!reader.ok()) {  // cannot happen: the records were measured above
-      Printf("\nERROR: %s: truncated TXM record %u", where, t);
+  // Records that point at one name share it: it is read once.
+  std::unordered_map<uint64_t, uint32_t> firstWithName;
+  for (uint32_t first = 0; first < count; first += kRecordsPerRead) {
+    const uint32_t batch = std::min<uint32_t>(kRecordsPerRead, count - first);
+    const uint64_t batchStart = recordsStart + uint64_t(first) * recordSize;
+    if (!txm.Read(batchStart, uint64_t(batch) * recordSize, bytes)) {
+      Printf("\nERROR: %s: can't read the TXM records", where);
       return false;
     }
-    ByteSpan name;
-    if (!TerminatedStringAt(txm, namePosition, name)) {
-      Printf("\nERROR: %s: the name of texture %u lies outside the TXM or has no terminating zero", where, t);
-      return false;
-    }
-    texture.name.assign(name.begin(), name.end());
-    if (texture.dataOffset > dataLength) {
-      Printf("\nERROR: %s: texture %u starts at 0x%X, beyond its data member of 0x%llX bytes", where, t,
-             texture.dataOffset, static_cast<unsigned long long>(dataLength));
-      return false;
+    ByteReader reader(bytes);
+    for (uint32_t t = first; t < first + batch; ++t) {
+      TextureRecord& texture = set.textures[t];
+      texture.width = uint16_t(reader.U32BE());
+      texture.height = uint16_t(reader.U32BE());
+      texture.imageCount = withImageCounts ? reader.U32BE() : 1;
+      texture.mipCount = uint8_t(reader.U32BE());
+      const ByteSpan format = reader.Span(4);
+      if (!format.empty()) std::copy(format.begin(), format.end(), texture.format.begin());
+      const uint64_t nameField = batchStart + reader.position();
+      const uint64_t namePosition = nameField + reader.U32BE();
+      texture.dataOffset = reader.U32BE();
+      reader.Skip(tail);
+      if (!reader.ok()) {  // cannot happen: the records were measured above
+        Printf("\nERROR: %s: truncated TXM record %u", where, t);
+        return false;
+      }
+      const auto shared = firstWithName.find(namePosition);
+      if (shared != firstWithName.end()) {
+        texture.name = set.textures[shared->second].name;
+        texture.nameTooLong = set.textures[shared->second].nameTooLong;
+      } else {
+        const NameStatus status = ReadTextureName(txm, namePosition, texture.name);
+        if (status == NameStatus::kBroken) {
+          Printf("\nERROR: %s: the name of texture %u lies outside the TXM or has no terminating zero", where, t);
+          return false;
+        }
+        texture.nameTooLong = status == NameStatus::kTooLong;
+        firstWithName.emplace(namePosition, t);
+      }
+      if (texture.dataOffset > dataLength) {
+        Printf("\nERROR: %s: texture %u starts at 0x%X, beyond its data member of 0x%llX bytes", where, t,
+               texture.dataOffset, static_cast<unsigned long long>(dataLength));
+        return false;
+      }
     }
   }
 

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "util/byte_source.h"
 #include "util/bytes.h"
 
 namespace fpskit {
@@ -32,6 +33,9 @@ inline constexpr size_t kTxmLongExtraSize = 68;
 inline constexpr size_t kTxmShortTailSize = 4;
 inline constexpr size_t kTxmLongTailSize = 64;
 inline constexpr size_t kTxmAlternateCountOffset = 20;
+// The longest texture name a DDS file can be named after; a longer one is
+// not read beyond this.
+inline constexpr size_t kLongestTextureName = 255;
 
 struct TextureRecord {
   uint16_t width = 0;              // record offset 0, low 16 bits
@@ -40,6 +44,7 @@ struct TextureRecord {
   uint8_t mipCount = 0;            // low 8 bits
   std::array<uint8_t, 4> format{};  // as stored
   std::string name;                // the zero-terminated name the name offset points at
+  bool nameTooLong = false;        // the name has more than kLongestTextureName bytes (`name` is empty)
   uint32_t dataOffset = 0;         // inside the texture data member
   uint32_t size = 0;               // bytes of pixel data (duplicates: 0)
   bool duplicate = false;          // an earlier texture has the same data offset
@@ -53,14 +58,19 @@ struct TextureSet {
 // True for the versions with the short extra header and record tail.
 inline bool IsShortTxmVersion(uint32_t version) { return version == 10 || version == 16; }
 
-// Reads the records of a TXM member held in memory, and gives every texture
-// that is not a duplicate its size from the data offsets in ascending order
-// (the last one, or a lone texture, reaches to the end of the texture data
-// member of `dataLength` bytes). On records or names outside the member, a
-// name without a terminating zero, a data offset beyond the texture data
-// member, an image count of 0 or one above the texture's bytes, prints
-// "\nERROR: <label>: ..." and returns false.
-bool ReadTextureRecords(ByteSpan txm, uint64_t dataLength, const std::string& label, TextureSet& set);
+// Reads the records of a TXM member through bounded reads (its header, its
+// records and their names, nothing else), and gives every texture that is
+// not a duplicate its size from the data offsets in ascending order (the
+// last one, or a lone texture, reaches to the end of the texture data member
+// of `dataLength` bytes). A name longer than kLongestTextureName is not read
+// further: the texture gets `nameTooLong`. On records or names outside the
+// member, a name without a terminating zero, a data offset beyond the
+// texture data member, an image count of 0 or one above the texture's bytes,
+// prints "\nERROR: <label>: ..." and returns false.
+bool ReadTextureRecords(const ByteSource& txm, uint64_t dataLength, const std::string& label, TextureSet& set);
+inline bool ReadTextureRecords(ByteSpan txm, uint64_t dataLength, const std::string& label, TextureSet& set) {
+  return ReadTextureRecords(ByteSource::InMemory(txm), dataLength, label, set);
+}
 
 // The format code of a texture: the low 4 bits of the first format byte for
 // versions 10 and 16; otherwise the code of (class, variant), the low 4 bits

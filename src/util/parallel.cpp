@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -35,24 +36,38 @@ void ProcessBlocksInOrder(size_t blockCount, unsigned workers, size_t slotCount,
   std::mutex lock;
   std::condition_variable slotFreed;
   std::vector<bool> finished(slotCount, false);
-  size_t delivered = 0;  // guarded by `lock`
+  size_t delivered = 0;          // guarded by `lock`
+  std::exception_ptr failure;    // guarded by `lock`: the first exception of any worker
+  bool stopping = false;         // guarded by `lock`
 
+  // An exception (std::bad_alloc) in process() or deliver() stops every
+  // worker and is thrown again in the calling thread once all have ended;
+  // escaping a thread it would end the process.
   auto work = [&](unsigned worker) {
-    for (;;) {
-      const size_t block = next.fetch_add(1);
-      if (block >= blockCount) return;
-      {
-        std::unique_lock<std::mutex> guard(lock);
-        slotFreed.wait(guard, [&] { return block < delivered + slotCount; });
+    try {
+      for (;;) {
+        const size_t block = next.fetch_add(1);
+        if (block >= blockCount) return;
+        {
+          std::unique_lock<std::mutex> guard(lock);
+          slotFreed.wait(guard, [&] { return stopping || block < delivered + slotCount; });
+          if (stopping) return;
+        }
+        process(worker, block);
+        std::lock_guard<std::mutex> guard(lock);
+        if (stopping) return;
+        finished[block % slotCount] = true;
+        if (block != delivered) continue;
+        for (; delivered < blockCount && finished[delivered % slotCount]; ++delivered) {
+          deliver(delivered);
+          finished[delivered % slotCount] = false;
+        }
+        slotFreed.notify_all();
       }
-      process(worker, block);
+    } catch (...) {
       std::lock_guard<std::mutex> guard(lock);
-      finished[block % slotCount] = true;
-      if (block != delivered) continue;
-      for (; delivered < blockCount && finished[delivered % slotCount]; ++delivered) {
-        deliver(delivered);
-        finished[delivered % slotCount] = false;
-      }
+      if (!failure) failure = std::current_exception();
+      stopping = true;
       slotFreed.notify_all();
     }
   };
@@ -68,6 +83,7 @@ void ProcessBlocksInOrder(size_t blockCount, unsigned workers, size_t slotCount,
   }
   work(0);
   for (std::thread& helper : helpers) helper.join();
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace fpskit

@@ -20,7 +20,8 @@ unsigned WorkerCount(unsigned requested, size_t blockCount);
 // are processed ahead of delivery: block i starts only after block
 // i - slotCount was delivered, so a caller can keep per-block results in
 // `slotCount` slots (block % slotCount). When a thread cannot be started, the
-// others do its share.
+// others do its share. An exception thrown by process() or deliver() on any
+// thread stops the work and is thrown again to the caller.
 void ProcessBlocksInOrder(size_t blockCount, unsigned workers, size_t slotCount,
                           const std::function<void(unsigned worker, size_t block)>& process,
                           const std::function<void(size_t block)>& deliver);

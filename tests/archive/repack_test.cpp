@@ -187,11 +187,13 @@ TEST(RepackArchive, EditedAndDeletedMemberFilesMoveTheMembersAfterThem) {
   EXPECT_EQ(MemberBytes(unwrapped, 2), ToBytes("changed"));
   EXPECT_EQ(MemberBytes(unwrapped, 1), ToBytes("second"));
 
-  // 8-byte tables: no padding; continuation entries move with their leader.
+  // 8-byte tables: no padding; continuation entries move with their leader,
+  // one without a member (0xFFFFFFFF) stays as it was.
   Fps4Layout eight;
   eight.entrySize = 8;
-  eight.members = {Member("ab"), Member("cdef"), Member("gh"), Member("ij")};
-  eight.members[2].continuation = true;
+  eight.members = {Member("ab"), Member("cdef"), Member("gh"), Member(""), Member("ij")};
+  eight.members[2].continuation = eight.members[3].continuation = true;
+  eight.members[3].offsetOverride = kNoMember;
   ASSERT_TRUE(WriteTestFile(dir / "E.dat", BuildFps4(eight)));
   ASSERT_TRUE(Quietly(UnpackArchive, dir / "E.dat"));
   ASSERT_TRUE(WriteTestFile(dir / "E/E_000.bin", "abc"));
@@ -200,8 +202,8 @@ TEST(RepackArchive, EditedAndDeletedMemberFilesMoveTheMembersAfterThem) {
   EntryOf(rebuilt, 0, table);
   // The member of entry 1 held its continuation's bytes too: "cdefgh".
   EXPECT_EQ(std::vector<uint32_t>({table.entries[0].offset, table.entries[1].offset, table.entries[2].offset,
-                                   table.entries[3].offset}),
-            std::vector<uint32_t>({0x800, 0x803, 0x807, 0x809}));
+                                   table.entries[3].offset, table.entries[4].offset}),
+            std::vector<uint32_t>({0x800, 0x803, 0x807, kNoMember, 0x809}));
   EXPECT_EQ(table.entries[2].paddedSize, 1u);
   EXPECT_EQ(std::string(rebuilt.begin() + 0x800, rebuilt.end()), "abccdefghij");
 }
@@ -216,6 +218,7 @@ TEST(RepackArchive, CompressedMembersAreKeptUnlessTheirBytesChanged) {
   TempDir dir;
   ASSERT_TRUE(WriteTestFile(dir / "A.dat", BuildFps4(layout)));
   ASSERT_TRUE(Quietly(UnpackArchive, dir / "A.dat"));
+  EXPECT_EQ(ReadTestFile(dir / "A/A_001.TEX"), PairTxm());  // written decompressed, not split
   ASSERT_TRUE(Quietly(RepackArchive, dir / "A.dat"));
   EXPECT_EQ(MemberBytes(ReadTestFile(dir / "A.dat"), 0), container);
 

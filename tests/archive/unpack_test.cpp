@@ -52,6 +52,11 @@ std::vector<std::string> Names(const Bytes& archive, std::vector<bool>* marks = 
   return names;
 }
 
+Bytes MemberBytesOf(const Bytes& archive, size_t i) {
+  const ArchiveEntry entry = Table(archive).entries.at(i);
+  return Bytes(archive.begin() + entry.offset, archive.begin() + entry.offset + entry.size);
+}
+
 struct Unpacked {
   bool ok = false;
   std::string console;
@@ -184,19 +189,47 @@ TEST(ArchiveNames, TextureMarksFromEntriesAndTheirExceptions) {
 }
 
 TEST(ArchiveTable, EightByteSizesRunOverContinuationEntries) {
-  std::vector<ArchiveEntry> entries = {{0x100, 0, 0, ""}, {0x200, 1, 0, ""}, {0x300, 1, 0, ""},
-                                       {0x400, 0, 0, ""}, {0, 0, 0, ""},     {0x480, 0, 0, ""},
-                                       {0x490, 1, 0, ""}};
-  size_t bad = 0;
-  ASSERT_TRUE(ComputeEightByteSizes(entries, 0x500, bad));
+  std::vector<ArchiveEntry> entries = {{0x100, 0, 0, ""}, {0x200, 1, 0, ""},     {0x300, 1, 0, ""},
+                                       {0x400, 0, 0, ""}, {0, 0, 0, ""},         {kNoMember, 0, 0, ""},
+                                       {0x480, 0, 0, ""}, {0x490, 1, 0, ""}};
+  EXPECT_TRUE(ComputeEightByteSizes(entries, 0x500).empty());
   std::vector<uint32_t> sizes;
   for (const ArchiveEntry& entry : entries) sizes.push_back(entry.size);
-  // 0x400 reaches over the entry without data (offset 0) to 0x480.
-  EXPECT_EQ(sizes, (std::vector<uint32_t>{0x300, 0, 0, 0x80, 0, 0x80, 0}));
+  // 0x400 reaches over the entries without data (offsets 0 and 0xFFFFFFFF) to 0x480.
+  EXPECT_EQ(sizes, (std::vector<uint32_t>{0x300, 0, 0, 0x80, 0, 0, 0x80, 0}));
 
-  std::vector<ArchiveEntry> backwards = {{0x300, 0, 0, ""}, {0x200, 0, 0, ""}};
-  EXPECT_FALSE(ComputeEightByteSizes(backwards, 0x400, bad));
-  EXPECT_EQ(bad, 0u);
+  // An offset beyond the next one's costs only that entry its size.
+  std::vector<ArchiveEntry> backwards = {{0x300, 0, 0, ""}, {0x200, 0, 0, ""}, {0x280, 0, 0, ""}};
+  EXPECT_EQ(ComputeEightByteSizes(backwards, 0x400), std::vector<size_t>{0});
+  EXPECT_EQ(backwards[0].size, 0u);
+  EXPECT_EQ(backwards[1].size, 0x80u);
+  EXPECT_EQ(backwards[2].size, 0x180u);
+}
+
+// An 8-byte table entry whose offset lies beyond the next one's loses only
+// its own member; fps will not rebuild such a table.
+TEST(UnpackArchive, AnEightByteEntryOutOfOrderLosesOnlyItsMember) {
+  Fps4Layout eight;
+  eight.entrySize = 8;
+  eight.members = {Member("aa"), Member("bb"), Member("cc")};
+  Bytes archive = BuildFps4(eight);
+  StoreU32BE(archive.data() + 28, 0x803);  // beyond "bb" at 0x802
+  TempDir dir;
+  ASSERT_TRUE(WriteTestFile(dir / "A.dat", archive));
+  const Unpacked result = Unpack(dir / "A.dat");
+  EXPECT_FALSE(result.ok);
+  EXPECT_NE(result.console.find("A.dat: FPS4 entry 0 at 0x803 lies beyond the entry after it"), std::string::npos)
+      << result.console;
+  EXPECT_EQ(support::ListDirectory(dir / "A"), (std::vector<std::string>{"A_001.bin", "A_002.bin"}));
+  EXPECT_EQ(ReadTestFile(dir / "A/A_001.bin"), ToBytes("bb"));
+
+  const auto before = support::ListTree(dir.path());
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(RepackArchive(dir / "A.dat"));
+  const std::string console = testing::internal::GetCapturedStdout();
+  EXPECT_NE(console.find("damaged FPS4 entry table; nothing was changed"), std::string::npos) << console;
+  EXPECT_EQ(ReadTestFile(dir / "A.dat"), archive);
+  EXPECT_EQ(support::ListTree(dir.path()), before);
 }
 
 TEST(UnpackArchive, WritesEveryMemberBesideTheArchiveAndPrintsItsPath) {
@@ -260,6 +293,18 @@ TEST(UnpackArchive, NestedArchivesThreeDeepOneInsideATlzcMember) {
   ASSERT_TRUE(WriteTestFile(wrapped / "A.dat", CompressTlzc(archive)));
   EXPECT_TRUE(Unpack(wrapped / "A.dat").ok);
   EXPECT_EQ(support::ListTree(wrapped.path()), tree);
+
+  // A container cut short: what it still holds is unpacked, and the run fails.
+  Fps4Layout large;
+  large.members = {Member("small"), {support::MixedGameData(400000, 5), std::nullopt, false, std::nullopt}};
+  Bytes cut = CompressTlzc(BuildFps4(large));
+  cut.resize(cut.size() / 2);
+  TempDir truncated;
+  ASSERT_TRUE(WriteTestFile(truncated / "A.dat", cut));
+  const Unpacked partial = Unpack(truncated / "A.dat");
+  EXPECT_FALSE(partial.ok);
+  EXPECT_NE(partial.console.find("\nDECOMPRESS FAILED\n"), std::string::npos) << partial.console;
+  EXPECT_EQ(ReadTestFile(truncated / "A/A_000.bin"), ToBytes("small"));
 }
 
 TEST(UnpackArchive, TexturePairsBecomeImagesByEntryAndByContent) {
@@ -371,14 +416,15 @@ TEST(UnpackArchive, MemberFaultsAreReportedAndEveryOtherMemberIsWritten) {
   layout.entrySize = 40;
   layout.members = {Member("ok", "sub/dir/kept.bin"), Member("x", "../escape.bin"), Member("x", "/abs.bin"),
                     Member("x", "C:drive.bin"),      {broken, "cut.bin", false, std::nullopt},
-                    Member("x", "outside.bin"),      Member("end", "last.bin")};
+                    Member("x", "outside.bin"),      Member("x", ""),  Member("end", "last.bin")};
   layout.members[5].offsetOverride = 0x7FFFFFF0;
   TempDir dir;
   ASSERT_TRUE(WriteTestFile(dir / "A.dat", BuildFps4(layout)));
   const Unpacked result = Unpack(dir / "A.dat");
   EXPECT_FALSE(result.ok);
   for (const char* message : {"../escape.bin would leave", "/abs.bin would leave", "C:drive.bin would leave",
-                              "\nDECOMPRESS FAILED\n", "member 5 (0x1 bytes at 0x7FFFFFF0) lies outside"}) {
+                              "\nDECOMPRESS FAILED\n", "member 5 (0x1 bytes at 0x7FFFFFF0) lies outside",
+                              "member 6 has an empty member name; not written"}) {
     EXPECT_NE(result.console.find(message), std::string::npos) << message << " in " << result.console;
   }
   EXPECT_EQ(support::ListTree(dir.path()), (std::vector<std::string>{"A.dat", "A/", "A/cut.bin", "A/last.bin", "A/sub/",
@@ -405,6 +451,108 @@ TEST(UnpackArchive, ANestedArchiveWhoseTableIsBrokenIsKeptAsAFile) {
   EXPECT_NE(result.console.find("A_000.bin: FPS4 entry count is 0"), std::string::npos) << result.console;
   EXPECT_EQ(ReadTestFile(dir / "A/A_000.bin"), nested);
   EXPECT_EQ(ReadTestFile(dir / "A/A_001.bin"), ToBytes("next"));
+}
+
+// A nested archive named with a subdirectory unpacks below it; one whose
+// directory cannot be made (a file stands there) stays a file. "fps" finds
+// both again.
+TEST(UnpackArchive, ANestedArchiveNamedWithASubdirectory) {
+  Fps4Layout inner;
+  inner.members = {Member("inside")};
+  const Bytes nested = BuildFps4(inner);
+  Fps4Layout outer;
+  outer.entrySize = 32;
+  outer.members = {Member("x", "blk/in"), {nested, "blk/in.dat", false, std::nullopt},
+                   {nested, "sub/inner.dat", false, std::nullopt}};
+  const Bytes archive = BuildFps4(outer);
+  TempDir dir;
+  ASSERT_TRUE(WriteTestFile(dir / "A.dat", archive));
+  const Unpacked result = Unpack(dir / "A.dat");
+  EXPECT_FALSE(result.ok);
+  EXPECT_NE(result.console.find("can't create the directory " + dir.path() + "/A/blk/in"), std::string::npos)
+      << result.console;
+  EXPECT_EQ(support::ListTree(dir / "A"), (std::vector<std::string>{"blk/", "blk/in", "blk/in.dat", "sub/", "sub/inner/",
+                                                                    "sub/inner/inner_000.bin"}));
+  EXPECT_EQ(ReadTestFile(dir / "A/blk/in.dat"), nested);
+
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(RepackArchive(dir / "A.dat"));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(ReadTestFile(dir / "A.dat"), archive);
+  ASSERT_TRUE(WriteTestFile(dir / "A/sub/inner/inner_000.bin", "edited"));
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(RepackArchive(dir / "A.dat"));
+  const std::string console = testing::internal::GetCapturedStdout();
+  EXPECT_NE(console.find("\n+ " + dir.path() + "/A/sub/inner/inner_000.bin"), std::string::npos) << console;
+  std::filesystem::remove_all(dir / "A");
+  EXPECT_FALSE(Unpack(dir / "A.dat").ok);
+  EXPECT_EQ(ReadTestFile(dir / "A/sub/inner/inner_000.bin"), ToBytes("edited"));
+}
+
+// A texture header whose data entry has no member is a plain member; a pair
+// whose TXM does not parse, or whose data member lies outside the archive, is
+// kept as plain files, and "fps" reports the same damage and changes nothing.
+TEST(UnpackArchive, TexturePairsThatCannotBeSplitAreKeptAsFiles) {
+  const Bytes txm = SmallTxm();
+  const Bytes pixels = ToBytes(kPixels);
+  Fps4Layout shortLayout;  // flags 0x8D: offset 0 = no member
+  shortLayout.entrySize = 24;
+  shortLayout.flags = 0x8D;
+  shortLayout.alignment = 1;
+  shortLayout.members = {{txm, "t.TXM", false, std::nullopt}, Member("", "d.bin"), Member("z", "z.bin")};
+  shortLayout.members[1].offsetOverride = 0;
+  Fps4Layout twenty;  // offset 0xFFFFFFFF = no member
+  twenty.entrySize = 20;
+  twenty.members = {{txm, "TEX", false, std::nullopt}, Member("", "DAT"), Member("z")};
+  twenty.members[1].offsetOverride = kNoMember;
+  for (const Fps4Layout& layout : {shortLayout, twenty}) {
+    TempDir dir;
+    const Bytes archive = BuildFps4(layout);
+    ASSERT_TRUE(WriteTestFile(dir / "A.dat", archive));
+    const Unpacked result = Unpack(dir / "A.dat");
+    EXPECT_TRUE(result.ok) << result.console;
+    const std::vector<std::string> files = support::ListDirectory(dir / "A");
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(ReadTestFile(dir / ("A/" + files[0])), txm) << files[0];
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(RepackArchive(dir / "A.dat"));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(ReadTestFile(dir / "A.dat"), archive);
+  }
+
+  Fps4Layout pair;
+  pair.members = {{txm, std::nullopt, false, std::nullopt}, {pixels, std::nullopt, false, std::nullopt}, Member("z")};
+  Bytes unparsable = BuildFps4(pair);
+  StoreU32BE(unparsable.data() + 0x800 + 12, 1000);  // 1000 records in the TXM
+  Bytes outside = BuildFps4(pair);
+  StoreU32BE(outside.data() + 28 + 12, 0x7FFFFFF0);  // the data member's offset
+  struct Case {
+    Bytes archive;
+    std::string message;
+    std::vector<std::string> files;
+  };
+  const Case cases[] = {{unparsable, "TXM records of 1000 textures do not fit", {"A_000.TXM", "A_001.bin", "A_002.bin"}},
+                        {outside, "member 1 (0x10 bytes at 0x7FFFFFF0) lies outside", {"A_000.TXM", "A_002.bin"}}};
+  for (const Case& test : cases) {
+    TempDir dir;
+    ASSERT_TRUE(WriteTestFile(dir / "A.dat", test.archive));
+    const Unpacked result = Unpack(dir / "A.dat");
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.console.find(test.message), std::string::npos) << result.console;
+    EXPECT_EQ(support::ListDirectory(dir / "A"), test.files);
+    EXPECT_EQ(ReadTestFile(dir / "A/A_000.TXM"), MemberBytesOf(test.archive, 0));
+    if (test.files.size() == 3) {
+      EXPECT_EQ(ReadTestFile(dir / "A/A_001.bin"), pixels);
+    }
+
+    const auto before = support::ListTree(dir / "A");
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(RepackArchive(dir / "A.dat"));
+    const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_NE(console.find(test.message), std::string::npos) << console;
+    EXPECT_EQ(ReadTestFile(dir / "A.dat"), test.archive);
+    EXPECT_EQ(support::ListTree(dir / "A"), before);
+  }
 }
 
 // A member that is its whole archive again would nest without end.

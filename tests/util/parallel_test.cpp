@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
 #include <vector>
 
 namespace fpskit {
@@ -48,6 +49,21 @@ TEST(ProcessBlocksInOrder, ProcessesEveryBlockOnceAndDeliversInOrder) {
       EXPECT_EQ(delivered[i], i);
       EXPECT_EQ(processed[i].load(), 1);
     }
+  }
+}
+
+TEST(ProcessBlocksInOrder, AnExceptionOnAnyThreadReachesTheCaller) {
+  for (unsigned workers : {1u, 4u}) {
+    SCOPED_TRACE(workers);
+    std::atomic<size_t> delivered{0};
+    EXPECT_THROW(ProcessBlocksInOrder(
+                     100, workers, 8,
+                     [&](unsigned, size_t block) {
+                       if (block == 37) throw std::bad_alloc();
+                     },
+                     [&](size_t) { delivered.fetch_add(1); }),
+                 std::bad_alloc);
+    EXPECT_LE(delivered.load(), 37u);
   }
 }
 

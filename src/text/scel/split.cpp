@@ -1,0 +1,62 @@
+// "untss" and "untss2" on a container: every member decoded, then dumped or
+// written as it stands.
+#include "codetable/lines.h"
+#include "text/scel/scel.h"
+#include "text/tss/tss.h"
+#include "util/console.h"
+#include "util/files.h"
+#include "util/parallel.h"
+#include "util/paths.h"
+
+namespace fpskit {
+
+bool SplitScel(const std::string& path, const std::string& option, bool raw, unsigned workers) {
+  Bytes file;
+  if (!ReadWholeFile(path, file)) {
+    Printf("\nCan't open %s", path.c_str());
+    return false;
+  }
+  ScelContainer container;
+  if (!ParseScel(file, container)) return false;
+  const std::string directory = StripExtension(path);
+  if (!MakeDirectory(directory)) {
+    Printf("\nERROR: can't create the directory %s", directory.c_str());
+    return false;
+  }
+  CodeTable gameCodes;
+  if (!raw && !SelectCodeTable(kGameCodesFile, gameCodes)) return false;
+  const bool byteOrderMark = WantsByteOrderMark(option.c_str());
+
+  // Members are decoded side by side; each is written (or dumped) in member
+  // order, so the lines and messages come in that order.
+  const size_t count = container.members.size();
+  const unsigned threads = WorkerCount(workers, count);
+  const size_t slotCount = 2 * size_t(threads);
+  std::vector<Bytes> decoded(slotCount);
+  std::vector<ScelMemberStatus> status(slotCount);
+  bool ok = true;
+  ProcessBlocksInOrder(
+      count, threads, slotCount,
+      [&](unsigned, size_t number) {
+        status[number % slotCount] = DecodeScelMember(file, container, number, decoded[number % slotCount]);
+      },
+      [&](size_t number) {
+        Bytes& member = decoded[number % slotCount];
+        const std::string memberPath = ScelMemberPath(path, number, raw ? "bin" : "dec");
+        Printf("\n%s", FileNameOf(ScelMemberPath(path, number, raw ? "bin" : "txt")).c_str());
+        if (status[number % slotCount] != ScelMemberStatus::kDecoded) {
+          // A member that decoded only in part is not written: a merge would
+          // take the partial file for the member.
+          ReportScelMember(status[number % slotCount], container, number);
+          ok = false;
+        } else if (raw) {
+          ok = ReplaceFileSafely(memberPath, member) && ok;
+        } else {
+          ok = WriteTssDump(member, memberPath, byteOrderMark, gameCodes) != TssOutcome::kFailed && ok;
+        }
+        Bytes().swap(member);
+      });
+  return ok;
+}
+
+}  // namespace fpskit

@@ -1,0 +1,36 @@
+#include <cstdint>
+#include <limits>
+
+#include "text/tss/tss.h"
+#include "util/console.h"
+
+namespace fpskit {
+
+bool ReadTssHeader(ByteSpan file, TssHeader& header) {
+  ByteReader reader(file);
+  reader.Skip(12);
+  header.textBase = reader.U32BE();
+  reader.Skip(4);
+  header.codeScanLength = reader.U32BE();
+  header.textSize = reader.U32BE();
+  reader.Skip(4);
+  if (!reader.ok()) {
+    Print("\nERROR: truncated TSS header");
+    return false;
+  }
+  // Offsets and textSize are 32-bit: a larger file could not be addressed,
+  // nor could it grow when text is written back.
+  if (file.size() > std::numeric_limits<uint32_t>::max()) {
+    Print("\nERROR: the TSS file is 4 GiB or larger");
+    return false;
+  }
+  if (header.textBase > file.size()) {
+    Printf("\nERROR: bad TSS header: the string area at 0x%X lies beyond the end of the file", header.textBase);
+    return false;
+  }
+  return true;
+}
+
+bool IsStringDictionary(std::string_view path) { return path.find(kStringDicName) != std::string_view::npos; }
+
+}  // namespace fpskit

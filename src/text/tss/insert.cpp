@@ -1,0 +1,290 @@
+// "tss" and "tss_switch": write an edited dump back into its script.
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <utility>
+
+#include "codetable/lines.h"
+#include "text/text_tool.h"
+#include "text/tss/tss.h"
+#include "util/console.h"
+#include "util/files.h"
+
+namespace fpskit {
+namespace {
+
+bool IsDecimalDigit(uint8_t c) { return c >= '0' && c <= '9'; }
+
+bool StartsWith(ByteSpan line, std::string_view text) {
+  return line.size() >= text.size() && std::equal(text.begin(), text.end(), line.begin());
+}
+
+uint32_t ParseDecimal(ByteSpan digits) {
+  uint32_t value = 0;
+  for (uint8_t c : digits) value = value * 10 + (c - '0');
+  return value;
+}
+
+// A quad's 16 bytes must lie inside the string area and inside the file, at
+// a position the quad scan can give (a multiple of 4).
+bool QuadFitsStringArea(size_t fileSize, const TssHeader& header, uint32_t position) {
+  return position % 4 == 0 && uint64_t(position) + kTssQuadSize <= header.textSize &&
+         InRange(fileSize, uint64_t(header.textBase) + position, kTssQuadSize);
+}
+
+class DumpParser {
+ public:
+  DumpParser(ByteSpan dump, const std::string& dumpName, ByteSpan file, const TssHeader& header,
+             const TssCode& code, const TssDumpContext& context, TssEdits& edits)
+      : dump_(dump), reader_(dump, ByteOrderMarkLength(dump)), dumpName_(dumpName), file_(file), header_(header),
+        code_(code), context_(context), edits_(edits) {}
+
+  bool Parse() {
+    edits_ = TssEdits();
+    edits_.references.resize(code_.references.size());
+    if (!ReadQuads()) return false;
+    if (code_.spFound && !ReadSp()) return false;
+    if (!ReadReferences()) return false;
+    if (context_.stringDictionary && context_.swap) SwapPairs();
+    return true;
+  }
+
+ private:
+  bool NextLine(ByteSpan& line) {
+    if (!reader_.ReadCrlfLine(line)) return false;
+    ++lineNumber_;
+    return true;
+  }
+
+  Bytes Convert(ByteSpan text, size_t line) const {
+    return ConvertDumpLine(text, dumpName_, line, *context_.translatorCodes, *context_.gameCodes);
+  }
+
+  bool Fail(const char* what) const {
+    Printf("\nERROR: %s line %zu: %s", dumpName_.c_str(), lineNumber_, what);
+    return false;
+  }
+
+  // Quad groups up to "[END]": a line beginning "[0" starts a group of four
+  // lines tagged with the quad's position, two "_JP]: " lines and two
+  // "_EN]: " lines; other lines are notes.
+  bool ReadQuads() {
+    static constexpr size_t kStraightOrder[kTssQuadSlotCount] = {0, 1, 2, 3};
+    static constexpr size_t kSwappedOrder[kTssQuadSlotCount] = {2, 3, 0, 1};
+    const size_t* order = context_.swap ? kSwappedOrder : kStraightOrder;
+    ByteSpan line;
+    while (NextLine(line)) {
+      if (line.size() < 4) continue;
+      if (StartsWith(line, "[END]")) return true;
+      if (!IsTaggedBlockStart(line)) continue;
+      TaggedBlock tagged;
+      if (!ReadTaggedBlock(reader_, line, dumpName_, lineNumber_, tagged)) return false;
+      if (!QuadFitsStringArea(file_.size(), header_, tagged.tag)) {
+        Printf("\nERROR: %s line %zu: %08X is not a quad position of this script (its string area holds 0x%X "
+               "bytes)",
+               dumpName_.c_str(), tagged.lines[0], tagged.tag, header_.textSize);
+        return false;
+      }
+      TssQuadEdit quad;
+      quad.position = tagged.tag;
+      for (size_t k = 0; k < kTssQuadSlotCount; ++k) quad.slots[order[k]] = Convert(tagged.texts[k], tagged.lines[k]);
+      edits_.quads.push_back(std::move(quad));
+    }
+    Printf("\nERROR: %s has no \"[END]\" line after its quad groups", dumpName_.c_str());
+    return false;
+  }
+
+  // The first line of at least 3 characters beginning with '[' after
+  // "[END]" is the SP line when it begins "[SP]"; otherwise it is left to
+  // the numbered lines.
+  bool ReadSp() {
+    ByteSpan line;
+    for (;;) {
+      const size_t start = reader_.position();
+      if (!NextLine(line)) return true;
+      if (line.size() < 3 || line[0] != '[') continue;
+      if (!StartsWith(line, "[SP]")) {
+        reader_ = CrlfLineReader(dump_, start);
+        --lineNumber_;
+        return true;
+      }
+      if (!StartsWith(line, "[SP]: ")) return Fail("the SP line must begin with \"[SP]: \"");
+      edits_.sp = Convert(line.subspan(kTssSpPrefixLength), lineNumber_);
+      return true;
+    }
+  }
+
+  // Numbered lines "[NNNNNN]: text": a line whose first character is '['
+  // and whose eighth is ']'. A later line with the same number wins.
+  bool ReadReferences() {
+    ByteSpan line;
+    while (NextLine(line)) {
+      if (line.size() < 8 || line[0] != '[' || line[7] != ']') {
+        if (StartsWith(line, "[SP]") || StartsWith(line, "[END]") || (line.size() >= 4 && StartsWith(line, "[0"))) {
+          Warnf("WARNING: %s line %zu is not read: quad groups stand before \"[END]\" and the \"[SP]\" line "
+                "right after it",
+                dumpName_.c_str(), lineNumber_);
+        }
+        continue;
+      }
+      const ByteSpan digits = line.subspan(1, 6);
+      if (!std::all_of(digits.begin(), digits.end(), IsDecimalDigit) || line.size() < kTssReferencePrefixLength ||
+          line[8] != ':' || line[9] != ' ') {
+        return Fail("a numbered line must begin with '[', six digits and \"]: \"");
+      }
+      const uint32_t number = ParseDecimal(digits);
+      if (number >= edits_.references.size()) {
+        char what[96];
+        std::snprintf(what, sizeof what, "reference %06u does not exist: the script has %zu", number,
+                      edits_.references.size());
+        return Fail(what);
+      }
+      edits_.references[number] = Convert(line.subspan(kTssReferencePrefixLength), lineNumber_);
+    }
+    return true;
+  }
+
+  // References 0 and 1, 2 and 3, ... exchange their new texts when both
+  // were given.
+  void SwapPairs() {
+    std::vector<std::optional<Bytes>>& references = edits_.references;
+    for (size_t j = 0; j + 1 < references.size(); j += 2) {
+      if (references[j] && references[j + 1]) std::swap(references[j], references[j + 1]);
+    }
+  }
+
+  ByteSpan dump_;
+  CrlfLineReader reader_;
+  size_t lineNumber_ = 0;
+  const std::string& dumpName_;
+  ByteSpan file_;
+  const TssHeader& header_;
+  const TssCode& code_;
+  const TssDumpContext& context_;
+  TssEdits& edits_;
+};
+
+}  // namespace
+
+bool ParseTssDump(ByteSpan dump, const std::string& dumpName, ByteSpan file, const TssHeader& header,
+                  const TssCode& code, const TssDumpContext& context, TssEdits& edits) {
+  return DumpParser(dump, dumpName, file, header, code, context, edits).Parse();
+}
+
+bool RebuildTss(ByteSpan file, const TssHeader& header, const TssCode& code, const TssEdits& edits, Bytes& out) {
+  // What ReadTssHeader and ScanTssCode make sure of, checked again so that
+  // nothing is ever patched outside the file.
+  const bool codeFits =
+      header.textBase <= file.size() && file.size() <= std::numeric_limits<uint32_t>::max() &&
+      (!code.spFound || InRange(file.size(), uint64_t(header.textBase) + code.spSlot, 4)) &&
+      std::all_of(code.references.begin(), code.references.end(),
+                  [&](const StringRef& ref) { return InRange(file.size(), uint64_t(ref.codeOffset) + 4, 4); });
+  if (!codeFits) {
+    Print("\nERROR: the TSS header or code does not fit the file; nothing was written");
+    return false;
+  }
+  for (const TssQuadEdit& quad : edits.quads) {
+    if (!QuadFitsStringArea(file.size(), header, quad.position)) {
+      Printf("\nERROR: %08X is not a quad position of this script; nothing was written", quad.position);
+      return false;
+    }
+  }
+  // The old strings stay where they are; the new ones go to the end, each
+  // with its zero, in the order quads, SP string, references.
+  out.assign(file.begin(), file.end());
+  auto append = [&](const Bytes& string) {
+    const uint64_t offset = out.size() - header.textBase;
+    AppendBytes(out, string);
+    out.push_back(0);
+    return uint32_t(offset);
+  };
+  std::vector<std::array<uint32_t, kTssQuadSlotCount>> quadOffsets(edits.quads.size());
+  for (size_t i = 0; i < edits.quads.size(); ++i) {
+    for (size_t slot = 0; slot < kTssQuadSlotCount; ++slot) quadOffsets[i][slot] = append(edits.quads[i].slots[slot]);
+  }
+  const bool newSp = edits.sp && code.spFound;
+  const uint32_t spOffset = newSp ? append(*edits.sp) : 0;
+  const size_t referenceCount = std::min(edits.references.size(), code.references.size());
+  std::vector<uint32_t> operands(referenceCount);
+  for (size_t i = 0; i < referenceCount; ++i) {
+    if (edits.references[i]) operands[i] = append(*edits.references[i]);
+  }
+  if (out.size() > std::numeric_limits<uint32_t>::max()) {
+    Print("\nERROR: the TSS file would grow beyond 4 GiB; nothing was written");
+    return false;
+  }
+
+  for (size_t i = 0; i < edits.quads.size(); ++i) {
+    for (size_t slot = 0; slot < kTssQuadSlotCount; ++slot) {
+      StoreU32BE(out.data() + header.textBase + edits.quads[i].position + 4 * slot, quadOffsets[i][slot]);
+    }
+  }
+  if (newSp) StoreU32BE(out.data() + header.textBase + code.spSlot, spOffset);
+  for (size_t i = 0; i < referenceCount; ++i) {
+    if (edits.references[i]) StoreU32BE(out.data() + code.references[i].codeOffset + 4, operands[i]);
+  }
+  StoreU32BE(out.data() + kTssTextSizeOffset, uint32_t(out.size() - header.textBase));
+  return true;
+}
+
+TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssTables& tables, Bytes& out) {
+  // A script without text, or without a dump, is left as it is before its
+  // header is checked: a container member that is no script at all goes
+  // back unchanged when nobody wrote a dump for it.
+  if (file.size() >= kTssHeaderSize && LoadU32BE(file.data() + kTssTextSizeOffset) == kTssNoTextSize) {
+    return TssOutcome::kNoText;
+  }
+  std::string dumpPath;
+  if (!TextDumpPath(path, dumpPath)) return TssOutcome::kFailed;
+  if (!FileExists(dumpPath)) {
+    Print(" (missed)");
+    return TssOutcome::kMissed;
+  }
+  TssHeader header;
+  if (!ReadTssHeader(file, header)) return TssOutcome::kFailed;
+  if (!tables.loaded) {
+    if (!SelectCodeTable(kGameCodesFile, tables.inputs.gameCodes) ||
+        !SelectCodeTable(kTranslatorCodesFile, tables.inputs.translatorCodes)) {
+      return TssOutcome::kFailed;
+    }
+    tables.loaded = true;
+  }
+  // The dump is read and its form checked (UTF-8, CR LF) as for every tool.
+  if (!ReadTextDump(dumpPath, tables.inputs)) return TssOutcome::kFailed;
+  TssCode code;
+  if (!ScanTssCode(file, header, code)) return TssOutcome::kFailed;
+  TssDumpContext context;
+  context.gameCodes = &tables.inputs.gameCodes;
+  context.translatorCodes = &tables.inputs.translatorCodes;
+  context.swap = swap;
+  context.stringDictionary = IsStringDictionary(path);
+  TssEdits edits;
+  if (!ParseTssDump(tables.inputs.dump, dumpPath, file, header, code, context, edits) ||
+      !RebuildTss(file, header, code, edits, out)) {
+    return TssOutcome::kFailed;
+  }
+  return TssOutcome::kDone;
+}
+
+bool InsertTssText(const std::string& path, bool swap) {
+  Bytes file;
+  if (!ReadWholeFile(path, file)) {
+    Printf("\nCan't open %s", path.c_str());
+    return false;
+  }
+  TssTables tables;
+  Bytes rebuilt;
+  switch (InsertTssDump(file, path, swap, tables, rebuilt)) {
+    case TssOutcome::kDone: return ReplaceFileSafely(path, rebuilt);
+    case TssOutcome::kNoText: return true;
+    case TssOutcome::kMissed: {
+      std::string dumpPath;
+      if (TextDumpPath(path, dumpPath)) Warnf("NOTE: there is no dump %s to write back", dumpPath.c_str());
+      return false;
+    }
+    case TssOutcome::kFailed: return false;
+  }
+  return false;
+}
+
+}  // namespace fpskit

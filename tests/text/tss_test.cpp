@@ -1,0 +1,443 @@
+#include "text/tss/tss.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "cli/modes.h"
+#include "support/builders.h"
+#include "support/temp_dir.h"
+#include "support/tss_builder.h"
+
+namespace fpskit {
+namespace {
+
+using support::MakeTssFile;
+using support::Row;
+using support::ToBytes;
+using support::ToString;
+using support::TssQuadGroup;
+using support::TssScript;
+using support::TssTestFile;
+
+// Two quads, an SP string, and five references whose code order differs
+// from their operand order: code refs 0..4 name "first", "second",
+// "shared", "shared", "first".
+TssScript SampleScript() {
+  TssScript script;
+  script.strings = {"second", "first", "shared"};
+  script.references = {1, 0, 2, 2, 1};
+  script.quads = {{"jp one", "jp two", "en one", "en two"}, {"a", "b", "", "d"}};
+  script.sp = "sp text";
+  return script;
+}
+
+struct Read {
+  bool ok = false;
+  std::string console;
+  TssHeader header;
+  TssText text;
+};
+
+Read ReadText(ByteSpan file) {
+  Read read;
+  testing::internal::CaptureStdout();
+  read.ok = ReadTssHeader(file, read.header) && ReadTssText(file, read.header, read.text);
+  read.console = testing::internal::GetCapturedStdout();
+  return read;
+}
+
+std::string DumpOf(ByteSpan file, bool byteOrderMark = false, bool stringDictionary = false) {
+  const Read read = ReadText(file);
+  EXPECT_TRUE(read.ok) << read.console;
+  return ToString(BuildTssDump(read.text, BuiltInCodeTable(), byteOrderMark, stringDictionary).text);
+}
+
+TEST(TssExtraction, DumpsQuadsSpAndReferencesInTheirLayout) {
+  const TssTestFile tss = MakeTssFile(SampleScript());
+  ASSERT_EQ(tss.quadPositions, (std::vector<uint32_t>{0x48, 0x68}));
+  const std::string references =
+      "[000000]: second\r\n[000001]: first\r\n[000002]: first\r\n[000003]: shared\r\n[000004]: shared\r\n";
+  const std::string expected = TssQuadGroup(0x48, {"jp one", "jp two", "en one", "en two"}) +
+                               TssQuadGroup(0x68, {"a", "b", "", "d"}) + "[END]\r\n\r\n[SP]: sp text\r\n\r\n" +
+                               references;
+  EXPECT_EQ(expected.substr(0, 23), "[00000048_JP]: jp one\r\n");
+  EXPECT_EQ(DumpOf(tss.bytes), expected);
+  EXPECT_EQ(DumpOf(tss.bytes, true), "\xEF\xBB\xBF" + expected);
+  // A string dictionary pairs the lines: empty lines after 1 and 3 only.
+  EXPECT_EQ(DumpOf(tss.bytes, false, true).substr(expected.size() - references.size()),
+            "[000000]: second\r\n[000001]: first\r\n\r\n[000002]: first\r\n[000003]: shared\r\n\r\n"
+            "[000004]: shared\r\n");
+
+  // Equal operands keep their code order: code ref 1 before code ref 4.
+  const Read read = ReadText(tss.bytes);
+  ASSERT_EQ(read.text.code.references.size(), 5u);
+  EXPECT_EQ(read.text.code.references[1].codeOffset, tss.referenceWords[0]);
+  EXPECT_EQ(read.text.code.references[2].codeOffset, tss.referenceWords[4]);
+
+  // Neither quads nor SP: the dump begins with "[END]". A text holding
+  // CR LF splits its line, and the dump says which.
+  TssScript plain;
+  plain.strings = {"only", "two\r\nlines"};
+  plain.references = {0, 1};
+  const TssTestFile split = MakeTssFile(plain);
+  EXPECT_EQ(DumpOf(split.bytes), "[END]\r\n\r\n[000000]: only\r\n[000001]: two\r\nlines\r\n");
+  const TssDump dump = BuildTssDump(ReadText(split.bytes).text, BuiltInCodeTable(), false, false);
+  ASSERT_EQ(dump.splitLines.size(), 1u);
+  EXPECT_EQ(dump.splitLines[0].line, 4u);
+  EXPECT_EQ(dump.splitLines[0].owner, "reference 1");
+}
+
+// A script whose code area is given word by word, with a 64-byte string
+// area of "s0", "s1", ... at every 8 bytes.
+Bytes ScriptWithCode(const std::vector<uint32_t>& code) {
+  support::ByteBuilder b;
+  const uint32_t textBase = uint32_t(32 + 4 * code.size());
+  b.Raw(kTssMagic).U32BE(0).U32BE(0).U32BE(textBase).U32BE(0);
+  b.U32BE(uint32_t(4 * code.size())).U32BE(64).U32BE(0);
+  for (uint32_t word : code) b.U32BE(word);
+  for (int i = 0; i < 8; ++i) b.CString("s" + std::to_string(i)).Zeros(5);
+  return b.Take();
+}
+
+TEST(TssExtraction, CodeScanTakesOperandsAndMarkersByTheirRules) {
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> code;
+    std::vector<uint32_t> operands;  // in the reference order
+    std::optional<uint32_t> spSlot;
+    uint32_t scanLength = 0;  // 0: every word
+  };
+  const Case cases[] = {
+      // An operand not below textSize is no reference; the word after it is
+      // examined and is itself a reference.
+      {"rejected operand", {0x02820001, 0x02820002, 0x00000010}, {0x10}, {}},
+      // An accepted operand is consumed, even when it looks like a reference.
+      {"accepted operand", {0x02820001, 0x00000008, 0x02820000, 0x00000018, 0x02820003}, {0x08, 0x18}, {}},
+      // Only the first SP marker counts; its slot word is examined as code.
+      {"two markers", {0x04830004, 0x02820000, 0x00000020, 0x04830004, 0x00000028}, {0x20}, 0x02820000},
+      // A reference in the last scanned word takes its operand from beyond
+      // the scanned range.
+      {"last word", {0x01000000, 0x02820000, 0x00000030}, {0x30}, {}, 8},
+  };
+  for (const Case& c : cases) {
+    Bytes file = ScriptWithCode(c.code);
+    if (c.scanLength != 0) StoreU32BE(file.data() + 20, c.scanLength);
+    TssHeader header;
+    ASSERT_TRUE(ReadTssHeader(file, header));
+    TssCode code;
+    // The SP slot 0x02820000 lies outside this file: reported, but scanned.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ScanTssCode(file, header, code), !c.spSlot) << c.name;
+    testing::internal::GetCapturedStdout();
+    std::vector<uint32_t> operands;
+    for (const StringRef& ref : code.references) operands.push_back(ref.operand);
+    EXPECT_EQ(operands, c.operands) << c.name;
+    EXPECT_EQ(code.spFound, c.spSlot.has_value()) << c.name;
+    if (c.spSlot) {
+      EXPECT_EQ(code.spSlot, *c.spSlot) << c.name;
+    }
+  }
+  // A reference word at the end of the file has no operand to read.
+  Bytes cut = ScriptWithCode({0x01000000, 0x02820000});
+  cut.resize(32 + 8);
+  TssHeader header;
+  ASSERT_TRUE(ReadTssHeader(cut, header));
+  TssCode code;
+  EXPECT_TRUE(ScanTssCode(cut, header, code));
+  EXPECT_TRUE(code.references.empty());
+}
+
+TEST(TssExtraction, QuadTestFollowsItsThresholds) {
+  using W = std::array<uint32_t, 4>;
+  EXPECT_TRUE(IsTextQuad(W{0x40, 0x50, 0x60, 0x70}, 0x80, 0x3F));
+  EXPECT_FALSE(IsTextQuad(W{0x40, 0x50, 0x60, 0x70}, 0x78, 0x3F));  // 0x70 is not below 0x78 - 8
+  EXPECT_FALSE(IsTextQuad(W{0x40, 0x50, 0x60, 0x70}, 0x80, 0x40));  // the first string must lie beyond T
+  EXPECT_FALSE(IsTextQuad(W{0x40, 0x240, 0x250, 0x260}, 0x300, 0x3F));  // 512 apart
+  EXPECT_TRUE(IsTextQuad(W{0x40, 0x23F, 0x250, 0x260}, 0x300, 0x3F));
+  EXPECT_FALSE(IsTextQuad(W{0x40, 0x50, 0x50, 0x70}, 0x80, 0x3F));  // not strictly rising
+  EXPECT_TRUE(IsTextQuad(W{0x40, 0x50, 0x60, 0xFFFFFFF0}, 4, 0x3F));  // P - 8 wraps below 8
+
+  // In the file, T follows the strings passed and the last quad: the first
+  // quad of SampleScript starts right after the referenced strings.
+  TssTestFile tss = MakeTssFile(SampleScript());
+  // A second quad whose first string lies inside the first quad is no quad.
+  StoreU32BE(tss.bytes.data() + tss.textBase + tss.quadPositions[1], tss.quadPositions[0] + 12);
+  const Read read = ReadText(tss.bytes);
+  ASSERT_TRUE(read.ok);
+  ASSERT_EQ(read.text.quads.size(), 1u);
+  EXPECT_EQ(read.text.quads[0].position, 0x48u);
+}
+
+TEST(TssExtraction, StringDictionaryIsFoundAnywhereInThePath) {
+  EXPECT_TRUE(IsStringDictionary("x/STRING_DIC/a.tss"));
+  EXPECT_TRUE(IsStringDictionary("a_STRING_DIC.tss"));
+  EXPECT_FALSE(IsStringDictionary("string_dic.tss"));
+  EXPECT_FALSE(IsStringDictionary("STRING_DI.tss"));
+}
+
+TEST(TssExtraction, RejectsWhatCannotBeReadAndStopsScansAtTheEnd) {
+  const TssTestFile good = MakeTssFile(SampleScript());
+  struct Case {
+    const char* name;
+    std::function<void(Bytes&)> damage;
+    const char* message;  // nullptr: read fine
+  };
+  const Case cases[] = {
+      {"short header", [](Bytes& f) { f.resize(31); }, "\nERROR: truncated TSS header"},
+      {"text base", [](Bytes& f) { StoreU32BE(f.data() + 12, uint32_t(f.size() + 1)); },
+       "lies beyond the end of the file"},
+      // The last byte of the file is the low byte of the SP slot's value.
+      {"no zero", [&](Bytes& f) {
+         StoreU32BE(f.data() + good.referenceWords[1] + 4, uint32_t(f.size()) - 1 - good.textBase);
+       },
+       "(reference 4) has no terminating zero"},
+      {"operand outside", [&](Bytes& f) {
+         StoreU32BE(f.data() + 24, 0x7FFFFFFF);
+         StoreU32BE(f.data() + good.referenceWords[0] + 4, 0x10000000);
+       }, "(reference 4) lies outside the file"},
+      {"sp slot outside", [&](Bytes& f) { StoreU32BE(f.data() + good.textBase - 4, 0x01000000); },
+       "\nERROR: the TSS SP slot at 0x"},
+      // Scans that run past the end of the file just stop there.
+      {"long code scan", [](Bytes& f) { StoreU32BE(f.data() + 20, 0xFFFFFFF0); }, nullptr},
+      {"long text size", [](Bytes& f) { StoreU32BE(f.data() + 24, 0xFFFFFFF0); }, nullptr},
+  };
+  for (const Case& c : cases) {
+    Bytes file = good.bytes;
+    c.damage(file);
+    const Read read = ReadText(file);
+    EXPECT_EQ(read.ok, c.message == nullptr) << c.name << ": " << read.console;
+    if (c.message) {
+      EXPECT_NE(read.console.find(c.message), std::string::npos) << c.name << ": " << read.console;
+    } else {
+      EXPECT_EQ(read.text.quads.size(), 2u) << c.name;
+    }
+  }
+}
+
+struct Parsed {
+  bool ok = false;
+  std::string console;
+  TssEdits edits;
+};
+
+Parsed Parse(const TssTestFile& tss, const std::string& dump, bool swap = false, bool stringDictionary = false) {
+  Parsed parsed;
+  TssHeader header;
+  TssCode code;
+  EXPECT_TRUE(ReadTssHeader(tss.bytes, header) && ScanTssCode(tss.bytes, header, code));
+  TssDumpContext context;
+  context.gameCodes = &BuiltInCodeTable();
+  context.translatorCodes = &BuiltInCodeTable();
+  context.swap = swap;
+  context.stringDictionary = stringDictionary;
+  testing::internal::CaptureStdout();
+  parsed.ok = ParseTssDump(ToBytes(dump), "s.txt", tss.bytes, header, code, context, parsed.edits);
+  parsed.console = testing::internal::GetCapturedStdout();
+  return parsed;
+}
+
+std::vector<std::string> Texts(const TssEdits& edits) {
+  std::vector<std::string> texts;
+  for (const std::optional<Bytes>& text : edits.references) texts.push_back(text ? ToString(*text) : "-");
+  return texts;
+}
+
+TEST(TssDump, ReadsItsThreePhasesAndMayBeShortened) {
+  const TssTestFile tss = MakeTssFile(SampleScript());
+  const std::string dump = "\xEF\xBB\xBF" "a note\r\n" + TssQuadGroup(0x68, {"1", "2", "3", "4"}) +
+                           "[END]\r\n\r\n"
+                           "[SP]: new sp\r\n[000003]: three\r\n[3]: skipped\r\n[000000]: \r\n"
+                           "[000003]: three again\r\n";
+  Parsed parsed = Parse(tss, dump);
+  ASSERT_TRUE(parsed.ok) << parsed.console;
+  ASSERT_EQ(parsed.edits.quads.size(), 1u);
+  EXPECT_EQ(parsed.edits.quads[0].position, 0x68u);
+  EXPECT_EQ(ToString(parsed.edits.quads[0].slots[0]), "1");
+  EXPECT_EQ(ToString(parsed.edits.quads[0].slots[3]), "4");
+  ASSERT_TRUE(parsed.edits.sp);
+  EXPECT_EQ(ToString(*parsed.edits.sp), "new sp");
+  EXPECT_EQ(Texts(parsed.edits), (std::vector<std::string>{"", "-", "-", "three again", "-"}));
+
+  // The exchange: the JP lines fill slots 2 and 3; references stay apart
+  // outside a string dictionary.
+  parsed = Parse(tss, TssQuadGroup(0x68, {"1", "2", "3", "4"}) + "[END]\r\n[000000]: a\r\n[000001]: b\r\n", true);
+  ASSERT_TRUE(parsed.ok) << parsed.console;
+  EXPECT_EQ(ToString(parsed.edits.quads[0].slots[0]), "3");
+  EXPECT_EQ(ToString(parsed.edits.quads[0].slots[2]), "1");
+  EXPECT_EQ(Texts(parsed.edits), (std::vector<std::string>{"a", "b", "-", "-", "-"}));
+
+  // In a string dictionary, complete pairs exchange their texts.
+  const std::string pairs = "[END]\r\n[000000]: a\r\n[000001]: b\r\n[000002]: c\r\n[000004]: e\r\n";
+  parsed = Parse(tss, pairs, true, true);
+  EXPECT_EQ(Texts(parsed.edits), (std::vector<std::string>{"b", "a", "c", "-", "e"}));
+  parsed = Parse(tss, pairs, false, true);
+  EXPECT_EQ(Texts(parsed.edits), (std::vector<std::string>{"a", "b", "c", "-", "e"}));
+
+  // An "[SP]" line is taken only right after "[END]"; later it is not read,
+  // and the translator is told.
+  testing::internal::CaptureStderr();
+  parsed = Parse(tss, "[END]\r\n[000001]: b\r\n[SP]: late\r\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "WARNING: s.txt line 3 is not read: quad groups stand before \"[END]\" and the \"[SP]\" line right "
+            "after it\n");
+  ASSERT_TRUE(parsed.ok) << parsed.console;
+  EXPECT_FALSE(parsed.edits.sp);
+}
+
+TEST(TssDump, RefusesBrokenDumps) {
+  const TssTestFile tss = MakeTssFile(SampleScript());
+  const std::string group = TssQuadGroup(0x48, {"a", "b", "c", "d"});
+  struct Case {
+    std::string dump;
+    const char* message;
+  };
+  const Case cases[] = {
+      {group + "a note\r\n", "\nERROR: s.txt has no \"[END]\" line after its quad groups"},
+      {group + "[000001]: before the end\r\n[END]\r\n", "line 6: a block's first line begins with \"[\", its 8-digit"},
+      {group.substr(0, group.find("[00000048_EN]: d")), "\nERROR: s.txt line 1: the block ends after 3 of its 4 lines"},
+      {group.substr(0, group.find("[00000048_EN]: d")) + "[END]\r\n",
+       "\nERROR: s.txt line 4 should begin with \"[00000048_EN]: \""},
+      {"[00000048_JP]: a\r\n[00000048_JP]\r\n", "\nERROR: s.txt line 2 should begin with \"[00000048_JP]: \""},
+      {"[00000048_JP]: a\r\n[00000049_JP]: b\r\n", "line 2 should begin with \"[00000048_JP]: \""},
+      {"[00000048_JP]: a\r\n[00000048_JP]:bb\r\n", "line 2 should begin with \"[00000048_JP]: \""},
+      {"[00000048_EN]: a\r\n", "line 1 should begin with \"[00000048_JP]: \""},
+      {"[0000x048_JP]: a\r\n", "\nERROR: s.txt line 1: a block's first line begins with"},
+      {TssQuadGroup(0x4A, {"a", "b", "c", "d"}), "\nERROR: s.txt line 1: 0000004A is not a quad position"},
+      {TssQuadGroup(0x1000, {"a", "b", "c", "d"}), "00001000 is not a quad position of this script"},
+      {"[END]\r\n[SP]:x\r\n", "\nERROR: s.txt line 2: the SP line must begin with \"[SP]: \""},
+      {"[END]\r\n[000005]: x\r\n", "\nERROR: s.txt line 2: reference 000005 does not exist: the script has 5"},
+      {"[END]\r\n[00001a]: x\r\n", "line 2: a numbered line must begin with '[', six digits and \"]: \""},
+      {"[END]\r\n[000001]:\r\n", "line 2: a numbered line must begin with"},
+  };
+  for (const Case& c : cases) {
+    const Parsed parsed = Parse(tss, c.dump);
+    EXPECT_FALSE(parsed.ok) << c.dump;
+    EXPECT_NE(parsed.console.find(c.message), std::string::npos) << c.dump << "\n" << parsed.console;
+  }
+}
+
+TEST(TssRebuild, AppendsStringsAndPatchesInOrder) {
+  const TssTestFile tss = MakeTssFile(SampleScript());
+  // The dump written back unchanged: every place points at a copy of its
+  // old text, appended; nothing else but textSize changes.
+  const Parsed parsed = Parse(tss, DumpOf(tss.bytes));
+  ASSERT_TRUE(parsed.ok) << parsed.console;
+  TssHeader header;
+  TssCode code;
+  ASSERT_TRUE(ReadTssHeader(tss.bytes, header) && ScanTssCode(tss.bytes, header, code));
+  Bytes out;
+  ASSERT_TRUE(RebuildTss(tss.bytes, header, code, parsed.edits, out));
+  const size_t appended = 7 + 7 + 7 + 7 + 2 + 2 + 1 + 2 + 8 + 7 + 6 + 6 + 7 + 7;
+  ASSERT_EQ(out.size(), tss.bytes.size() + appended);
+  EXPECT_EQ(LoadU32BE(out.data() + 24), out.size() - tss.textBase);
+  // The first appended string is the first quad's slot 0.
+  EXPECT_EQ(LoadU32BE(out.data() + tss.textBase + 0x48), tss.bytes.size() - tss.textBase);
+  const std::vector<std::string> referenced = {"first", "second", "shared", "shared", "first"};
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(support::TssReferenceText(out, tss.referenceWords[i]), referenced[i]);
+    EXPECT_GE(LoadU32BE(out.data() + tss.referenceWords[i] + 4), tss.bytes.size() - tss.textBase);
+  }
+  EXPECT_EQ(support::TssQuadText(out, 0x68, 3), "d");
+  EXPECT_EQ(support::TssSpText(out, tss.spSlot), "sp text");
+  Bytes unpatched(out.begin(), out.begin() + std::ptrdiff_t(tss.bytes.size()));
+  for (uint32_t word : tss.referenceWords) std::copy_n(tss.bytes.begin() + word + 4, 4, unpatched.begin() + word + 4);
+  for (uint32_t position : tss.quadPositions) {
+    std::copy_n(tss.bytes.begin() + tss.textBase + position, 16, unpatched.begin() + tss.textBase + position);
+  }
+  std::copy_n(tss.bytes.begin() + tss.textBase + tss.spSlot, 4, unpatched.begin() + tss.textBase + tss.spSlot);
+  std::copy_n(tss.bytes.begin() + 24, 4, unpatched.begin() + 24);
+  EXPECT_EQ(unpatched, tss.bytes);
+
+  // A dump made after the insertion lists no quads (their strings now lie
+  // after them), and its references are numbered by the new operands.
+  const std::string again = DumpOf(out);
+  EXPECT_EQ(again.substr(0, 7), "[END]\r\n");
+}
+
+// Runs a mode word in `dir`; returns what it printed.
+std::string RunMode(const support::TempDir& dir, const char* mode, const std::string& path, DispatchResult expected,
+                const char* option = "0") {
+  support::ScopedCurrentDirectory inside(dir.path());
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ModeDispatcher(mode, path, option), expected) << mode << " " << path;
+  return testing::internal::GetCapturedStdout();
+}
+
+TEST(TssInsertion, RoundTripsThroughBothTablesOnTheCommandLine) {
+  support::TempDir dir;
+  ASSERT_TRUE(support::WriteTestFile(dir / "JPCODES.TXT",
+                                     support::CodeTableText({Row("\x82\xA0", "\xE3\x81\x82"), Row("\x0A", "\\n")})));
+  ASSERT_TRUE(support::WriteTestFile(dir / "CODES.TXT", support::CodeTableText({Row("\xE2\x80\x9C", "\"")})));
+  TssScript script = SampleScript();
+  script.quads[0][0] = "\x82\xA0\x0A";
+  const TssTestFile tss = MakeTssFile(script);
+  ASSERT_TRUE(support::WriteTestFile(dir / "talk.tss", tss.bytes));
+  EXPECT_EQ(RunMode(dir, "untss2", "talk.tss", DispatchResult::kSuccess, "utf8"), "");
+  std::string dump = ToString(support::ReadTestFile(dir / "talk.txt"));
+  const uint32_t quad = tss.quadPositions[0];
+  ASSERT_EQ(dump.substr(0, 26), "\xEF\xBB\xBF" + TssQuadGroup(quad, {"\xE3\x81\x82\\n", "", "", ""}).substr(0, 23));
+
+  // "tss_switch": the JP lines go to the EN slots; an edited reference.
+  dump.replace(dump.find("[000003]: shared"), 16, "[000003]: \xE2\x80\x9Cquoted");
+  ASSERT_TRUE(support::WriteTestFile(dir / "talk.txt", dump));
+  EXPECT_EQ(RunMode(dir, "tss_switch", "talk.tss", DispatchResult::kSuccess), "");
+  const Bytes once = support::ReadTestFile(dir / "talk.tss");
+  EXPECT_EQ(support::TssQuadText(once, quad, 2), "\x82\xA0\x0A");
+  EXPECT_EQ(support::TssQuadText(once, quad, 0), "en one");
+  EXPECT_EQ(support::TssReferenceText(once, tss.referenceWords[2]), "\"quoted");
+  EXPECT_EQ(support::TssReferenceText(once, tss.referenceWords[3]), "shared");
+  EXPECT_EQ(support::ListDirectory(dir.path()),
+            (std::vector<std::string>{"CODES.TXT", "JPCODES.TXT", "talk.tss", "talk.txt"}));
+
+  // No dump: " (missed)", a failure on a direct run, the file untouched.
+  std::filesystem::remove(dir / "talk.txt");
+  EXPECT_EQ(RunMode(dir, "tss", "talk.tss", DispatchResult::kToolFailed), " (missed)");
+  EXPECT_EQ(support::ReadTestFile(dir / "talk.tss"), once);
+
+  // A broken dump, or one an editor saved with LF line ends, leaves the
+  // file untouched too.
+  for (const char* broken : {"[00000048_JP]: a\r\n", "[END]\n[000000]: a\n"}) {
+    ASSERT_TRUE(support::WriteTestFile(dir / "talk.txt", broken));
+    EXPECT_NE(RunMode(dir, "tss2", "talk.tss", DispatchResult::kToolFailed), "");
+    EXPECT_EQ(support::ReadTestFile(dir / "talk.tss"), once);
+  }
+  EXPECT_EQ(support::ListDirectory(dir.path()),
+            (std::vector<std::string>{"CODES.TXT", "JPCODES.TXT", "talk.tss", "talk.txt"}));
+}
+
+TEST(TssInsertion, ScriptsWithoutTextAndOtherFilesAreLeftAlone) {
+  support::TempDir dir;
+  TssTestFile tss = MakeTssFile(SampleScript());
+  StoreU32BE(tss.bytes.data() + 24, kTssNoTextSize);
+  ASSERT_TRUE(support::WriteTestFile(dir / "empty.tss", tss.bytes));
+  EXPECT_EQ(RunMode(dir, "untss", "empty.tss", DispatchResult::kSuccess), "");
+  ASSERT_TRUE(support::WriteTestFile(dir / "empty.txt", "[END]\r\n[000000]: x\r\n"));
+  EXPECT_EQ(RunMode(dir, "tss", "empty.tss", DispatchResult::kSuccess), "");
+  EXPECT_EQ(support::ReadTestFile(dir / "empty.tss"), tss.bytes);
+  EXPECT_EQ(support::ListDirectory(dir.path()), (std::vector<std::string>{"empty.tss", "empty.txt"}));
+
+  ASSERT_TRUE(support::WriteTestFile(dir / "scel.bin", std::string("ZK6SCEL\1 and more", 17)));
+  ASSERT_TRUE(support::WriteTestFile(dir / "tiny.bin", std::string("TSS", 3)));
+  for (const char* mode : {"untss", "tss2"}) {
+    EXPECT_EQ(RunMode(dir, mode, "scel.bin", DispatchResult::kToolFailed), "\nThis is not ZK6SCEL or TSS file");
+    EXPECT_EQ(RunMode(dir, mode, "tiny.bin", DispatchResult::kToolFailed), "\nThis is not ZK6SCEL or TSS file");
+  }
+  EXPECT_EQ(RunMode(dir, "untss", "none.tss", DispatchResult::kToolFailed), "\nCan't open none.tss");
+
+  // A container member that is no script at all and has no dump is missed,
+  // not refused; with a dump it is refused.
+  TssTables tables;
+  Bytes out;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(InsertTssDump(ToBytes("short"), dir / "member.dec", false, tables, out), TssOutcome::kMissed);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), " (missed)");
+  ASSERT_TRUE(support::WriteTestFile(dir / "member.txt", "[END]\r\n"));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(InsertTssDump(ToBytes("short"), dir / "member.dec", false, tables, out), TssOutcome::kFailed);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: truncated TSS header");
+}
+
+}  // namespace
+}  // namespace fpskit
