@@ -73,9 +73,9 @@ TssDump BuildTssDump(const TssText& text, const CodeTable& gameCodes, bool byteO
 }
 
 TssOutcome WriteTssDump(ByteSpan file, const std::string& path, bool byteOrderMark, const CodeTable& gameCodes) {
+  if (TssHasNoText(file)) return TssOutcome::kNoText;
   TssHeader header;
   if (!ReadTssHeader(file, header)) return TssOutcome::kFailed;
-  if (header.textSize == kTssNoTextSize) return TssOutcome::kNoText;
   std::string dumpPath;
   TssText text;
   if (!TextDumpPath(path, dumpPath) || !ReadTssText(file, header, text)) return TssOutcome::kFailed;

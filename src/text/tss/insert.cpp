@@ -231,9 +231,7 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
   // A script without text, or without a dump, is left as it is before its
   // header is checked: a container member that is no script at all goes
   // back unchanged when nobody wrote a dump for it.
-  if (file.size() >= kTssHeaderSize && LoadU32BE(file.data() + kTssTextSizeOffset) == kTssNoTextSize) {
-    return TssOutcome::kNoText;
-  }
+  if (TssHasNoText(file)) return TssOutcome::kNoText;
   std::string dumpPath;
   if (!TextDumpPath(path, dumpPath)) return TssOutcome::kFailed;
   if (!FileExists(dumpPath)) {

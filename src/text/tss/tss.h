@@ -46,6 +46,12 @@ inline constexpr uint8_t kTssMagic[4] = {'T', 'S', 'S', 0};
 // and nothing is written back.
 inline constexpr uint32_t kTssNoTextSize = 32;
 inline constexpr size_t kTssTextSizeOffset = 24;  // rewritten by insertion
+
+// A script whose textSize is 32 has no text: both tools leave it alone before
+// they check the rest of its header, so that dump and insertion agree on it.
+inline bool TssHasNoText(ByteSpan file) {
+  return file.size() >= kTssHeaderSize && LoadU32BE(file.data() + kTssTextSizeOffset) == kTssNoTextSize;
+}
 inline constexpr uint8_t kTssReferenceOpcode[2] = {0x02, 0x82};
 inline constexpr uint8_t kTssSpMarker[4] = {0x04, 0x83, 0x00, 0x04};
 inline constexpr size_t kTssQuadSlotCount = 4;
