@@ -222,6 +222,10 @@ bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, co
   return true;
 }
 
+bool MembersOverlap(const ArchiveEntry& a, const ArchiveEntry& b) {
+  return uint64_t(a.offset) < uint64_t(b.offset) + b.size && uint64_t(b.offset) < uint64_t(a.offset) + a.size;
+}
+
 bool IsSkippedEntry(const ArchiveTable& table, size_t i) {
   const uint32_t offset = table.entries[i].offset;
   return offset == kNoMember || (ShortLayout(table.header) && offset == 0);

@@ -107,6 +107,13 @@ std::vector<size_t> ComputeEightByteSizes(std::vector<ArchiveEntry>& entries, ui
 // "name=" up to the first space when it begins so, otherwise the whole string.
 std::string ResolveNameString(std::string_view text);
 
+// True when the two members' bytes share at least one byte. Both tools
+// follow a member into a nested archive only when it overlaps no member they
+// followed before in the same archive: the members of a hostile archive can
+// overlap (a member at offset 0 is the archive itself again), and two such
+// members at every level would double the work at every level.
+bool MembersOverlap(const ArchiveEntry& a, const ArchiveEntry& b);
+
 // True for entries that describe no member (offset 0xFFFFFFFF, or offset 0
 // with flags 0x8D): both tools pass over them.
 bool IsSkippedEntry(const ArchiveTable& table, size_t i);

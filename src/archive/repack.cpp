@@ -35,6 +35,15 @@ struct Rebuild {
   ByteSink& sink;
   uint32_t alignment;
   size_t depth;  // below the archive the run began with
+  std::vector<ArchiveEntry> nestedMembers = {};  // the members rebuilt as archives (see MembersOverlap)
+
+  // True when member `entry` may be rebuilt as a nested archive.
+  bool MayNest(const ArchiveEntry& entry) const {
+    for (const ArchiveEntry& member : nestedMembers) {
+      if (MembersOverlap(member, entry)) return false;
+    }
+    return true;
+  }
 
   // The current end as a 32-bit archive offset; false, with a message, past 4 GiB.
   bool Position(uint32_t& offset) const {
@@ -90,7 +99,9 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
   const std::string directoryName = StripExtension(fileName);
   // A name that would leave the unpack directory was never written there.
   const bool fromFile = IsContainedRelativePath(fileName) && FileExists(path);
-  const bool nestedDirectory = !fileName.empty() && IsContainedRelativePath(directoryName);
+  // A member overlapping one rebuilt as an archive is taken as it stands;
+  // the unpacker kept it as a file.
+  const bool nestedDirectory = !fileName.empty() && IsContainedRelativePath(directoryName) && rebuild.MayNest(entry);
   const std::string directory = JoinPath(rebuild.unpackDirectory, directoryName);
   if (!rebuild.Inside(entry, i)) return false;
 
@@ -120,6 +131,7 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
       if (nestedDirectory && !RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuilt, nested)) {
         return false;
       }
+      if (nested) rebuild.nestedMembers.push_back(entry);
       result = nested ? RecompressTlzc(container, decoded, rebuilt) : std::move(container);
     }
     if (result.empty()) {
@@ -147,6 +159,7 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
     ByteSink inner = rebuild.sink.Inner();
     const bool ok = RepackInto(rebuild.source.Sub(entry.offset, entry.size), path, directory, inner, rebuild.depth + 1);
     rebuild.sink.Append(inner);
+    rebuild.nestedMembers.push_back(entry);
     return ok;
   }
   return rebuild.sink.Copy(rebuild.source, entry.offset, entry.size);
@@ -195,6 +208,14 @@ bool CopyPairMember(Rebuild& rebuild, size_t i) {
     return false;
   }
   const uint64_t available = std::min<uint64_t>(copyLength, rebuild.source.length - entry.offset);
+  // Only the padding of the archive's last member can have been trimmed,
+  // and padding is shorter than the alignment: a padded size reaching
+  // further past the end would have gigabytes of zeros written.
+  if (copyLength - available >= rebuild.alignment) {
+    Printf("\nERROR: %s: member %zu's padded size reaches 0x%llX bytes past the archive's end",
+           rebuild.label.c_str(), i, static_cast<unsigned long long>(copyLength - available));
+    return false;
+  }
   return rebuild.Position(rebuild.entries[i].offset) && rebuild.sink.Copy(rebuild.source, entry.offset, available) &&
          rebuild.sink.WriteZeros(copyLength - available);
 }

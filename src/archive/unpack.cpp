@@ -23,6 +23,15 @@ enum class UnpackResult {
   kRejected,  // the header, the table or the directory was reported before anything was written
 };
 
+// Where a member would be unpacked as an archive of its own. A member that
+// overlaps another member of the same archive already unpacked as an archive
+// is kept as a file (see MembersOverlap): its bytes are all there.
+struct Nesting {
+  size_t depth = 0;     // below the archive the run began with
+  bool mayNest = true;  // false: the member overlaps a nested archive unpacked before it
+  bool nested = false;  // set when the member was unpacked as an archive
+};
+
 UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
                               size_t depth);
 
@@ -43,11 +52,12 @@ bool WriteMemberFile(const ByteSource& bytes, const std::string& unpackDirectory
 // A nested archive, at `depth` below the archive the run began with, goes
 // into the directory named by its member path without the extension (the
 // directories of a name with subdirectories are made first). When its own
-// header or table is rejected, its directory cannot be made, or it lies too
-// deep, its bytes are kept as the member's file, so that nothing of it is
-// lost.
+// header or table is rejected, its directory cannot be made, it lies too
+// deep or it overlaps an archive unpacked before it, its bytes are kept as
+// the member's file, so that nothing of it is lost.
 bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, const std::string& unpackDirectory,
-                  const std::string& fileName, size_t depth) {
+                  const std::string& fileName, Nesting& nesting) {
+  const size_t depth = nesting.depth;
   const std::string directoryName = StripExtension(fileName);
   if (!IsContainedName(unpackDirectory, fileName) || !IsContainedName(unpackDirectory, directoryName)) return false;
   const std::string path = JoinPath(unpackDirectory, fileName);
@@ -56,6 +66,11 @@ bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, const
     WriteMemberFile(memberBytes, unpackDirectory, fileName);
     return false;
   }
+  if (!nesting.mayNest) {
+    Warnf("NOTE: %s overlaps an archive unpacked before it; kept as a file", path.c_str());
+    return WriteMemberFile(memberBytes, unpackDirectory, fileName);
+  }
+  nesting.nested = true;
   // A failure here shows when the directory itself cannot be made.
   MakeParentDirectories(unpackDirectory, directoryName);
   const UnpackResult result = UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName), depth);
@@ -64,13 +79,13 @@ bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, const
 }
 
 // The member's data as a file, or as a directory when it is an archive
-// itself, bare or in a TLZC container, at `depth`.
+// itself, bare or in a TLZC container.
 bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, const std::string& fileName,
-                  size_t depth) {
+                  Nesting& nesting) {
   uint8_t magic[4];
   data.Peek(0, magic, sizeof magic);
   if (data.length >= 4 && std::memcmp(magic, kArchiveMagic, 4) == 0) {
-    return UnpackNested(data, data, unpackDirectory, fileName, depth);
+    return UnpackNested(data, data, unpackDirectory, fileName, nesting);
   }
   if (data.length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
     Bytes container;
@@ -82,7 +97,7 @@ bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, co
     const bool complete = DecompressTlzc(container, inner);
     container = Bytes();
     if (HasMagic(inner, kArchiveMagic)) {
-      return UnpackNested(ByteSource::InMemory(inner), data, unpackDirectory, fileName, depth) && complete;
+      return UnpackNested(ByteSource::InMemory(inner), data, unpackDirectory, fileName, nesting) && complete;
     }
     return WriteMemberFile(data, unpackDirectory, fileName) && complete;
   }
@@ -92,7 +107,7 @@ bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, co
 // Decompresses a member stored in a TLZC container. When the container fails,
 // the member's file holds what was recovered, and the failure counts.
 bool OutputCompressedMember(const ByteSource& member, const std::string& unpackDirectory,
-                            const std::string& fileName, size_t depth) {
+                            const std::string& fileName, Nesting& nesting) {
   Bytes container;
   if (!member.Read(0, member.length, container)) {
     Printf("\nERROR: can't read %s", JoinPath(unpackDirectory, fileName).c_str());
@@ -105,13 +120,20 @@ bool OutputCompressedMember(const ByteSource& member, const std::string& unpackD
     WriteMemberFile(ByteSource::InMemory(data), unpackDirectory, fileName);
     return false;
   }
-  return OutputMember(ByteSource::InMemory(data), unpackDirectory, fileName, depth);
+  return OutputMember(ByteSource::InMemory(data), unpackDirectory, fileName, nesting);
 }
 
 bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const std::string& label, size_t i) {
   if (InRange(archive.length, entry.offset, entry.size)) return true;
   Printf("\nERROR: %s: member %zu (0x%X bytes at 0x%X) lies outside the archive", label.c_str(), i, entry.size,
          entry.offset);
+  return false;
+}
+
+bool Overlaps(const std::vector<ArchiveEntry>& members, const ArchiveEntry& entry) {
+  for (const ArchiveEntry& member : members) {
+    if (MembersOverlap(member, entry)) return true;
+  }
   return false;
 }
 
@@ -127,6 +149,7 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
   }
 
   bool ok = true;
+  std::vector<ArchiveEntry> nestedMembers;  // the members unpacked as archives, for Nesting::mayNest
   for (size_t i = 0; i < table.entries.size(); ++i) {
     if (IsSkippedEntry(table, i)) continue;
     if (IsDamagedEntry(table, i)) {  // reported with the table
@@ -148,10 +171,12 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
       continue;
     }
     const ByteSource member = archive.Sub(entry.offset, entry.size);
+    Nesting nesting{depth + 1, !Overlaps(nestedMembers, entry)};
 
     // A compressed member is written decompressed, whatever its mark says.
     if (IsCompressedMember(head, entry)) {
-      ok = OutputCompressedMember(member, unpackDirectory, fileName, depth + 1) && ok;
+      ok = OutputCompressedMember(member, unpackDirectory, fileName, nesting) && ok;
+      if (nesting.nested) nestedMembers.push_back(entry);
       continue;
     }
     const TexturePairing pairing =
@@ -180,7 +205,8 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
       ++i;
       continue;
     }
-    ok = OutputMember(member, unpackDirectory, fileName, depth + 1) && ok;
+    ok = OutputMember(member, unpackDirectory, fileName, nesting) && ok;
+    if (nesting.nested) nestedMembers.push_back(entry);
   }
   return ok ? UnpackResult::kDone : UnpackResult::kFailed;
 }

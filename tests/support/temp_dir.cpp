@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <random>
 
+#include "support/builders.h"
 #include "util/files.h"
 
 namespace fpskit::support {
@@ -63,6 +64,17 @@ std::vector<std::string> ListTree(const std::string& path) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+TreeSnapshot SnapshotTree(const std::string& root) {
+  TreeSnapshot snapshot;
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    const std::string relative = std::filesystem::relative(it->path(), root, error).generic_string();
+    snapshot[relative] = it->is_directory() ? "<dir>" : ToString(ReadTestFile(it->path().string()));
+  }
+  return snapshot;
 }
 
 }  // namespace fpskit::support

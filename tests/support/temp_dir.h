@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "util/bytes.h"
@@ -50,5 +51,10 @@ std::vector<std::string> ListDirectory(const std::string& path);
 // Every file and directory below `path`, as paths relative to it (directories
 // end in '/'), sorted.
 std::vector<std::string> ListTree(const std::string& path);
+// Every file and directory below `root` by relative path ('/' separators):
+// a file's contents, or "<dir>" for a directory. Two snapshots are equal
+// when nothing below the root was created, removed or changed.
+using TreeSnapshot = std::map<std::string, std::string>;
+TreeSnapshot SnapshotTree(const std::string& root);
 
 }  // namespace fpskit::support

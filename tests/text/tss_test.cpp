@@ -188,6 +188,7 @@ TEST(TssExtraction, RejectsWhatCannotBeReadAndStopsScansAtTheEnd) {
       {"short header", [](Bytes& f) { f.resize(31); }, "\nERROR: truncated TSS header"},
       {"text base", [](Bytes& f) { StoreU32BE(f.data() + 12, uint32_t(f.size() + 1)); },
        "lies beyond the end of the file"},
+      {"text base in the header", [](Bytes& f) { StoreU32BE(f.data() + 12, 12); }, "lies inside the header"},
       // The last byte of the file is the low byte of the SP slot's value.
       {"no zero", [&](Bytes& f) {
          StoreU32BE(f.data() + good.referenceWords[1] + 4, uint32_t(f.size()) - 1 - good.textBase);
@@ -439,6 +440,17 @@ TEST(TssInsertion, ScriptsWithoutTextAndOtherFilesAreLeftAlone) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(InsertTssDump(ToBytes("short"), dir / "member.dec", false, tables, out), TssOutcome::kFailed);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: truncated TSS header");
+}
+
+TEST(TssExtraction, AQuadRunningPastTheStringAreaIsNone) {
+  TssTestFile tss = MakeTssFile(SampleScript());
+  StoreU32BE(tss.bytes.data() + 24, tss.quadPositions.back() + 8);  // textSize ends inside the last quad
+  const Read read = ReadText(tss.bytes);
+  ASSERT_TRUE(read.ok) << read.console;
+  EXPECT_EQ(read.text.quads.size(), tss.quadPositions.size() - 1);
+  // So the script's own dump can be written back.
+  const Parsed parsed = Parse(tss, DumpOf(tss.bytes));
+  EXPECT_TRUE(parsed.ok) << parsed.console;
 }
 
 }  // namespace

@@ -24,6 +24,12 @@ bool ReadTssHeader(ByteSpan file, TssHeader& header) {
     Print("\nERROR: the TSS file is 4 GiB or larger");
     return false;
   }
+  // A string area inside the header would have the insertion patch the
+  // header itself (a quad or the SP slot over textSize or textBase).
+  if (header.textBase < kTssHeaderSize) {
+    Printf("\nERROR: bad TSS header: the string area at 0x%X lies inside the header", header.textBase);
+    return false;
+  }
   if (header.textBase > file.size()) {
     Printf("\nERROR: bad TSS header: the string area at 0x%X lies beyond the end of the file", header.textBase);
     return false;

@@ -98,7 +98,10 @@ bool ReadTssText(ByteSpan file, const TssHeader& header, TssText& text) {
     if (!InRange(file.size(), at, kTssQuadSize)) break;
     std::array<uint32_t, kTssQuadSlotCount> w;
     for (size_t slot = 0; slot < kTssQuadSlotCount; ++slot) w[slot] = LoadU32BE(file.data() + at + 4 * slot);
-    if (IsTextQuad(w, position, threshold)) {
+    // A quad must lie wholly inside the string area, where the insertion
+    // writes it back: one that runs past its end would be dumped and then
+    // refused when its own dump is written back.
+    if (uint64_t(position) + kTssQuadSize <= header.textSize && IsTextQuad(w, position, threshold)) {
       text.quads.push_back({position, w, {}});
       threshold = position + uint32_t(kTssQuadSize) - 1;
       counter += 3;
