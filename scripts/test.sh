@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite twice: on the
-# release build, then on a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# Installs what is missing, builds, and runs the whole test suite three times:
+# on the release build, on a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and on the Windows build under Wine, which also
+# runs the demo's steps and compares their outputs with the Linux build's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -13,3 +14,5 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 scripts/build.sh sanitize
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+scripts/windows/test.sh

@@ -349,6 +349,7 @@ bool RepackArchive(const std::string& path) {
       Printf("\nCan't open %s", path.c_str());
       return false;
     }
+    file.reset();  // all in memory now; Windows replaces no file that is open
     Bytes archive;
     const bool complete = DecompressTlzc(container, archive);
     if (!HasMagic(archive, kArchiveMagic)) {
@@ -377,7 +378,11 @@ bool RepackArchive(const std::string& path) {
   }
   return ReplaceFileWithStatus(path, [&](std::FILE* out) {
     ByteSink sink = ByteSink::InFile(out, 0);
-    if (RepackInto(whole, path, unpackDirectory, sink, 0)) return WriterStatus::kWritten;
+    const bool rebuilt = RepackInto(whole, path, unpackDirectory, sink, 0);
+    // The source is closed before it is replaced: Windows renames over no
+    // file that is still open.
+    file.reset();
+    if (rebuilt) return WriterStatus::kWritten;
     return sink.failed ? WriterStatus::kWriteFailed : WriterStatus::kReported;
   });
 }

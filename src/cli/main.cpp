@@ -1,7 +1,7 @@
 #include "cli/modes.h"
-#include "util/files.h"
+#include "util/platform.h"
 
 int main(int argc, char** argv) {
-  fpskit::IgnoreFileSizeSignal();
+  fpskit::platform::IgnoreFileSizeSignal();
   return fpskit::RunCommandLine(argc, argv);
 }

@@ -1,6 +1,5 @@
 #include "cli/modes.h"
 
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include "text/scel/scel.h"
 #include "text/scf/scf.h"
 #include "util/console.h"
+#include "util/platform.h"
 
 namespace fpskit {
 namespace {
@@ -66,15 +66,6 @@ constexpr ModeRow kModeTable[] = {
      }},
 };
 
-// The game's text is not Unicode; the tools work on bytes and only need the
-// C runtime's locale set to a Russian one when the system has any.
-void SetRussianLocale() {
-  for (const char* name : {"Russian", "ru_RU.UTF-8", "ru_RU.utf8", "ru_RU.CP1251", "ru_RU.cp1251", "ru_RU",
-                           "Russian_Russia.1251"}) {
-    if (std::setlocale(LC_ALL, name) != nullptr) return;
-  }
-}
-
 }  // namespace
 
 DispatchResult ModeDispatcher(const std::string& mode, const std::string& path, const std::string& option) {
@@ -104,7 +95,9 @@ void PrintUsage() {
 }
 
 int RunCommandLine(int argc, const char* const* argv) {
-  SetRussianLocale();
+  // The game's text is not Unicode; the tools work on bytes and only need the
+  // C runtime's locale set to a Russian one when the system has any.
+  platform::SetRussianLocale();
   if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
     PrintUsage();
     std::fflush(stdout);

@@ -9,11 +9,15 @@
 
 namespace fpskit {
 
+// The formats of Printf and Warnf are checked as C99 ones (%zu included): on
+// MinGW the C++ library prints through its own C99 printf, not through the
+// older one of the system's runtime that a plain `printf` check assumes there.
+
 void Print(std::string_view text);
-[[gnu::format(printf, 1, 2)]] void Printf(const char* format, ...);
+[[gnu::format(gnu_printf, 1, 2)]] void Printf(const char* format, ...);
 
 // One line on standard error: the text, then a line feed.
 void Warn(std::string_view text);
-[[gnu::format(printf, 1, 2)]] void Warnf(const char* format, ...);
+[[gnu::format(gnu_printf, 1, 2)]] void Warnf(const char* format, ...);
 
 }  // namespace fpskit

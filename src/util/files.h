@@ -9,6 +9,7 @@
 #include <string>
 
 #include "util/bytes.h"
+#include "util/platform.h"
 
 namespace fpskit {
 
@@ -33,18 +34,16 @@ bool MakeDirectory(const std::string& path);
 // IsContainedRelativePath, '/' between its parts) needs below `root`.
 bool MakeParentDirectories(const std::string& root, const std::string& relativeFile);
 
-// Removes a directory when it is empty; false otherwise.
-bool RemoveEmptyDirectory(const std::string& path);
+using platform::RemoveEmptyDirectory;
 
 // Removes a file; false when it could not be removed (a missing file is no
 // error).
 bool RemoveFile(const std::string& path);
 
 // 64-bit file positions and lengths, whatever the size of long.
-bool SeekFile(std::FILE* file, uint64_t position);
-bool TellFile(std::FILE* file, uint64_t& position);
-// The length of an open regular file; false for anything else.
-bool FileLength(std::FILE* file, uint64_t& length);
+using platform::FileLength;
+using platform::SeekFile;
+using platform::TellFile;
 
 // Reads exactly `count` bytes at `position` into `out` (resized to `count`).
 bool ReadFileAt(std::FILE* file, uint64_t position, size_t count, Bytes& out);
@@ -74,10 +73,10 @@ enum class Durability { kFlushToDisk, kRenameOnly };
 // Writes `target` through a temporary file created in the target's own
 // directory: the writer fills it completely, it is flushed (to disk, with
 // kFlushToDisk) and then renamed over the target in one step, keeping the
-// target's permission bits. On any failure the target is untouched, the
-// temporary file is removed, an error naming the target is printed and false
-// is returned. An exception from the writer (std::bad_alloc) passes through,
-// with the temporary file removed too.
+// target's permission bits (its read-only attribute on Windows). On any failure
+// the target is untouched, the temporary file is removed, an error naming the
+// target is printed and false is returned. An exception from the writer
+// (std::bad_alloc) passes through, with the temporary file removed too.
 bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer,
                      Durability durability = Durability::kFlushToDisk);
 bool ReplaceFileSafely(const std::string& target, ByteSpan contents,
@@ -99,9 +98,5 @@ bool ReplaceFileWithStatus(const std::string& target, const std::function<Writer
 // an error and returns false when it cannot.
 bool WriteFileBelow(const std::string& root, const std::string& relativeFile,
                     const std::function<bool(std::FILE*)>& writer);
-
-// Makes a write beyond the file-size limit fail with EFBIG instead of killing
-// the process, so that it is reported like any other failed write.
-void IgnoreFileSizeSignal();
 
 }  // namespace fpskit

@@ -1,14 +1,15 @@
 #include "cli/modes.h"
 
-#include <sys/wait.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/run_tool.h"
 #include "support/temp_dir.h"
 
 namespace fpskit {
@@ -22,45 +23,29 @@ const char kUsage[] =
     "\nUsage: *.exe  unscf  / scf / scf_switch  SCFOMBIN    [ansi/utf8]"
     "\n";
 
-struct ProcessRun {
-  int status;
-  std::string output;
-};
-
-// Runs the real executable, so that the exit status is the process's own;
-// `shell` comes before it on the shell's command line.
-ProcessRun RunFpskit(const std::string& arguments, const std::string& shell = "") {
-  ProcessRun run{-1, ""};
-  std::FILE* pipe = popen((shell + std::string(FPSKIT_BINARY) + " " + arguments + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using support::RunTool;
+using support::ToolRun;
 
 TEST(CommandLine, TooFewArgumentsPrintTheUsageText) {
-  for (const char* arguments : {"", "unfps"}) {
-    const ProcessRun run = RunFpskit(arguments);
-    EXPECT_EQ(run.status, 255) << arguments;
-    EXPECT_EQ(run.output, kUsage) << arguments;
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"unfps"}}) {
+    const ToolRun run = RunTool(FPSKIT_BINARY, arguments);
+    EXPECT_EQ(run.status, 255) << arguments.size();
+    EXPECT_EQ(run.output, kUsage) << arguments.size();
   }
 }
 
 TEST(CommandLine, HelpAndVersionSucceed) {
-  const ProcessRun help = RunFpskit("--help");
+  const ToolRun help = RunTool(FPSKIT_BINARY, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.output, kUsage);
-  const ProcessRun version = RunFpskit("--version");
+  const ToolRun version = RunTool(FPSKIT_BINARY, {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.output, "fpskit " FPSKIT_VERSION "\n");
 }
 
 TEST(CommandLine, ModeWordsMatchExactly) {
-  for (const char* mode : {"FPS", "unfps2", "un", "cht_", "Unscf", "tss_Switch", "\"\""}) {
-    const ProcessRun run = RunFpskit(std::string(mode) + " file.bin");
+  for (const char* mode : {"FPS", "unfps2", "un", "cht_", "Unscf", "tss_Switch", ""}) {
+    const ToolRun run = RunTool(FPSKIT_BINARY, {mode, "file.bin"});
     EXPECT_EQ(run.status, 2) << mode;
     EXPECT_EQ(run.output, "\nWRONG MODE\n\n") << mode;
   }
@@ -71,7 +56,7 @@ TEST(CommandLine, EveryModeWordReachesItsTool) {
   // "WRONG MODE", whatever option and extra arguments follow.
   for (const char* mode : {"unfps", "fps", "uncht", "cht_switch", "cht", "untss2", "tss2", "untss",
                            "tss_switch", "tss", "unscf", "scf_switch", "scf"}) {
-    const ProcessRun run = RunFpskit(std::string(mode) + " /nonexistent/fpskit-file utf8 extra more");
+    const ToolRun run = RunTool(FPSKIT_BINARY, {mode, "/nonexistent/fpskit-file", "utf8", "extra", "more"});
     EXPECT_EQ(run.status, 1) << mode;
     EXPECT_EQ(run.output.find("WRONG MODE"), std::string::npos) << mode;
     ASSERT_FALSE(run.output.empty()) << mode;
@@ -80,6 +65,8 @@ TEST(CommandLine, EveryModeWordReachesItsTool) {
   }
 }
 
+// POSIX only: the limit comes from the shell's ulimit.
+#ifndef _WIN32
 TEST(CommandLine, OutOfMemoryIsAnErrorLikeAnyOther) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
@@ -88,12 +75,14 @@ TEST(CommandLine, OutOfMemoryIsAnErrorLikeAnyOther) {
   support::TempDir dir;
   ASSERT_TRUE(support::WriteTestFile(dir / "big.cht", std::string("ZK6CHTX")));
   ASSERT_EQ(truncate((dir / "big.cht").c_str(), off_t(1) << 30), 0);
-  const ProcessRun run = RunFpskit("uncht big.cht", "cd '" + dir.path() + "' && ulimit -v 262144 && ");
+  const ToolRun run =
+      RunTool("sh", {"-c", "ulimit -v 262144 && exec \"$0\" uncht big.cht", FPSKIT_BINARY}, dir.path());
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output, "\nERROR: out of memory\n");
   EXPECT_EQ(support::ListDirectory(dir.path()), std::vector<std::string>{"big.cht"});
 #endif
 }
+#endif
 
 TEST(ModeDispatcher, AnUnknownWordIsReportedInProcess) {
   testing::internal::CaptureStdout();

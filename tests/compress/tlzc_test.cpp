@@ -137,6 +137,9 @@ TEST(CompressTlzc, RoundTripsSeveralMegabytesOnEveryThreadCount) {
 }
 
 TEST(CompressTlzc, EveryBlockIsAStreamOfItsOwnForAnIndependentDecoder) {
+#ifdef _WIN32
+  GTEST_SKIP() << "runs the host's xz through a POSIX shell; the Linux build checks it";
+#endif
   if (std::system("command -v xz >/dev/null 2>&1") != 0) GTEST_SKIP() << "xz is not installed";
   const Bytes data = MixedGameData(3 * 65536 + 999, 3);
   const Bytes container = CompressTlzc(data);

@@ -1,9 +1,14 @@
 #include "support/builders.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 namespace fpskit::support {
 
@@ -44,29 +49,72 @@ std::string CodeTableText(const std::vector<CodeTableEntry>& rows, bool byteOrde
   return text;
 }
 
+namespace {
+
+#ifdef _WIN32
+// Windows converts through its code page 932, which gives some characters
+// two codes; only the first of them gets a row, so that the table converts
+// back to the code it came from.
+class ShiftJisConverter {
+ public:
+  bool ok() const { return true; }
+  bool ToUtf8(const char (&code)[2], std::string& utf8) {
+    wchar_t wide[2];
+    if (MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, code, 2, wide, 2) != 1) return false;
+    char out[8];
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, 1, out, sizeof out, nullptr, nullptr);
+    if (length <= 0) return false;
+    utf8.assign(out, size_t(length));
+    return seen_.insert(utf8).second;
+  }
+
+ private:
+  std::set<std::string> seen_;
+};
+#else
+class ShiftJisConverter {
+ public:
+  ShiftJisConverter() : converter_(iconv_open("UTF-8", "SHIFT_JIS")) {}
+  ~ShiftJisConverter() {
+    if (ok()) iconv_close(converter_);
+  }
+  bool ok() const { return converter_ != iconv_t(-1); }
+  bool ToUtf8(const char (&code)[2], std::string& utf8) {
+    char in[2] = {code[0], code[1]};
+    char out[8];
+    char* inPtr = in;
+    char* outPtr = out;
+    size_t inLeft = 2, outLeft = sizeof out;
+    iconv(converter_, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(converter_, &inPtr, &inLeft, &outPtr, &outLeft) == size_t(-1) || inLeft != 0) return false;
+    utf8.assign(out, sizeof out - outLeft);
+    return true;
+  }
+
+ private:
+  iconv_t converter_;
+};
+#endif
+
+}  // namespace
+
 std::vector<CodeTableEntry> ShiftJisRows() {
   std::vector<CodeTableEntry> rows;
   for (int c = 0x20; c < 0x7F; ++c) {
     const char byte = char(c);
     rows.push_back(Row(std::string_view(&byte, 1), std::string_view(&byte, 1)));
   }
-  iconv_t converter = iconv_open("UTF-8", "SHIFT_JIS");
-  if (converter == iconv_t(-1)) return rows;
+  ShiftJisConverter converter;
+  if (!converter.ok()) return rows;
+  std::string utf8;
   for (int lead = 0x81; lead <= 0xFC; ++lead) {
     if (lead > 0x9F && lead < 0xE0) continue;
     for (int trail = 0x40; trail <= 0xFC; ++trail) {
       if (trail == 0x7F) continue;
-      char in[2] = {char(lead), char(trail)};
-      char out[8];
-      char* inPtr = in;
-      char* outPtr = out;
-      size_t inLeft = 2, outLeft = sizeof out;
-      iconv(converter, nullptr, nullptr, nullptr, nullptr);
-      if (iconv(converter, &inPtr, &inLeft, &outPtr, &outLeft) == size_t(-1) || inLeft != 0) continue;
-      rows.push_back(Row(std::string_view(in, 2), std::string_view(out, sizeof out - outLeft)));
+      const char code[2] = {char(lead), char(trail)};
+      if (converter.ToUtf8(code, utf8)) rows.push_back(Row(std::string_view(code, 2), utf8));
     }
   }
-  iconv_close(converter);
   return rows;
 }
 

@@ -55,7 +55,7 @@ std::string CodeTableText(const std::vector<CodeTableEntry>& rows, bool byteOrde
 
 // A table of every valid Shift-JIS double-byte code (left) with its UTF-8
 // form (right), after rows for the printable ASCII characters. Built with the
-// system's iconv.
+// system's converter (iconv; code page 932 on Windows).
 std::vector<CodeTableEntry> ShiftJisRows();
 
 // Deterministic pseudo-random Shift-JIS text of about `size` bytes: mostly

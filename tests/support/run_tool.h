@@ -12,8 +12,9 @@ struct ToolRun {
   std::string output;  // standard output and standard error
 };
 
-// Runs FPSKIT_BINARY with the arguments (each quoted for the shell) in
-// `directory` (the current one when empty).
+// Runs a program (FPSKIT_BINARY, or a tool on the PATH) with the arguments,
+// each quoted for the shell, in `directory` (the current one when empty). On
+// Windows the console's CR LF line ends come back as LF.
 ToolRun RunTool(const std::string& binary, const std::vector<std::string>& arguments,
                 const std::string& directory = "");
 

@@ -2,11 +2,33 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 
 #include "support/builders.h"
 #include "util/files.h"
 
 namespace fpskit::support {
+
+// A new directory under the system's temporary directory, with a random name
+// so that test programs running side by side never share one.
+TempDir::TempDir() {
+  static std::mt19937_64 random{std::random_device{}()};
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "fpskit-test-%012llx", static_cast<unsigned long long>(random() >> 16));
+    std::error_code error;
+    if (std::filesystem::create_directory(base / name, error)) path_ = (base / name).string();
+  }
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                               ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
 
 bool WriteTestFile(const std::string& path, ByteSpan bytes) {
   FileHandle file = OpenFile(path, "wb");

@@ -205,6 +205,9 @@ TEST(TextureExport, SplitWritesEveryImageAndRefusesBadNames) {
 // Image editors read what "unfps" exports: ImageMagick's identify sees the
 // size and the compression of every common format.
 TEST(TextureExport, ImageMagickReadsTheExportedImages) {
+#ifdef _WIN32
+  GTEST_SKIP() << "runs the host's ImageMagick through a POSIX shell; the Linux build checks it";
+#endif
   if (std::system("command -v identify >/dev/null 2>&1") != 0) {
     // The test setup installs it: in CI a missing reader is a failure.
     if (std::getenv("CI") != nullptr) FAIL() << "identify is not installed";

@@ -1,9 +1,13 @@
 #include "util/files.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -14,6 +18,7 @@
 #include "support/temp_dir.h"
 #include "util/byte_source.h"
 #include "util/bytes.h"
+#include "util/platform.h"
 
 namespace fpskit {
 namespace {
@@ -64,6 +69,40 @@ TEST(TerminatedStringAt, NeedsANulInsideTheBuffer) {
   EXPECT_EQ(support::ToString(text), "ab");
   EXPECT_FALSE(TerminatedStringAt(data, 3, text));  // "cd" runs to the end
   EXPECT_FALSE(TerminatedStringAt(data, 5, text));
+}
+
+// Archives reach up to 2 GiB, past what a 32-bit `long` position holds on
+// Windows; a sparse file stands in for one.
+TEST(FilePositions, ReachPastTwoGibibytes) {
+  TempDir dir;
+  const std::string path = dir / "large.bin";
+  const uint64_t beyond = (uint64_t(1) << 31) + 5;
+  {
+    FileHandle file = OpenFile(path, "wb");
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(SeekFile(file.get(), beyond));
+    ASSERT_EQ(std::fputc('Z', file.get()), 'Z');
+    uint64_t position = 0;
+    ASSERT_TRUE(TellFile(file.get(), position));
+    EXPECT_EQ(position, beyond + 1);
+  }
+  FileHandle file = OpenFile(path, "rb");
+  ASSERT_TRUE(file);
+  ASSERT_TRUE(SeekFile(file.get(), beyond));
+  EXPECT_EQ(std::fgetc(file.get()), 'Z');
+  uint64_t size = 0;
+  ASSERT_TRUE(FileLength(file.get(), size));
+  EXPECT_EQ(size, beyond + 1);
+}
+
+TEST(MakeDirectory, AnExistingDirectoryIsNoErrorButAFileIs) {
+  TempDir dir;
+  EXPECT_TRUE(MakeDirectory(dir / "sub"));
+  EXPECT_TRUE(MakeDirectory(dir / "sub"));
+  EXPECT_TRUE(platform::IsDirectory(dir / "sub"));
+  ASSERT_TRUE(WriteTestFile(dir / "file", ToBytes("x")));
+  EXPECT_FALSE(MakeDirectory(dir / "file"));
+  EXPECT_FALSE(MakeDirectory(dir / "no/such/parent"));
 }
 
 class CopyFileRangeTest : public ::testing::Test {
@@ -152,6 +191,53 @@ TEST(ReplaceFileSafely, WritesANewFileAndReplacesAnOldOne) {
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"out.bin"});
 }
 
+// Paths are bytes (in the ANSI code page on Windows): a name with bytes above
+// ASCII reaches every call of the replacement as the same name.
+TEST(ReplaceFileSafely, ReplacesANameWithBytesAboveAscii) {
+  TempDir dir;
+  const std::string target = dir / "caf\xE9.bin";
+  ASSERT_TRUE(WriteTestFile(target, ToBytes("old")));
+  ASSERT_TRUE(ReplaceFileSafely(target, ToBytes("new")));
+  EXPECT_EQ(ReadTestFile(target), ToBytes("new"));
+  EXPECT_EQ(ListDirectory(dir.path()).size(), 1u);
+}
+
+#ifdef _WIN32
+// Windows keeps no permission bits; its read-only attribute stays on the new
+// file, and a read-only target is replaced all the same, as a file of mode
+// 0444 is on POSIX.
+TEST(ReplaceFileSafely, KeepsTheReadOnlyAttribute) {
+  TempDir dir;
+  const std::string target = dir / "chat.bin";
+  ASSERT_TRUE(WriteTestFile(target, ToBytes("old")));
+  ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(ReplaceFileSafely(target, ToBytes("new")));
+  EXPECT_EQ(ReadTestFile(target), ToBytes("new"));
+  EXPECT_NE(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  ASSERT_TRUE(ReplaceFileSafely(target, ToBytes("newer")));  // a writable one stays writable
+  EXPECT_EQ(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"chat.bin"});
+}
+
+// A file that another program holds open without sharing its deletion (as
+// the C runtime opens files) cannot be replaced: that is reported, and the
+// file and the directory stay as they were.
+TEST(ReplaceFileSafely, ATargetHeldOpenIsReportedAndKept) {
+  TempDir dir;
+  const std::string target = dir / "chat.bin";
+  ASSERT_TRUE(WriteTestFile(target, ToBytes("original")));
+  FileHandle held = OpenFile(target, "rb");
+  ASSERT_TRUE(held);
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(ReplaceFileSafely(target, ToBytes("new")));
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("can't write"), std::string::npos);
+  held.reset();
+  EXPECT_EQ(ReadTestFile(target), ToBytes("original"));
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"chat.bin"});
+}
+#else
 TEST(ReplaceFileSafely, KeepsThePermissionBits) {
   TempDir dir;
   const std::string target = dir / "script.sh";
@@ -162,6 +248,7 @@ TEST(ReplaceFileSafely, KeepsThePermissionBits) {
   ASSERT_EQ(stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0750u);
 }
+#endif
 
 TEST(ReplaceFileSafely, AFailingWriterLeavesTheTargetAndNoTemporaryFile) {
   TempDir dir;
@@ -189,6 +276,17 @@ TEST(ReplaceFileSafely, AFailingWriterLeavesTheTargetAndNoTemporaryFile) {
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"chat.bin"});
 }
 
+#ifdef _WIN32
+TEST(ReplaceFileSafely, ABackslashSeparatesDirectories) {
+  // The temporary file goes into "sub" beside the file, not into the
+  // directory before the last '/'.
+  TempDir dir;
+  ASSERT_TRUE(MakeDirectory(dir / "sub"));
+  EXPECT_TRUE(ReplaceFileSafely(dir / "sub\\chat.bin", ToBytes("new")));
+  EXPECT_EQ(ListDirectory(dir / "sub"), std::vector<std::string>{"chat.bin"});
+  EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"sub"});
+}
+#else
 TEST(ReplaceFileSafely, ABackslashIsPartOfTheFileName) {
   // There is no directory "sub": the temporary file goes beside the file the
   // system sees, in the directory before the last '/'.
@@ -196,7 +294,17 @@ TEST(ReplaceFileSafely, ABackslashIsPartOfTheFileName) {
   EXPECT_TRUE(ReplaceFileSafely(dir / "sub\\chat.bin", ToBytes("new")));
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"sub\\chat.bin"});
 }
+#endif
 
+TEST(ReplaceFileSafely, AMissingDirectoryIsReported) {
+  TempDir dir;
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(ReplaceFileSafely(dir / "no/such/dir/file", ToBytes("x")));
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("can't write"), std::string::npos);
+}
+
+// POSIX only: directory permission bits, a file-size limit and fork().
+#ifndef _WIN32
 TEST(ReplaceFileSafely, AnUnwritableDirectoryIsReported) {
   TempDir dir;
   const std::string target = dir / "chat.bin";
@@ -221,12 +329,6 @@ TEST(ReplaceFileSafely, AnUnwritableDirectoryIsReported) {
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"chat.bin"});
 }
 
-TEST(ReplaceFileSafely, AMissingDirectoryIsReported) {
-  TempDir dir;
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(ReplaceFileSafely(dir / "no/such/dir/file", ToBytes("x")));
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("can't write"), std::string::npos);
-}
 
 // A write that fails part-way (here: the file-size limit, as a full disk would)
 // must leave the target as it was and remove the temporary file. Runs in a
@@ -240,7 +342,7 @@ TEST(ReplaceFileSafely, AWriteThatFailsPartWayLeavesTheTargetUntouched) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    IgnoreFileSizeSignal();
+    platform::IgnoreFileSizeSignal();
     struct rlimit limit = {4096, 4096};
     setrlimit(RLIMIT_FSIZE, &limit);
     const bool ok = ReplaceFileSafely(target, Pattern(1 << 20));
@@ -254,6 +356,7 @@ TEST(ReplaceFileSafely, AWriteThatFailsPartWayLeavesTheTargetUntouched) {
   EXPECT_EQ(ReadTestFile(target), original);
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"archive.bin"});
 }
+#endif
 
 }  // namespace
 }  // namespace fpskit

@@ -1,0 +1,297 @@
+#include "util/platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstring>
+
+#ifdef _WIN32
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace fpskit::platform {
+
+std::string SystemErrorText(SystemError error) { return std::strerror(error); }
+
+#ifdef _WIN32
+
+namespace {
+
+// The errno value for a system error code of the calls below.
+SystemError FromWindowsError(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return EACCES;
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+      return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_NOT_SAME_DEVICE:
+      return EXDEV;
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_INVALID_NAME:
+      return ENAMETOOLONG;
+    default:
+      return EIO;
+  }
+}
+
+// The attributes of a path, or INVALID_FILE_ATTRIBUTES when it does not exist.
+DWORD AttributesOf(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+
+}  // namespace
+
+bool FileLength(std::FILE* file, uint64_t& length) {
+  struct _stat64 info;
+  if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return false;
+  length = uint64_t(info.st_size);
+  return true;
+}
+
+bool PathExists(const std::string& path) { return AttributesOf(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsDirectory(const std::string& path) {
+  const DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+SystemError MakeOneDirectory(const std::string& path) { return _mkdir(path.c_str()) == 0 ? 0 : errno; }
+
+bool RemoveEmptyDirectory(const std::string& path) { return _rmdir(path.c_str()) == 0; }
+
+bool SeekFile(std::FILE* file, uint64_t position) {
+  return position <= uint64_t(INT64_MAX) && _fseeki64(file, int64_t(position), SEEK_SET) == 0;
+}
+
+bool TellFile(std::FILE* file, uint64_t& position) {
+  const int64_t at = _ftelli64(file);
+  if (at < 0) return false;
+  position = uint64_t(at);
+  return true;
+}
+
+KernelCopy CopyInKernel(uint64_t&, std::FILE*, std::FILE*) { return KernelCopy::kUnsupported; }
+
+KeptAttributes AttributesToKeep(const std::string& target) {
+  const DWORD attributes = AttributesOf(target);
+  KeptAttributes kept;
+  if (attributes != INVALID_FILE_ATTRIBUTES) kept.value = attributes & FILE_ATTRIBUTE_READONLY;
+  return kept;
+}
+
+std::string DirectoryPartOf(const std::string& path) {
+  const size_t last = path.find_last_of("/\\:");
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+SystemError CreateUniqueFile(const std::string& stem, std::FILE*& file, std::string& path) {
+  // The C runtime has no mkstemp: the name comes from the process, the clock
+  // and a counter, and creating it with O_EXCL makes sure that no existing
+  // file is opened; a taken name is simply followed by the next one.
+  static unsigned counter = 0;
+  LARGE_INTEGER ticks;
+  QueryPerformanceCounter(&ticks);
+  const uint32_t seed = uint32_t(GetCurrentProcessId()) * 2654435761u ^ uint32_t(ticks.QuadPart);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const uint32_t unique = seed + 0x9E3779B9u * ++counter;
+    char suffix[9];
+    std::snprintf(suffix, sizeof suffix, "%08X", unique);
+    path = stem + suffix;
+    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                         _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return errno;
+    }
+    file = _fdopen(fd, "wb");
+    if (file != nullptr) return 0;
+    const SystemError error = errno;
+    _close(fd);
+    _unlink(path.c_str());
+    return error;
+  }
+  return EEXIST;
+}
+
+SystemError FlushToDisk(std::FILE* file) {
+  if (std::fflush(file) != 0) return errno;
+  return _commit(_fileno(file)) == 0 ? 0 : errno;
+}
+
+SystemError RenameOver(const std::string& from, const std::string& to, const KeptAttributes& attributes) {
+  // MoveFileEx refuses to replace a read-only file: the attribute comes off
+  // for the moment of the move and goes onto the new file after it (or back
+  // onto the old one when the move fails).
+  const DWORD old = AttributesOf(to);
+  const bool readOnly = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) != 0;
+  if (readOnly && !SetFileAttributesA(to.c_str(), old & ~DWORD(FILE_ATTRIBUTE_READONLY))) {
+    return FromWindowsError(GetLastError());
+  }
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const SystemError error = FromWindowsError(GetLastError());
+    if (readOnly) SetFileAttributesA(to.c_str(), old);
+    return error;
+  }
+  if (attributes.value & FILE_ATTRIBUTE_READONLY) {
+    const DWORD now = AttributesOf(to);
+    if (now != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(to.c_str(), now | FILE_ATTRIBUTE_READONLY);
+  }
+  return 0;
+}
+
+void IgnoreFileSizeSignal() {}  // Windows has no file-size limit signal
+
+void SetRussianLocale() {
+  for (const char* name : {"Russian", "Russian_Russia.1251", "ru-RU"}) {
+    if (std::setlocale(LC_ALL, name) != nullptr) return;
+  }
+}
+
+#else  // POSIX
+
+bool FileLength(std::FILE* file, uint64_t& length) {
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  length = uint64_t(info.st_size);
+  return true;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+SystemError MakeOneDirectory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
+
+bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
+
+bool SeekFile(std::FILE* file, uint64_t position) {
+  return position <= uint64_t(INT64_MAX) && fseeko(file, off_t(position), SEEK_SET) == 0;
+}
+
+bool TellFile(std::FILE* file, uint64_t& position) {
+  const off_t at = ftello(file);
+  if (at < 0) return false;
+  position = uint64_t(at);
+  return true;
+}
+
+#if defined(__linux__)
+KernelCopy CopyInKernel(uint64_t& count, std::FILE* source, std::FILE* destination) {
+  if (std::fflush(destination) != 0) return KernelCopy::kFailed;
+  off_t in = ftello(source);
+  off_t out = ftello(destination);
+  if (in < 0 || out < 0) return KernelCopy::kUnsupported;
+  bool copied = false;
+  while (count > 0) {
+    const size_t request = size_t(std::min<uint64_t>(count, uint64_t(1) << 30));
+    const ssize_t moved = copy_file_range(fileno(source), &in, fileno(destination), &out, request, 0);
+    if (moved < 0) {
+      if (!copied && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL ||
+                      errno == EBADF || errno == EPERM || errno == ETXTBSY)) {
+        return KernelCopy::kUnsupported;
+      }
+      return KernelCopy::kFailed;
+    }
+    if (moved == 0) {
+      // The source ended early: the chunked copy takes the rest from here
+      // and meets the end, so the stream shows a short read as it does
+      // there.
+      if (fseeko(source, in, SEEK_SET) != 0 || fseeko(destination, out, SEEK_SET) != 0) return KernelCopy::kFailed;
+      return KernelCopy::kUnsupported;
+    }
+    copied = true;
+    count -= uint64_t(moved);
+  }
+  if (fseeko(source, in, SEEK_SET) != 0 || fseeko(destination, out, SEEK_SET) != 0) return KernelCopy::kFailed;
+  return KernelCopy::kDone;
+}
+#else
+KernelCopy CopyInKernel(uint64_t&, std::FILE*, std::FILE*) { return KernelCopy::kUnsupported; }
+#endif
+
+KeptAttributes AttributesToKeep(const std::string& target) {
+  KeptAttributes kept;
+  struct stat info;
+  if (stat(target.c_str(), &info) == 0) {
+    kept.value = info.st_mode & 07777;
+  } else {
+    // A new file: what open() would give it under the process's umask, read
+    // once (umask can only be read by setting it).
+    static const mode_t newFileMode = [] {
+      const mode_t mask = umask(0);
+      umask(mask);
+      return mode_t(0666 & ~mask);
+    }();
+    kept.value = newFileMode;
+  }
+  return kept;
+}
+
+std::string DirectoryPartOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+SystemError CreateUniqueFile(const std::string& stem, std::FILE*& file, std::string& path) {
+  std::string name = stem + "XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return errno;
+  path = name;
+  file = fdopen(fd, "wb");
+  if (file != nullptr) return 0;
+  const SystemError error = errno;
+  close(fd);
+  unlink(path.c_str());
+  return error;
+}
+
+SystemError FlushToDisk(std::FILE* file) {
+  if (std::fflush(file) != 0) return errno;
+  return fsync(fileno(file)) == 0 ? 0 : errno;
+}
+
+SystemError RenameOver(const std::string& from, const std::string& to, const KeptAttributes& attributes) {
+  chmod(from.c_str(), mode_t(attributes.value));  // a file system without modes keeps its own
+  return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+void IgnoreFileSizeSignal() {
+#ifdef SIGXFSZ
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
+void SetRussianLocale() {
+  for (const char* name : {"Russian", "ru_RU.UTF-8", "ru_RU.utf8", "ru_RU.CP1251", "ru_RU.cp1251", "ru_RU"}) {
+    if (std::setlocale(LC_ALL, name) != nullptr) return;
+  }
+}
+
+#endif
+
+}  // namespace fpskit::platform

@@ -1,0 +1,87 @@
+// The operating system's side of file handling, in one place: the rest of the
+// program calls these and no system call of its own, so that the same source
+// builds for POSIX systems and for Windows (MinGW-w64).
+//
+// Paths are byte strings as the command line delivers them: on Windows they
+// are in the system's ANSI code page and reach the ANSI ("A") functions of the
+// system unchanged. Both '/' and '\\' separate path parts on Windows; on POSIX
+// only '/' does for the system (the naming helpers in util/paths.h accept both).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace fpskit::platform {
+
+// Failures are reported as errno values (0 for success), translated from the
+// system's own codes on Windows, so that messages read the same everywhere.
+using SystemError = int;
+
+// The text for an error returned by these functions.
+std::string SystemErrorText(SystemError error);
+
+// The length of an open regular file; false for anything else (a directory,
+// a device) or when the system cannot tell.
+bool FileLength(std::FILE* file, uint64_t& length);
+
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+
+// Creates one directory (not its parents).
+SystemError MakeOneDirectory(const std::string& path);
+// Removes a directory when it is empty; false otherwise.
+bool RemoveEmptyDirectory(const std::string& path);
+
+// 64-bit file positions, whatever the size of `long` (32 bits on Windows,
+// where archives still reach 2 GiB).
+bool SeekFile(std::FILE* file, uint64_t position);
+bool TellFile(std::FILE* file, uint64_t& position);
+
+// Copies `count` bytes between the streams' positions inside the kernel
+// (copy_file_range on Linux), handing it the streams' buffered positions and
+// setting them again afterwards, so that both streams stay usable; `count`
+// is reduced by what was copied. kUnsupported (nothing copied) where the
+// system or the file systems cannot do it, and also when the source ends
+// early: the caller then copies the rest itself (and meets the end).
+enum class KernelCopy { kDone, kFailed, kUnsupported };
+KernelCopy CopyInKernel(uint64_t& count, std::FILE* source, std::FILE* destination);
+
+// What a replaced file passes on to the file that replaces it: its permission
+// bits on POSIX (a new file gets those the umask allows), its read-only
+// attribute on Windows.
+struct KeptAttributes {
+  uint32_t value = 0;
+};
+KeptAttributes AttributesToKeep(const std::string& target);
+
+// The part of a path up to and including its last directory separator as the
+// system knows them ('/' on POSIX, where a backslash belongs to the file
+// name; '/', '\\' and the ':' after a drive letter on Windows). Empty for a
+// bare file name, which lies in the current directory.
+std::string DirectoryPartOf(const std::string& path);
+
+// Creates a new, empty file named `stem` (a path) followed by characters that
+// make it unique, and opens it for writing in binary mode; `path` receives
+// its name. No existing file is ever opened or replaced by it.
+SystemError CreateUniqueFile(const std::string& stem, std::FILE*& file, std::string& path);
+
+// Flushes the stream and then the system's buffers of the file to the disk.
+SystemError FlushToDisk(std::FILE* file);
+
+// Gives the file at `from` the attributes and then renames it to `to` in one
+// step, replacing `to` when it exists (also a read-only one on Windows, which
+// the new file is again).
+SystemError RenameOver(const std::string& from, const std::string& to, const KeptAttributes& attributes);
+
+// Makes a write beyond the file-size limit fail with EFBIG instead of killing
+// the process, where the system has such a signal (SIGXFSZ), so that it is
+// reported like any other failed write.
+void IgnoreFileSizeSignal();
+
+// Sets the C runtime's locale for all categories to a Russian one, under the
+// names the system knows it by ("Russian" on Windows); when it has none, the
+// locale stays as it was.
+void SetRussianLocale();
+
+}  // namespace fpskit::platform
