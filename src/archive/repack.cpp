@@ -159,7 +159,7 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
       Printf("\nERROR: can't read %s", path.c_str());
       return false;
     }
-    if (rebuild.sink.CopyFile(file.get(), length)) return true;
+    if (rebuild.sink.CopyFromFile(file.get(), length)) return true;
     if (!rebuild.sink.failed) Printf("\nERROR: can't read %s", path.c_str());
     return false;
   }

@@ -151,7 +151,7 @@ TEST_F(CopyFileRangeTest, ReportsAShortSource) {
     EXPECT_TRUE(std::feof(in.get())) << size;
     std::rewind(in.get());
     ByteSink sink = ByteSink::InFile(out.get(), 0);
-    EXPECT_FALSE(sink.CopyFile(in.get(), size + 1)) << size;
+    EXPECT_FALSE(sink.CopyFromFile(in.get(), size + 1)) << size;
     EXPECT_FALSE(sink.failed) << size;
   }
 }
