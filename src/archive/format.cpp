@@ -80,7 +80,9 @@ uint32_t ArchiveAlignment(const ArchiveHeader& header) {
 }
 
 uint32_t CopyLength(const ArchiveTable& table, const ArchiveEntry& entry) {
-  return table.header.entrySize == 8 || ShortLayout(table.header) ? entry.size : entry.paddedSize;
+  if (table.header.entrySize == 8 || ShortLayout(table.header)) return entry.size;
+  // A padded size below the size would cut the member the unpacker read whole.
+  return std::max(entry.paddedSize, entry.size);
 }
 
 bool HasMagic(ByteSpan bytes, const char* magic) {
@@ -193,6 +195,7 @@ bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, co
       return false;
     }
     table.typeString = TextUpToZero(bytes);
+    table.stringsEnd = uint64_t(header.typeOffset) + 4;
   }
 
   if (HasContinuationMarks(header)) {
@@ -215,6 +218,7 @@ bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, co
     if (known == names.end()) {
       std::string text;
       if (!ReadNameString(archive, pointer, label, text)) return false;
+      table.stringsEnd = std::max<uint64_t>(table.stringsEnd, uint64_t(pointer) + text.size() + 1);
       known = names.emplace(pointer, ResolveNameString(text)).first;
     }
     table.entries[i].name = known->second;
@@ -328,6 +332,24 @@ bool SniffMember(const uint8_t* head, const ArchiveTable& table, size_t i, std::
   return mark && !last;
 }
 
+std::vector<bool> FindSharedMemberPaths(const ByteSource& archive, const ArchiveTable& table,
+                                        const std::string& baseName) {
+  const size_t count = table.entries.size();
+  std::vector<std::string> files(count);
+  std::unordered_map<std::string, size_t> uses;
+  for (size_t i = 0; i < count; ++i) {
+    if (IsSkippedEntry(table, i) || IsDamagedEntry(table, i)) continue;
+    uint8_t head[kMemberHeadSize];
+    archive.Peek(table.entries[i].offset, head, sizeof head);
+    files[i] = MemberFileName(table, baseName, i);
+    SniffMember(head, table, i, files[i]);
+    if (!files[i].empty()) ++uses[files[i]];  // an empty name is never written
+  }
+  std::vector<bool> shared(count, false);
+  for (size_t i = 0; i < count; ++i) shared[i] = !files[i].empty() && uses[files[i]] > 1;
+  return shared;
+}
+
 bool IsCompressedMember(const uint8_t* head, const ArchiveEntry& entry) {
   return entry.size >= 4 && std::memcmp(head, kTlzcMagic, 4) == 0;
 }
@@ -343,6 +365,11 @@ TexturePairing PairTexture(const ArchiveTable& table, size_t i) {
     return i + 2 < entries.size() && !hasNoMember(i + 2) ? TexturePairing::kPairAfterSpv : TexturePairing::kPlain;
   }
   return TexturePairing::kPair;
+}
+
+TexturePairing MemberPairing(const ArchiveTable& table, size_t i, bool marked, bool compressed) {
+  if (compressed || !(marked || IsTextureArchive(table))) return TexturePairing::kPlain;
+  return PairTexture(table, i);
 }
 
 }  // namespace fpskit

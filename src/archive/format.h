@@ -76,6 +76,9 @@ struct ArchiveTable {
   // Entries of 8-byte tables whose member ends before it begins (its offset
   // lies beyond the next entry's): reported when the table was read, size 0.
   std::vector<size_t> damaged;
+  // The end of the type string and of the name strings (0 when there are
+  // none): the repacker copies only the bytes before `dataStart`.
+  uint64_t stringsEnd = 0;
 };
 
 // True when the bytes begin with this 4-byte magic.
@@ -140,6 +143,16 @@ std::string NameMember(const std::string& unpackDirectory, const ArchiveTable& t
 // the member is the header of a texture pair (the texture mark).
 bool SniffMember(const uint8_t* head, const ArchiveTable& table, size_t i, std::string& fileName);
 
+// For every entry, whether its member path (MemberFileName after
+// SniffMember, compared byte for byte) is taken by another member of the
+// table too, as long-entry names may be. Both tools pass these members by:
+// unfps reports them and writes none of them, fps takes them from the
+// archive and never looks for their files. (A path that is a nested
+// archive's directory is caught when the directory or the file cannot be
+// made.)
+std::vector<bool> FindSharedMemberPaths(const ByteSource& archive, const ArchiveTable& table,
+                                        const std::string& baseName);
+
 // True when the member is stored in a TLZC container: its first four bytes
 // are "TLZC" (a member shorter than a magic holds none).
 bool IsCompressedMember(const uint8_t* head, const ArchiveEntry& entry);
@@ -154,13 +167,20 @@ enum class TexturePairing {
 };
 TexturePairing PairTexture(const ArchiveTable& table, size_t i);
 
+// How both tools handle member i, given its texture mark and whether it is
+// compressed: a compressed member is always plain; a marked member, or any
+// member of a texture archive, pairs as PairTexture says. The "SPV" member
+// of a kPairAfterSpv pair is handled with the pair, as a plain member, and
+// never asked about on its own.
+TexturePairing MemberPairing(const ArchiveTable& table, size_t i, bool marked, bool compressed);
+
 // The alignment of members in the rebuilt archive: the header's hint when it
 // is above 2048, else 2048; 1 with flags 0x8D.
 uint32_t ArchiveAlignment(const ArchiveHeader& header);
 
 // The bytes a whole member occupies where members are moved as they stand
-// (texture pairs): its paddedSize, or its size in 8-byte tables and with
-// flags 0x8D.
+// (texture pairs): its paddedSize (its size when that is larger), or its
+// size in 8-byte tables and with flags 0x8D.
 uint32_t CopyLength(const ArchiveTable& table, const ArchiveEntry& entry);
 
 // True for 8-byte tables, whose entries carry continuation marks instead of

@@ -35,6 +35,7 @@ struct Rebuild {
   ByteSink& sink;
   uint32_t alignment;
   size_t depth;  // below the archive the run began with
+  std::vector<bool> shared;  // members whose path another member takes too (FindSharedMemberPaths)
   std::vector<ArchiveEntry> nestedMembers = {};  // the members rebuilt as archives (see MembersOverlap)
 
   // True when member `entry` may be rebuilt as a nested archive.
@@ -69,9 +70,11 @@ struct Rebuild {
 };
 
 // A nested archive (bare, or in a TLZC container of its own) held in memory,
-// rebuilt from its directory. `nested` is false when the data is neither.
+// rebuilt from its directory. `nested` is false when the data is neither. A
+// container inside that does not decompress completely is member i's error,
+// as it is for the unpacker.
 bool RebuildNestedInMemory(ByteSpan data, const std::string& path, const std::string& directory, size_t depth,
-                           Bytes& rebuilt, bool& nested) {
+                           const std::string& label, size_t i, Bytes& rebuilt, bool& nested) {
   nested = false;
   if (HasMagic(data, kArchiveMagic)) {
     nested = true;
@@ -83,8 +86,11 @@ bool RebuildNestedInMemory(ByteSpan data, const std::string& path, const std::st
   Bytes inner;
   Bytes innerRebuilt;
   bool innerNested = false;
-  if (!DecompressTlzc(data, inner)) return true;
-  if (!RebuildNestedInMemory(inner, path, directory, depth, innerRebuilt, innerNested)) return false;
+  if (!DecompressTlzc(data, inner)) {
+    Printf("\nERROR: %s: member %zu does not decompress; nothing was changed", label.c_str(), i);
+    return false;
+  }
+  if (!RebuildNestedInMemory(inner, path, directory, depth, label, i, innerRebuilt, innerNested)) return false;
   if (!innerNested) return true;
   nested = true;
   rebuilt = RecompressTlzc(data, inner, innerRebuilt);
@@ -97,11 +103,14 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
   const ArchiveEntry& entry = rebuild.table.entries[i];
   const std::string path = JoinPath(rebuild.unpackDirectory, fileName);
   const std::string directoryName = StripExtension(fileName);
-  // A name that would leave the unpack directory was never written there.
-  const bool fromFile = IsContainedRelativePath(fileName) && FileExists(path);
+  // A name that would leave the unpack directory was never written there,
+  // nor a path that two members share.
+  const bool usable = !rebuild.shared[i];
+  const bool fromFile = usable && IsContainedRelativePath(fileName) && FileExists(path);
   // A member overlapping one rebuilt as an archive is taken as it stands;
   // the unpacker kept it as a file.
-  const bool nestedDirectory = !fileName.empty() && IsContainedRelativePath(directoryName) && rebuild.MayNest(entry);
+  const bool nestedDirectory =
+      usable && !fileName.empty() && IsContainedRelativePath(directoryName) && rebuild.MayNest(entry);
   const std::string directory = JoinPath(rebuild.unpackDirectory, directoryName);
   if (!rebuild.Inside(entry, i)) return false;
 
@@ -128,7 +137,8 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
       }
       Bytes rebuilt;
       bool nested = false;
-      if (nestedDirectory && !RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuilt, nested)) {
+      if (nestedDirectory && !RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuild.label, i,
+                                                         rebuilt, nested)) {
         return false;
       }
       if (nested) rebuild.nestedMembers.push_back(entry);
@@ -149,7 +159,7 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
       Printf("\nERROR: can't read %s", path.c_str());
       return false;
     }
-    if (rebuild.sink.CopyFile(file.get(), length)) return true;
+    if (rebuild.sink.CopyFromFile(file.get(), length)) return true;
     if (!rebuild.sink.failed) Printf("\nERROR: can't read %s", path.c_str());
     return false;
   }
@@ -203,10 +213,6 @@ bool CopyPairMember(Rebuild& rebuild, size_t i) {
   const ArchiveEntry& entry = rebuild.table.entries[i];
   const uint32_t copyLength = CopyLength(rebuild.table, entry);
   if (!rebuild.Inside(entry, i)) return false;
-  if (copyLength < entry.size) {
-    Printf("\nERROR: %s: member %zu is longer than its padded size", rebuild.label.c_str(), i);
-    return false;
-  }
   const uint64_t available = std::min<uint64_t>(copyLength, rebuild.source.length - entry.offset);
   // Only the padding of the archive's last member can have been trimmed,
   // and padding is shorter than the alignment: a padded size reaching
@@ -292,7 +298,14 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
            label.c_str(), header.dataStart);
     return false;
   }
-  Rebuild rebuild{source, table, table.entries, label, unpackDirectory, sink, ArchiveAlignment(header), depth};
+  // Only the bytes before the data are carried over: a type or name string
+  // after them would be lost, and the members renamed by what stands there.
+  if (table.stringsEnd > header.dataStart) {
+    Printf("\nERROR: %s: FPS4 type or name strings after the member data; nothing was changed", label.c_str());
+    return false;
+  }
+  Rebuild rebuild{source, table, table.entries, label, unpackDirectory, sink, ArchiveAlignment(header), depth,
+                  FindSharedMemberPaths(source, table, baseName)};
   if (!sink.Copy(source, 0, header.dataStart)) return false;
 
   for (size_t i = 0; i < table.entries.size(); ++i) {
@@ -305,8 +318,7 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
     source.Peek(entry.offset, head, sizeof head);
     const bool marked = SniffMember(head, table, i, fileName);
     const bool compressed = IsCompressedMember(head, entry);
-    const TexturePairing pairing =
-        !compressed && (marked || IsTextureArchive(table)) ? PairTexture(table, i) : TexturePairing::kPlain;
+    const TexturePairing pairing = MemberPairing(table, i, marked, compressed);
     if (pairing != TexturePairing::kPlain) {
       if (!PlaceTexturePair(rebuild, i, fileName, pairing, i)) return false;
       continue;

@@ -148,8 +148,40 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
     return UnpackResult::kRejected;
   }
 
-  bool ok = true;
+  const std::vector<bool> shared = FindSharedMemberPaths(archive, table, baseName);
   std::vector<ArchiveEntry> nestedMembers;  // the members unpacked as archives, for Nesting::mayNest
+  // Names member k and peeks at its first bytes; false, reported, when it
+  // cannot be written.
+  auto prepare = [&](size_t k, std::string& fileName, uint8_t* head, bool& marked) {
+    const ArchiveEntry& entry = table.entries[k];
+    fileName = MemberFileName(table, baseName, k);
+    if (fileName.empty()) {
+      Printf("\nERROR: %s: member %zu has an empty member name; not written", label.c_str(), k);
+      return false;
+    }
+    archive.Peek(entry.offset, head, kMemberHeadSize);
+    marked = SniffMember(head, table, k, fileName);
+    return MemberInside(archive, entry, label, k);
+  };
+  // Member k as a file, decompressed when it is compressed, or as a directory.
+  auto outputPlain = [&](size_t k, const std::string& fileName, const uint8_t* head) {
+    // Two members under one path would leave one file for both.
+    if (shared[k]) {
+      Printf("\nERROR: %s: member %zu shares the path %s with another member; not written", label.c_str(), k,
+             JoinPath(unpackDirectory, fileName).c_str());
+      return false;
+    }
+    const ArchiveEntry& entry = table.entries[k];
+    const ByteSource member = archive.Sub(entry.offset, entry.size);
+    Nesting nesting{depth + 1, !Overlaps(nestedMembers, entry)};
+    const bool written = IsCompressedMember(head, entry)
+                             ? OutputCompressedMember(member, unpackDirectory, fileName, nesting)
+                             : OutputMember(member, unpackDirectory, fileName, nesting);
+    if (nesting.nested) nestedMembers.push_back(entry);
+    return written;
+  };
+
+  bool ok = true;
   for (size_t i = 0; i < table.entries.size(); ++i) {
     if (IsSkippedEntry(table, i)) continue;
     if (IsDamagedEntry(table, i)) {  // reported with the table
@@ -157,56 +189,45 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
       continue;
     }
     const ArchiveEntry& entry = table.entries[i];
-    std::string fileName = MemberFileName(table, baseName, i);
-    if (fileName.empty()) {
-      Printf("\nERROR: %s: member %zu has an empty member name; not written", label.c_str(), i);
+    std::string fileName;
+    uint8_t head[kMemberHeadSize];
+    bool marked = false;
+    if (!prepare(i, fileName, head, marked)) {
       ok = false;
       continue;
     }
-    uint8_t head[kMemberHeadSize];
-    archive.Peek(entry.offset, head, sizeof head);
-    const bool marked = SniffMember(head, table, i, fileName);
-    if (!MemberInside(archive, entry, label, i)) {
-      ok = false;
+    // A compressed member is written decompressed, whatever its mark says.
+    const TexturePairing pairing = MemberPairing(table, i, marked, IsCompressedMember(head, entry));
+    if (pairing == TexturePairing::kPlain) {
+      ok = outputPlain(i, fileName, head) && ok;
       continue;
     }
     const ByteSource member = archive.Sub(entry.offset, entry.size);
-    Nesting nesting{depth + 1, !Overlaps(nestedMembers, entry)};
-
-    // A compressed member is written decompressed, whatever its mark says.
-    if (IsCompressedMember(head, entry)) {
-      ok = OutputCompressedMember(member, unpackDirectory, fileName, nesting) && ok;
-      if (nesting.nested) nestedMembers.push_back(entry);
-      continue;
-    }
-    const TexturePairing pairing =
-        marked || IsTextureArchive(table) ? PairTexture(table, i) : TexturePairing::kPlain;
-    if (pairing != TexturePairing::kPlain) {
-      // An "SPV" member between the two is handled after the pair, under its
-      // own name.
-      if (pairing == TexturePairing::kPairAfterSpv) std::swap(table.entries[i + 1], table.entries[i + 2]);
-      const ArchiveEntry& data = table.entries[i + 1];
-      const bool dataInside = MemberInside(archive, data, label, i + 1);
-      const SplitResult split = dataInside ? SplitTexturePair(member, archive.Sub(data.offset, data.size), i,
-                                                              unpackDirectory, JoinPath(unpackDirectory, fileName))
-                                           : SplitResult::kRejected;
-      if (split == SplitResult::kRejected) {
-        // A pair that cannot be split is kept as it stands, both members as
-        // plain files, so that nothing of it is lost.
-        WriteMemberFile(member, unpackDirectory, fileName);
-        if (dataInside) {
-          std::string dataName = MemberFileName(table, baseName, i + 1);
-          archive.Peek(data.offset, head, sizeof head);
-          SniffMember(head, table, i + 1, dataName);
-          WriteMemberFile(archive.Sub(data.offset, data.size), unpackDirectory, dataName);
-        }
+    const size_t dataIndex = pairing == TexturePairing::kPairAfterSpv ? i + 2 : i + 1;
+    const ArchiveEntry& data = table.entries[dataIndex];
+    const bool dataInside = MemberInside(archive, data, label, dataIndex);
+    const SplitResult split = dataInside ? SplitTexturePair(member, archive.Sub(data.offset, data.size), i,
+                                                            unpackDirectory, JoinPath(unpackDirectory, fileName))
+                                         : SplitResult::kRejected;
+    if (split == SplitResult::kRejected) {
+      // A pair that cannot be split is kept as it stands, both members as
+      // plain files, so that nothing of it is lost.
+      WriteMemberFile(member, unpackDirectory, fileName);
+      if (dataInside) {
+        std::string dataName = MemberFileName(table, baseName, dataIndex);
+        archive.Peek(data.offset, head, sizeof head);
+        SniffMember(head, table, dataIndex, dataName);
+        WriteMemberFile(archive.Sub(data.offset, data.size), unpackDirectory, dataName);
       }
-      ok = split == SplitResult::kDone && ok;
-      ++i;
-      continue;
     }
-    ok = OutputMember(member, unpackDirectory, fileName, nesting) && ok;
-    if (nesting.nested) nestedMembers.push_back(entry);
+    ok = split == SplitResult::kDone && ok;
+    // An "SPV" member between the two follows the pair under its own name,
+    // always as a plain member, as the repacker places it.
+    if (pairing == TexturePairing::kPairAfterSpv) {
+      std::string spvName;
+      ok = prepare(i + 1, spvName, head, marked) && outputPlain(i + 1, spvName, head) && ok;
+    }
+    i = dataIndex;
   }
   return ok ? UnpackResult::kDone : UnpackResult::kFailed;
 }

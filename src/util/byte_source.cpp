@@ -91,7 +91,7 @@ bool ByteSink::Copy(const ByteSource& source, uint64_t offset, uint64_t count) {
   return true;
 }
 
-bool ByteSink::CopyFile(std::FILE* from, uint64_t count) {
+bool ByteSink::CopyFromFile(std::FILE* from, uint64_t count) {
   if (failed) return false;
   if (file == nullptr) {
     const size_t at = memory->size();
@@ -101,6 +101,8 @@ bool ByteSink::CopyFile(std::FILE* from, uint64_t count) {
       return false;
     }
   } else if (!CopyFileRange(count, from, file)) {
+    // A source that ends early is the caller's to report, not a failed write.
+    if (std::feof(from) || std::ferror(from)) return false;
     return Fail();
   }
   length += count;

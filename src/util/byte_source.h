@@ -68,8 +68,9 @@ struct ByteSink {
   bool WriteZeros(uint64_t count);
   // Copies [offset, offset + count) of a source (in the kernel where it can).
   bool Copy(const ByteSource& source, uint64_t offset, uint64_t count);
-  // Copies `count` bytes from the file's position.
-  bool CopyFile(std::FILE* from, uint64_t count);
+  // Copies `count` bytes from the file's position. A file that ends first
+  // makes it false without setting `failed`.
+  bool CopyFromFile(std::FILE* from, uint64_t count);
   // Overwrites bytes already written at `position`; the end stays where it was.
   bool Patch(uint64_t position, ByteSpan bytes);
 

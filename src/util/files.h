@@ -56,7 +56,8 @@ inline constexpr uint64_t kKernelCopyMinimum = 64 * 1024;
 
 // Copies `count` bytes from the source's position to the destination's
 // position; both positions advance by the bytes copied. Returns false on a
-// short read or a failed write. Where the system can copy between files in
+// short read (the source's end-of-file or error indicator is then set) or a
+// failed write. Where the system can copy between files in
 // the kernel (copy_file_range on Linux) the bytes never pass through user
 // memory; otherwise, and when the kernel declines, they move in chunks of
 // `chunkSize` bytes.

@@ -217,7 +217,13 @@ KernelCopy CopyInKernel(uint64_t& count, std::FILE* source, std::FILE* destinati
       }
       return KernelCopy::kFailed;
     }
-    if (moved == 0) return KernelCopy::kFailed;  // the source ended early
+    if (moved == 0) {
+      // The source ended early: the chunked copy takes the rest from here
+      // and meets the end, so the stream shows a short read as it does
+      // there.
+      if (fseeko(source, in, SEEK_SET) != 0 || fseeko(destination, out, SEEK_SET) != 0) return KernelCopy::kFailed;
+      return KernelCopy::kUnsupported;
+    }
     copied = true;
     count -= uint64_t(moved);
   }

@@ -42,7 +42,8 @@ bool TellFile(std::FILE* file, uint64_t& position);
 // (copy_file_range on Linux), handing it the streams' buffered positions and
 // setting them again afterwards, so that both streams stay usable; `count`
 // is reduced by what was copied. kUnsupported (nothing copied) where the
-// system or the file systems cannot do it: the caller then copies itself.
+// system or the file systems cannot do it, and also when the source ends
+// early: the caller then copies the rest itself (and meets the end).
 enum class KernelCopy { kDone, kFailed, kUnsupported };
 KernelCopy CopyInKernel(uint64_t& count, std::FILE* source, std::FILE* destination);
 

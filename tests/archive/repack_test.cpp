@@ -119,6 +119,10 @@ TEST(RepackArchive, AnUnchangedTreeRebuildsEveryLayoutByteForByte) {
   textures.flags = 7;
   textures.members = {Member(PairTxm()), Member(kPairPixels)};
   layouts.push_back({"texture archive", textures});
+  Fps4Layout spvTextures = spv;  // the "SPV" member is plain there too, not paired with the member after the pair
+  spvTextures.type = "txmv";
+  spvTextures.flags = 7;
+  layouts.push_back({"SPV in a texture archive", spvTextures});
   layouts.push_back({"nested three deep", Nested3Deep()});
 
   for (const auto& [what, layout] : layouts) {
@@ -286,6 +290,46 @@ TEST(RepackArchive, ImagesAreWrittenBackIntoTheirPairInTheSourceOrder) {
   ASSERT_TRUE(Quietly(RepackArchive, dir / "A.dat", &console));
   EXPECT_EQ(console.find("dxt_0_0.dds"), std::string::npos) << console;
   EXPECT_EQ(MemberBytes(ReadTestFile(dir / "A.dat"), 2), pixels);
+
+  // A data member whose padded size is below its size is split by unfps and
+  // copied whole by fps.
+  Fps4Layout textures;
+  textures.type = "txmv";
+  textures.flags = 7;
+  textures.members = {Member(PairTxm()), Member(kPairPixels), Member("after")};
+  Bytes shortPadded = BuildFps4(textures);
+  StoreU32BE(shortPadded.data() + 28 + 12 + 4, 16);
+  ASSERT_TRUE(WriteTestFile(dir / "T.dat", shortPadded));
+  ASSERT_TRUE(Quietly(UnpackArchive, dir / "T.dat"));
+  dxt = ReadTestFile(dir / "T/dxt_0_0.dds");
+  std::fill(dxt.begin() + 128, dxt.end(), 0xA5);
+  ASSERT_TRUE(WriteTestFile(dir / "T/dxt_0_0.dds", dxt));
+  ASSERT_TRUE(Quietly(RepackArchive, dir / "T.dat", &console)) << console;
+  Bytes expected = kPairPixels;  // the DXT1 image is the first 16 bytes
+  std::fill(expected.begin(), expected.begin() + 16, 0xA5);
+  EXPECT_EQ(MemberBytes(ReadTestFile(dir / "T.dat"), 1), expected);
+  EXPECT_EQ(MemberBytes(ReadTestFile(dir / "T.dat"), 2), ToBytes("after"));
+}
+
+// Two members of a long-entry table under one name would share one file:
+// neither tool uses that path, so an unedited round trip keeps both.
+TEST(RepackArchive, MembersThatShareAPathComeFromTheArchive) {
+  Fps4Layout layout;
+  layout.entrySize = 32;
+  layout.members = {Member("first", "same.dat"), Member("own", "own.dat"), Member("second", "same.dat")};
+  const Bytes original = BuildFps4(layout);
+  TempDir dir;
+  ASSERT_TRUE(WriteTestFile(dir / "A.dat", original));
+  std::string console;
+  EXPECT_FALSE(Quietly(UnpackArchive, dir / "A.dat", &console));
+  for (const char* i : {"0", "2"}) {
+    EXPECT_NE(console.find(std::string("member ") + i + " shares the path " + dir.path() + "/A/same.dat"),
+              std::string::npos) << console;
+  }
+  EXPECT_EQ(support::ListTree(dir / "A"), std::vector<std::string>{"own.dat"});
+  ASSERT_TRUE(WriteTestFile(dir / "A/same.dat", "edited"));
+  EXPECT_TRUE(Quietly(RepackArchive, dir / "A.dat", &console)) << console;
+  EXPECT_EQ(ReadTestFile(dir / "A.dat"), original);
 }
 
 TEST(RepackArchive, FailuresChangeNoFileAndLeaveNoTemporaryFile) {
@@ -323,6 +367,36 @@ TEST(RepackArchive, FailuresChangeNoFileAndLeaveNoTemporaryFile) {
          std::filesystem::create_directory(dir / "A/A_000.bin");
        },
        "can't read "},
+      {"type string after the data", [&](const TempDir& dir) { patchArchive(dir, 24, 0x800); },
+       "strings after the member data; nothing was changed"},
+      {"name string after the data",
+       [&](const TempDir& dir) {
+         Fps4Layout named;
+         named.entrySize = 16;
+         named.members = {Member("one", "name=first"), Member("two", "name=second")};
+         Bytes bytes = BuildFps4(named);
+         StoreU32BE(bytes.data() + 28 + 16 + 12, uint32_t(bytes.size()));
+         AppendBytes(bytes, ToBytes(std::string_view("name=moved\0", 11)));
+         WriteTestFile(dir / "A.dat", bytes);
+         Quietly(UnpackArchive, dir / "A.dat");
+         WriteTestFile(dir / "A/moved_001.cmp", "edited");
+       },
+       "strings after the member data; nothing was changed"},
+      {"damaged container inside a compressed member",
+       [&](const TempDir& dir) {
+         Fps4Layout inner;
+         inner.members = {Member("inner one"), Member(support::RandomBytes(150000, 5))};
+         Bytes container = CompressTlzc(BuildFps4(inner));
+         container.resize(container.size() - 1000);  // the last block cut short: the table is still there
+         Fps4Layout outer;
+         outer.members = {Member("x"), Member(CompressTlzc(container))};
+         std::filesystem::remove_all(dir / "A");
+         WriteTestFile(dir / "A.dat", BuildFps4(outer));
+         EXPECT_FALSE(Quietly(UnpackArchive, dir / "A.dat"));
+         EXPECT_TRUE(std::filesystem::exists(dir / "A/A_001/A_001_000.bin"));
+         WriteTestFile(dir / "A/A_001/A_001_000.bin", "edited");
+       },
+       "member 1 does not decompress"},
       {"unreadable image",
        [](const TempDir& dir) {
          std::filesystem::remove(dir / "A/dxt_2_0.dds");
