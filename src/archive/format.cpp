@@ -5,6 +5,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "compress/tlzc.h"
 #include "util/console.h"
 #include "util/paths.h"
 
@@ -370,6 +371,38 @@ TexturePairing PairTexture(const ArchiveTable& table, size_t i) {
 TexturePairing MemberPairing(const ArchiveTable& table, size_t i, bool marked, bool compressed) {
   if (compressed || !(marked || IsTextureArchive(table))) return TexturePairing::kPlain;
   return PairTexture(table, i);
+}
+
+bool OpenArchiveFile(const std::string& path, OpenedArchive& opened) {
+  opened.file = OpenFile(path, "rb");
+  uint64_t length = 0;
+  if (!opened.file || !FileLength(opened.file.get(), length)) {
+    Printf("\nCan't open %s", path.c_str());
+    return false;
+  }
+  opened.bare = ByteSource::InFile(opened.file.get(), 0, length);
+  uint8_t magic[4];
+  opened.bare.Peek(0, magic, sizeof magic);
+  if (length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
+    if (!opened.bare.Read(0, length, opened.container)) {
+      Printf("\nCan't open %s", path.c_str());
+      return false;
+    }
+    opened.file.reset();  // all in memory now; Windows replaces no file that is open
+    opened.wrapped = true;
+    opened.complete = DecompressTlzc(opened.container, opened.archive);
+    if (!HasMagic(opened.archive, kArchiveMagic)) {
+      Print("\nERROR: Not a FPS4 archive");
+      return false;
+    }
+    return true;
+  }
+  if (length < 4 || std::memcmp(magic, kArchiveMagic, 4) != 0) {
+    Print("\nERROR: Not a FPS4 archive");
+    return false;
+  }
+  opened.complete = true;
+  return true;
 }
 
 }  // namespace fpskit

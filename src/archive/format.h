@@ -27,6 +27,7 @@
 
 #include "util/byte_source.h"
 #include "util/bytes.h"
+#include "util/files.h"
 
 namespace fpskit {
 
@@ -186,6 +187,25 @@ uint32_t CopyLength(const ArchiveTable& table, const ArchiveEntry& entry);
 // True for 8-byte tables, whose entries carry continuation marks instead of
 // sizes.
 bool HasContinuationMarks(const ArchiveHeader& header);
+
+// An archive file as both tools open it: a bare archive stays in the open
+// file; one in a TLZC container is decompressed into memory (`container`
+// keeps the container, `archive` what it decompressed to, `complete` whether
+// that was all of it) and the file is closed.
+struct OpenedArchive {
+  FileHandle file;
+  ByteSource bare;   // the bare archive in `file` (unused when wrapped)
+  bool wrapped = false;
+  Bytes container;
+  Bytes archive;
+  bool complete = false;
+};
+
+// Opens the archive at `path`. False after printing "\nCan't open <path>" when
+// it cannot be read, or "\nERROR: Not a FPS4 archive" when it is neither an
+// archive nor a container holding one (a partly decompressed container that
+// begins like an archive is still returned, with `complete` false).
+bool OpenArchiveFile(const std::string& path, OpenedArchive& opened);
 
 // "unfps": unpacks the archive at `path` (bare, or in a TLZC container) into
 // StripExtension(path), printing "\n<path>" for every file it writes: plain

@@ -332,56 +332,33 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
 }  // namespace
 
 bool RepackArchive(const std::string& path) {
-  FileHandle file = OpenFile(path, "rb");
-  uint64_t length = 0;
-  if (!file || !FileLength(file.get(), length)) {
-    Printf("\nCan't open %s", path.c_str());
-    return false;
-  }
-  const ByteSource whole = ByteSource::InFile(file.get(), 0, length);
-  uint8_t magic[4];
-  whole.Peek(0, magic, sizeof magic);
+  OpenedArchive opened;
+  if (!OpenArchiveFile(path, opened)) return false;
   const std::string unpackDirectory = StripExtension(path);
 
-  if (length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
-    Bytes container;
-    if (!whole.Read(0, length, container)) {
-      Printf("\nCan't open %s", path.c_str());
-      return false;
-    }
-    file.reset();  // all in memory now; Windows replaces no file that is open
-    Bytes archive;
-    const bool complete = DecompressTlzc(container, archive);
-    if (!HasMagic(archive, kArchiveMagic)) {
-      Print("\nERROR: Not a FPS4 archive");
-      return false;
-    }
-    if (!complete) {
+  if (opened.wrapped) {
+    if (!opened.complete) {
       Printf("\nERROR: %s does not decompress completely; nothing was changed", path.c_str());
       return false;
     }
     Bytes rebuilt;
     ByteSink sink = ByteSink::InMemory(rebuilt);
-    if (!RepackInto(ByteSource::InMemory(archive), path, unpackDirectory, sink, 0)) return false;
+    if (!RepackInto(ByteSource::InMemory(opened.archive), path, unpackDirectory, sink, 0)) return false;
     // Written back in a container too; an unchanged archive keeps the very
     // container it came in.
-    const Bytes result = RecompressTlzc(container, archive, rebuilt);
+    const Bytes result = RecompressTlzc(opened.container, opened.archive, rebuilt);
     if (result.empty()) {
       Printf("\nERROR: %s is too large for a TLZC container", path.c_str());
       return false;
     }
     return ReplaceFileSafely(path, result);
   }
-  if (length < 4 || std::memcmp(magic, kArchiveMagic, 4) != 0) {
-    Print("\nERROR: Not a FPS4 archive");
-    return false;
-  }
   return ReplaceFileWithStatus(path, [&](std::FILE* out) {
     ByteSink sink = ByteSink::InFile(out, 0);
-    const bool rebuilt = RepackInto(whole, path, unpackDirectory, sink, 0);
+    const bool rebuilt = RepackInto(opened.bare, path, unpackDirectory, sink, 0);
     // The source is closed before it is replaced: Windows renames over no
     // file that is still open.
-    file.reset();
+    opened.file.reset();
     if (rebuilt) return WriterStatus::kWritten;
     return sink.failed ? WriterStatus::kWriteFailed : WriterStatus::kReported;
   });

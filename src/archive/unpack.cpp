@@ -235,39 +235,16 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
 }  // namespace
 
 bool UnpackArchive(const std::string& path) {
-  FileHandle file = OpenFile(path, "rb");
-  uint64_t length = 0;
-  if (!file || !FileLength(file.get(), length)) {
-    Printf("\nCan't open %s", path.c_str());
-    return false;
-  }
-  const ByteSource whole = ByteSource::InFile(file.get(), 0, length);
-  uint8_t magic[4];
-  whole.Peek(0, magic, sizeof magic);
+  OpenedArchive opened;
+  if (!OpenArchiveFile(path, opened)) return false;
   const std::string unpackDirectory = StripExtension(path);
-
-  if (length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
-    Bytes container;
-    if (!whole.Read(0, length, container)) {
-      Printf("\nCan't open %s", path.c_str());
-      return false;
-    }
-    file.reset();
-    Bytes archive;
-    const bool complete = DecompressTlzc(container, archive);
-    container = Bytes();
-    if (!HasMagic(archive, kArchiveMagic)) {
-      Print("\nERROR: Not a FPS4 archive");
-      return false;
-    }
+  if (opened.wrapped) {
+    opened.container = Bytes();
     // What was recovered of a damaged container is unpacked as far as it goes.
-    return UnpackFromSource(ByteSource::InMemory(archive), path, unpackDirectory, 0) == UnpackResult::kDone && complete;
+    return UnpackFromSource(ByteSource::InMemory(opened.archive), path, unpackDirectory, 0) == UnpackResult::kDone &&
+           opened.complete;
   }
-  if (length < 4 || std::memcmp(magic, kArchiveMagic, 4) != 0) {
-    Print("\nERROR: Not a FPS4 archive");
-    return false;
-  }
-  return UnpackFromSource(whole, path, unpackDirectory, 0) == UnpackResult::kDone;
+  return UnpackFromSource(opened.bare, path, unpackDirectory, 0) == UnpackResult::kDone;
 }
 
 }  // namespace fpskit
