@@ -9,6 +9,13 @@
 #include "util/paths.h"
 
 namespace fpskit {
+
+bool ReadGameFile(const std::string& path, Bytes& file) {
+  if (ReadWholeFile(path, file)) return true;
+  Printf("\nCan't open %s", path.c_str());
+  return false;
+}
+
 namespace {
 
 // The length of the UTF-8 character that begins at `p`, or 0 when the bytes

@@ -14,6 +14,10 @@
 
 namespace fpskit {
 
+// Reads the whole game file at `path`. False, after printing
+// "\nCan't open <path>", when it cannot be read.
+bool ReadGameFile(const std::string& path, Bytes& file);
+
 // Names the dump of `path`: StripExtension(path) + ".txt". A game file whose
 // own name ends in ".txt" would be its own dump (dumping would overwrite it,
 // inserting would read it as the dump), so that is refused with a message

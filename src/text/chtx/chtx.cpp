@@ -5,6 +5,7 @@
 #include <limits>
 #include <numeric>
 
+#include "text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 
@@ -72,10 +73,7 @@ bool ParseChtx(ByteSpan data, ChtxFile& chtx) {
 }
 
 bool ReadChtxFile(const std::string& path, Bytes& data, ChtxFile& chtx) {
-  if (!ReadWholeFile(path, data)) {
-    Printf("\nCan't open %s", path.c_str());
-    return false;
-  }
+  if (!ReadGameFile(path, data)) return false;
   return ParseChtx(data, chtx);
 }
 

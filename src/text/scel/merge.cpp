@@ -4,6 +4,7 @@
 
 #include "text/scel/scel.h"
 #include "text/tss/tss.h"
+#include "text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/parallel.h"
@@ -13,10 +14,7 @@ namespace fpskit {
 
 bool MergeScel(const std::string& path, bool raw, bool swap, unsigned workers) {
   Bytes file;
-  if (!ReadWholeFile(path, file)) {
-    Printf("\nCan't open %s", path.c_str());
-    return false;
-  }
+  if (!ReadGameFile(path, file)) return false;
   ScelContainer container;
   if (!ParseScel(file, container)) return false;
 

@@ -3,6 +3,7 @@
 #include "codetable/lines.h"
 #include "text/scel/scel.h"
 #include "text/tss/tss.h"
+#include "text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/parallel.h"
@@ -12,10 +13,7 @@ namespace fpskit {
 
 bool SplitScel(const std::string& path, const std::string& option, bool raw, unsigned workers) {
   Bytes file;
-  if (!ReadWholeFile(path, file)) {
-    Printf("\nCan't open %s", path.c_str());
-    return false;
-  }
+  if (!ReadGameFile(path, file)) return false;
   ScelContainer container;
   if (!ParseScel(file, container)) return false;
   const std::string directory = StripExtension(path);

@@ -57,10 +57,7 @@ ScfHeaderStatus ReadScfHeader(ByteSpan file, ScfHeader& header) {
 }
 
 ScfHeaderStatus ReadScfFile(const std::string& path, Bytes& file, ScfHeader& header, std::string& dumpName) {
-  if (!ReadWholeFile(path, file)) {
-    Printf("\nCan't open %s", path.c_str());
-    return ScfHeaderStatus::kRejected;
-  }
+  if (!ReadGameFile(path, file)) return ScfHeaderStatus::kRejected;
   const ScfHeaderStatus status = ReadScfHeader(file, header);
   if (status == ScfHeaderStatus::kValid && !TextDumpPath(path, dumpName)) return ScfHeaderStatus::kRejected;
   return status;

@@ -89,10 +89,7 @@ TssOutcome WriteTssDump(ByteSpan file, const std::string& path, bool byteOrderMa
 
 bool DumpTssText(const std::string& path, const std::string& option) {
   Bytes file;
-  if (!ReadWholeFile(path, file)) {
-    Printf("\nCan't open %s", path.c_str());
-    return false;
-  }
+  if (!ReadGameFile(path, file)) return false;
   CodeTable gameCodes;
   if (!SelectCodeTable(kGameCodesFile, gameCodes)) return false;
   return WriteTssDump(file, path, WantsByteOrderMark(option.c_str()), gameCodes) != TssOutcome::kFailed;

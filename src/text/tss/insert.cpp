@@ -266,10 +266,7 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
 
 bool InsertTssText(const std::string& path, bool swap) {
   Bytes file;
-  if (!ReadWholeFile(path, file)) {
-    Printf("\nCan't open %s", path.c_str());
-    return false;
-  }
+  if (!ReadGameFile(path, file)) return false;
   TssTables tables;
   Bytes rebuilt;
   switch (InsertTssDump(file, path, swap, tables, rebuilt)) {
