@@ -91,8 +91,15 @@ void NoteLeftTemporaries(const std::string& directory, const std::string& target
   std::error_code error;
   std::filesystem::directory_iterator entries(directory.empty() ? "." : directory, error);
   for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
-    const std::string name = entries->path().filename().string();
-    if (name.rfind(kTemporaryPrefix, 0) != 0) continue;
+    // Compared in the system's own characters: another name there need not
+    // convert to this program's.
+    const std::filesystem::path file = entries->path().filename();
+    const auto& native = file.native();
+    const size_t prefixLength = sizeof kTemporaryPrefix - 1;
+    if (native.size() < prefixLength || !std::equal(kTemporaryPrefix, kTemporaryPrefix + prefixLength, native.begin())) {
+      continue;
+    }
+    const std::string name = file.string();
     Warnf("NOTE: %s%s was left by a run that was killed while it replaced a file there (or another run is writing "
           "it now); it is not removed: delete it when no other run is writing %s",
           directory.c_str(), name.c_str(), target.c_str());
