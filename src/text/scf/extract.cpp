@@ -33,7 +33,7 @@ bool ExtractScf(const std::string& path, const std::string& option) {
   std::vector<ScfRecord> records;
   if (!ReadScfEntries(file, header, records)) return false;
   CodeTable gameCodes;
-  if (!SelectCodeTable(kGameCodesFile, gameCodes)) return false;
+  if (!SelectCodeTable(kGameCodesFile, path, gameCodes)) return false;
 
   // Written block by block: slots may share long strings, so the dump can be
   // much larger than the file.
