@@ -270,14 +270,14 @@ bool WriteToConsole(std::FILE* stream, std::string_view text) {
 bool StartedOnItsOwnConsole() {
   // A console started for this process alone lists only it; one of cmd.exe,
   // PowerShell or a terminal lists them too. Without a console window for
-  // input and output (a script, redirected streams) nobody could read or
-  // answer a prompt.
+  // input and output (a script, redirected streams, Wine in a terminal,
+  // whose console has no window) nobody could read or answer a prompt.
   DWORD processes[2];
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   DWORD mode;
   HANDLE output;
-  return GetConsoleProcessList(processes, 2) == 1 && input != INVALID_HANDLE_VALUE &&
-         GetConsoleMode(input, &mode) != 0 && IsConsole(stdout, output);
+  return GetConsoleProcessList(processes, 2) == 1 && GetConsoleWindow() != nullptr &&
+         input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode) != 0 && IsConsole(stdout, output);
 }
 
 void WaitForEnter() {
