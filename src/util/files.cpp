@@ -154,8 +154,15 @@ bool WriteFileBelow(const std::string& root, const std::string& relativeFile,
   return ReplaceFileWith(JoinPath(root, relativeFile), writer, Durability::kRenameOnly);
 }
 
-bool KeepBackup(const std::string& path, ByteSpan existing) {
+bool KeepBackupIf(const std::string& path, const std::function<bool(ByteSpan existing)>& differs) {
+  if (!FileExists(path)) return true;
+  Bytes existing;
   const std::string backup = path + ".bak";
+  if (!ReadWholeFile(path, existing)) {
+    Printf("\nERROR: can't read %s to keep it as %s; it was not written over", path.c_str(), backup.c_str());
+    return false;
+  }
+  if (!differs(existing)) return true;
   // Written like every other file, so that a failure leaves the older backup.
   if (!ReplaceFileSafely(backup, existing)) return false;
   Warnf("NOTE: %s differs from what is written over it now; the earlier file is kept as %s", path.c_str(),
@@ -164,14 +171,9 @@ bool KeepBackup(const std::string& path, ByteSpan existing) {
 }
 
 bool KeepBackupIfDifferent(const std::string& path, ByteSpan newBytes) {
-  if (!FileExists(path)) return true;
-  Bytes existing;
-  if (!ReadWholeFile(path, existing)) {
-    Printf("\nERROR: can't read %s to keep it as %s.bak; it was not written over", path.c_str(), path.c_str());
-    return false;
-  }
-  if (std::equal(existing.begin(), existing.end(), newBytes.begin(), newBytes.end())) return true;
-  return KeepBackup(path, existing);
+  return KeepBackupIf(path, [newBytes](ByteSpan existing) {
+    return !std::equal(existing.begin(), existing.end(), newBytes.begin(), newBytes.end());
+  });
 }
 
 }  // namespace fpskit

@@ -100,9 +100,9 @@ bool ReplaceFileWithStatus(const std::string& target, const std::function<Writer
 // cannot be read or its backup cannot be written; the caller must then not
 // write over it.
 bool KeepBackupIfDifferent(const std::string& path, ByteSpan newBytes);
-// The same, for a caller that has compared the bytes itself: keeps
-// `existing`, the bytes of the file at `path`, as path + ".bak".
-bool KeepBackup(const std::string& path, ByteSpan existing);
+// The same for a caller that makes its new bytes piece by piece:
+// `differs(existing)` tells whether they differ from the existing file's.
+bool KeepBackupIf(const std::string& path, const std::function<bool(ByteSpan existing)>& differs);
 
 // Writes an output that a tool can write again from its input (an unpacked
 // member, an image) at `root`/`relativeFile`, creating the directories it

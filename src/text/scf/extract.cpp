@@ -1,11 +1,11 @@
 #include <algorithm>
-#include <cstdint>
+#include <cstddef>
 #include <cstdio>
+#include <functional>
 
 #include "codetable/lines.h"
 #include "text/scf/scf.h"
 #include "text/text_tool.h"
-#include "util/console.h"
 #include "util/files.h"
 
 namespace fpskit {
@@ -38,38 +38,39 @@ bool ExtractScf(const std::string& path, const std::string& option) {
   CodeTable gameCodes;
   if (!SelectCodeTable(kGameCodesFile, gameCodes)) return false;
 
-  // Written block by block: slots may share long strings, so the dump can be
-  // much larger than the file.
-  // An earlier dump is compared with the blocks as they are written, and
-  // kept as a backup before it is replaced when it differs.
-  Bytes earlier;
-  const bool hadDump = FileExists(dumpName);
-  if (hadDump && !ReadWholeFile(dumpName, earlier)) {
-    Printf("\nERROR: can't read %s to keep it as %s.bak; it was not written over", dumpName.c_str(),
-           dumpName.c_str());
-    return false;
-  }
-  size_t compared = 0;  // bytes of the new dump that match the earlier one
-  auto emit = [&](std::FILE* out, ByteSpan bytes) {
-    if (compared != SIZE_MAX) {
-      const bool same = bytes.size() <= earlier.size() - compared &&
-                        std::equal(bytes.begin(), bytes.end(), earlier.begin() + ptrdiff_t(compared));
-      compared = same ? compared + bytes.size() : SIZE_MAX;
-    }
-    return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  };
+  // Made block by block: slots may share long strings, so the dump can be
+  // much larger than the file. `take` gets the mark, then every block.
   const bool byteOrderMark = WantsByteOrderMark(option.c_str());
-  ScfDumpProgress progress;
-  const bool written = ReplaceFileWithStatus(dumpName, [&](std::FILE* out) {
-    if (byteOrderMark && !emit(out, kByteOrderMark)) return WriterStatus::kWriteFailed;
+  auto makeDump = [&](ScfDumpProgress& progress, const std::function<bool(ByteSpan)>& take) {
+    if (byteOrderMark && !take(kByteOrderMark)) return false;
     Bytes block;
     for (const ScfRecord& record : records) {
       block.clear();
       AppendScfBlock(block, record, gameCodes, progress);
-      if (!emit(out, block)) return WriterStatus::kWriteFailed;
+      if (!take(block)) return false;
     }
-    if (hadDump && compared != earlier.size() && !KeepBackup(dumpName, earlier)) return WriterStatus::kReported;
-    return WriterStatus::kWritten;
+    return true;
+  };
+  // An earlier dump that differs is kept first; it is compared block by block.
+  const bool kept = KeepBackupIf(dumpName, [&](ByteSpan earlier) {
+    size_t compared = 0;
+    ScfDumpProgress ignored;
+    const bool same = makeDump(ignored, [&](ByteSpan bytes) {
+      if (bytes.size() > earlier.size() - compared ||
+          !std::equal(bytes.begin(), bytes.end(), earlier.begin() + ptrdiff_t(compared))) {
+        return false;
+      }
+      compared += bytes.size();
+      return true;
+    });
+    return !same || compared != earlier.size();
+  });
+  if (!kept) return false;
+  ScfDumpProgress progress;
+  const bool written = ReplaceFileWith(dumpName, [&](std::FILE* out) {
+    return makeDump(progress, [out](ByteSpan bytes) {
+      return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    });
   });
   if (!written) return false;
   for (const ScfDumpProgress::Split& split : progress.splits) {
