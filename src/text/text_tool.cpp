@@ -166,7 +166,17 @@ bool ReadTaggedBlock(CrlfLineReader& reader, ByteSpan first, const std::string& 
     }
     const std::string prefix = TaggedLinePrefix(tag, k);
     if (!TakePrefixedText(line, prefix, block.texts[k])) {
-      Printf("\nERROR: %s line %zu should begin with \"%s\"", dumpName.c_str(), lineNumber, prefix.c_str());
+      // A line that begins with no prefix at all, followed by the line that
+      // should stand here, is the rest of the line before, in which a line
+      // break was typed.
+      CrlfLineReader ahead = reader;
+      ByteSpan next;
+      if (k > 0 && (line.empty() || line[0] != '[') && ahead.ReadCrlfLine(next) &&
+          TakePrefixedText(next, prefix, next)) {
+        ReportTypedLineBreak(dumpName, lineNumber - 1, lineNumber, true);
+      } else {
+        Printf("\nERROR: %s line %zu should begin with \"%s\"", dumpName.c_str(), lineNumber, prefix.c_str());
+      }
       return false;
     }
     block.lines[k] = lineNumber;

@@ -101,9 +101,11 @@ struct TaggedBlock {
 // Reads the block whose first line `first` (dump line `lineNumber`) the
 // reader has just returned, and its three other lines. Every line must begin
 // with its own prefix for the tag of the first line (TakePrefixedText: a
-// prefix that lost only its final space is an empty text), so that a mistyped tag
-// or label, a deleted line or a line break typed inside a text is refused
-// rather than written into the wrong slot. False, with
+// prefix that lost only its final space is an empty text), so that a
+// mistyped tag or label, a deleted line or a line break typed inside a text
+// is refused rather than written into the wrong slot. A line without any
+// prefix that the expected line follows is reported as a line break typed
+// in the line before it (ReportTypedLineBreak). False, with
 // "\nERROR: <dump> line <n> ..." printed, otherwise. `lineNumber` ends at the
 // block's last line read.
 bool ReadTaggedBlock(CrlfLineReader& reader, ByteSpan first, const std::string& dumpName, size_t& lineNumber,
