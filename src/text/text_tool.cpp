@@ -131,9 +131,10 @@ bool TakePrefixedText(ByteSpan line, std::string_view prefix, ByteSpan& text) {
 }
 
 void ReportTypedLineBreak(const std::string& dumpName, size_t textLine, size_t nextLine, bool notes) {
+  const char* noteRule = notes ? " (a note stands on a line of its own after an empty line)" : "";
   Printf("\nERROR: %s line %zu: a line break was typed inside its text, and line %zu goes on with it; join the "
          "two lines%s",
-         dumpName.c_str(), textLine, nextLine, notes ? " (a note stands on a line of its own after an empty line)" : "");
+         dumpName.c_str(), textLine, nextLine, noteRule);
 }
 
 std::string TaggedLinePrefix(uint32_t tag, size_t k) {
