@@ -67,7 +67,10 @@ bool ExtractChtx(const std::string& path, const std::string& option) {
   if (!SelectCodeTable(kGameCodesFile, gameCodes)) return false;
 
   const ChtxDump dump = BuildChtxDump(chtx, gameCodes, WantsByteOrderMark(option.c_str()));
-  if (!KeepBackupIfDifferent(dumpPath, dump.text) || !ReplaceFileSafely(dumpPath, dump.text)) return false;
+  if (!KeepBackupIfDifferent(dumpPath, dump.text) ||
+      !ReplaceFileSafely(dumpPath, dump.text, Durability::kRenameOnly)) {
+    return false;
+  }
   for (const DumpedRecord& split : dump.splitRecords) WarnSplitLine(DescribeRecord(split.record), split.line, "cht");
   for (const DumpedRecord& zeros : dump.zeroRecords) {
     Warnf("WARNING: %s holds zero bytes followed by other bytes; dump line %zu shows them as they stand, and an "

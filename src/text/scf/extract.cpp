@@ -71,7 +71,7 @@ bool ExtractScf(const std::string& path, const std::string& option) {
     return makeDump(progress, [out](ByteSpan bytes) {
       return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
     });
-  });
+  }, Durability::kRenameOnly);
   if (!written) return false;
   for (const ScfDumpProgress::Split& split : progress.splits) {
     char what[48];
