@@ -113,9 +113,10 @@ void PlanTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, Tex
   data.role = MemberRole::kPairData;
   if (!txm.inside || !data.inside) return;  // reported by the tools in their turn
   const ArchiveEntry& txmEntry = plan.table.entries[i];
-  TextureSet set;
+  TextureSet& set = txm.textures;
   if (!ReadTextureRecords(archive.Sub(txmEntry.offset, txmEntry.size), plan.table.entries[txm.dataIndex].size,
                           JoinPath(plan.unpackDirectory, txm.fileName), set)) {
+    set = TextureSet();
     return;
   }
   txm.recordsRead = true;
@@ -126,7 +127,7 @@ void PlanTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, Tex
     if (texture.duplicate || texture.nameTooLong) continue;
     for (uint32_t image = 0; image < texture.imageCount; ++image) {
       const std::string name = DdsFileName(texture, i, t, image);
-      if (IsContainedRelativePath(name)) txm.images.push_back(name);
+      if (IsContainedRelativePath(name)) txm.images.push_back({name, t, image});
     }
   }
 }
@@ -173,9 +174,9 @@ void ClaimPaths(ArchivePlan& plan) {
           Claim(plan, plan.fileKeys, data.fileName, k, clashes);
           break;
         }
-        for (const std::string& image : member.images) {
-          if (!CheckName(member, image)) break;
-          Claim(plan, plan.fileKeys, image, k, clashes);
+        for (const PlannedImage& image : member.images) {
+          if (!CheckName(member, image.fileName)) break;
+          Claim(plan, plan.fileKeys, image.fileName, k, clashes);
         }
         break;
       }

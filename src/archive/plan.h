@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "archive/format.h"
+#include "texture/txm.h"
 
 namespace fpskit {
 
@@ -47,6 +48,13 @@ enum class PathCheck {
   kShared,       // another member's path would be the same file
 };
 
+// One DDS file of a texture pair.
+struct PlannedImage {
+  std::string fileName;  // relative to the unpack directory
+  size_t texture = 0;    // in the TXM's order
+  uint32_t image = 0;
+};
+
 struct MemberPlan {
   MemberRole role = MemberRole::kNone;
   std::string fileName;       // relative to the unpack directory, '/' between its parts
@@ -63,7 +71,8 @@ struct MemberPlan {
   TexturePairing pairing = TexturePairing::kPlain;
   size_t dataIndex = 0;
   bool recordsRead = false;
-  std::vector<std::string> images;
+  TextureSet textures;               // the TXM's records, when read
+  std::vector<PlannedImage> images;  // the DDS files the split writes
 };
 
 struct ArchivePlan {

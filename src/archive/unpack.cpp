@@ -193,8 +193,8 @@ bool OutputTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, B
     }
     return false;
   }
-  for (const std::string& image : txm.images) {
-    if (PassesThroughLink(plan.unpackDirectory, image)) return false;
+  for (const PlannedImage& image : txm.images) {
+    if (PassesThroughLink(plan.unpackDirectory, image.fileName)) return false;
   }
   if (!budget.Charge(txm.images.size(), data.size + txm.images.size() * kDdsHeaderSize)) return false;
   return SplitTexturePair(member, archive.Sub(data.offset, data.size), i, plan.unpackDirectory,
