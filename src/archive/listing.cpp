@@ -84,6 +84,10 @@ bool ListFrom(const ByteSource& archive, const std::string& label, const std::st
 // container does not decompress.
 bool MemberContent(const ByteSource& bytes, const MemberPlan& member, Listing& listing, Bytes& content,
                    std::string& details) {
+  // Without a file to compare, only a member that is or may hold an archive is read.
+  const bool needed = listing.withStatus || member.compressed || member.bareArchive ||
+                      (bytes.length >= 4 && std::memcmp(member.head, kTlzcMagic, 4) == 0);
+  if (!needed) return true;
   if (!bytes.Read(0, bytes.length, content)) return false;
   if (!member.compressed) return true;
   TlzcHeader header;

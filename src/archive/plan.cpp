@@ -141,8 +141,9 @@ void Claim(ArchivePlan& plan, std::unordered_map<std::string, size_t>& keys, con
   if (!fresh && at->second != k) clashes.insert(clashes.end(), {k, at->second});
   size_t slash = key.rfind('/');
   while (slash != std::string::npos) {
+    // The claims of one member come one after the other.
     std::vector<size_t>& owners = plan.parentKeys[key.substr(0, slash)];
-    if (std::find(owners.begin(), owners.end(), k) == owners.end()) owners.push_back(k);
+    if (owners.empty() || owners.back() != k) owners.push_back(k);
     slash = slash == 0 ? std::string::npos : key.rfind('/', slash - 1);
   }
 }
