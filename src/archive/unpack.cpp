@@ -250,7 +250,7 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
           ReportPathCheck(plan, i);
           ok = false;
         } else {
-          ok = MemberInside(archive, table.entries[i], label, i) && OutputTexturePair(archive, plan, i, budget) && ok;
+          ok = OutputTexturePair(archive, plan, i, budget) && ok;  // the plan pairs only a TXM inside the archive
         }
         // An "SPV" member between the two follows the pair under its own
         // name, always as a plain member, as the repacker places it.
