@@ -133,7 +133,9 @@ bool ListMember(const ByteSource& archive, ArchivePlan& plan, size_t i, const st
   // as unfps does.
   Bytes inner;
   ByteSpan archiveBytes = content;
-  if (HasMagic(content, kTlzcMagic) && listing.decoded + content.size() <= listing.limit) {
+  TlzcHeader innerHeader;
+  if (HasMagic(content, kTlzcMagic) && ReadTlzcHeader(content, innerHeader) &&
+      listing.decoded + innerHeader.uncompressedSize <= listing.limit) {
     ok = DecompressTlzc(content, inner) && ok;
     listing.decoded += inner.size();
     if (HasMagic(inner, kArchiveMagic)) archiveBytes = inner;

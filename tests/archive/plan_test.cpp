@@ -98,6 +98,9 @@ TEST(MemberPlan, PathsThatWouldBeOneFileOrThatWindowsRefusesAreNeitherWrittenNor
       if (member.role == MemberRole::kPairData || member.check == kUsable) continue;
       const char* message = member.check == kShared ? "shares the path" : member.check == kLeaves ? "would leave" : "Windows refuses";
       EXPECT_NE(console.find(message), std::string::npos) << console;
+#ifdef _WIN32
+      if (member.check != kShared) continue;  // Windows could neither hold nor plant these names
+#endif
       const std::string path = dir / ("A/" + member.fileName);
       EXPECT_FALSE(std::filesystem::exists(path)) << path;
       std::filesystem::create_directories(std::filesystem::path(path).parent_path());
