@@ -251,7 +251,8 @@ bool IsSkippedEntry(const ArchiveTable& table, size_t i) {
 }
 
 bool IsDamagedEntry(const ArchiveTable& table, size_t i) {
-  return std::find(table.damaged.begin(), table.damaged.end(), i) != table.damaged.end();
+  // Listed in table order when the sizes were computed: a search, not a walk.
+  return std::binary_search(table.damaged.begin(), table.damaged.end(), i);
 }
 
 bool IsTextureArchive(const ArchiveTable& table) {

@@ -9,6 +9,8 @@
 // would report (a damaged table, a refused or shared path, a member outside
 // its archive, a container that does not decompress) is reported the same
 // way, and the result is then false.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "archive/format.h"
