@@ -77,7 +77,8 @@ struct ArchiveTable {
   std::vector<ArchiveEntry> entries;  // every entry but the closing one, in table order
   uint64_t length = 0;                // of the archive
   // Entries of 8-byte tables whose member ends before it begins (its offset
-  // lies beyond the next entry's): reported when the table was read, size 0.
+  // lies beyond the next entry's): reported when the table was read, size 0;
+  // in table order.
   std::vector<size_t> damaged;
   // The end of the type string and of the name strings (0 when there are
   // none): the repacker copies only the bytes before `dataStart`.

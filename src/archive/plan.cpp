@@ -138,7 +138,8 @@ void Claim(ArchivePlan& plan, std::unordered_map<std::string, size_t>& keys, con
            std::vector<size_t>& clashes) {
   const std::string key = PathKey(name);
   auto [at, fresh] = keys.emplace(key, k);
-  if (!fresh && at->second != k) clashes.insert(clashes.end(), {k, at->second});
+  // Also two paths of one member: two images of a pair, or its two files.
+  if (!fresh) clashes.insert(clashes.end(), {k, at->second});
   size_t slash = key.rfind('/');
   while (slash != std::string::npos) {
     // The claims of one member come one after the other.
@@ -169,7 +170,6 @@ void ClaimPaths(ArchivePlan& plan) {
           // Kept as two files when the split is refused.
           MemberPlan& data = plan.members[member.dataIndex];
           if (!CheckName(member, member.fileName) || !CheckName(member, data.fileName)) break;
-          if (PathKey(member.fileName) == PathKey(data.fileName)) member.check = PathCheck::kShared;
           // Both files are the pair's: it is written, or refused, as a whole.
           Claim(plan, plan.fileKeys, member.fileName, k, clashes);
           Claim(plan, plan.fileKeys, data.fileName, k, clashes);
