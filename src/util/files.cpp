@@ -90,7 +90,10 @@ constexpr char kTemporaryPrefix[] = "$$$TEMP$$$";
 // left by a run that was killed (an interrupt removes its own), or being
 // written by another run right now, so they are not removed.
 void NoteLeftTemporaries(const std::string& directory, const std::string& target) {
-  for (const std::string& name : platform::DirectoryEntries(directory)) {
+  std::vector<platform::DirectoryItem> items;
+  platform::ListDirectory(directory, items);
+  for (const platform::DirectoryItem& item : items) {
+    const std::string& name = item.name;
     if (name.rfind(kTemporaryPrefix, 0) != 0) continue;
     Warnf("NOTE: %s%s was left by a run that was killed while it replaced a file there (or another run is writing "
           "it now); it is not removed: delete it when no other run is writing %s",
@@ -194,6 +197,29 @@ bool WriteFileBelow(const std::string& root, const std::string& relativeFile,
       JoinPath(root, relativeFile),
       [&](std::FILE* file) { return writer(file) ? WriterStatus::kWritten : WriterStatus::kWriteFailed; },
       Durability::kRenameOnly, false);
+}
+
+bool KeepBackupIf(const std::string& path, const std::function<bool(ByteSpan existing)>& differs) {
+  if (!FileExists(path)) return true;
+  Bytes existing;
+  const std::string backup = path + ".bak";
+  if (!ReadWholeFile(path, existing)) {
+    Printf("\nERROR: can't read %s to keep it as %s; it was not written over", path.c_str(), backup.c_str());
+    return false;
+  }
+  if (!differs(existing)) return true;
+  // Written safely, so that a failure leaves the older backup, and flushed to
+  // disk: it may be the only copy of the translator's edits.
+  if (!ReplaceFileSafely(backup, existing)) return false;
+  Warnf("NOTE: %s differs from what is written over it now; the earlier file is kept as %s", path.c_str(),
+        backup.c_str());
+  return true;
+}
+
+bool KeepBackupIfDifferent(const std::string& path, ByteSpan newBytes) {
+  return KeepBackupIf(path, [newBytes](ByteSpan existing) {
+    return !std::equal(existing.begin(), existing.end(), newBytes.begin(), newBytes.end());
+  });
 }
 
 }  // namespace fpskit

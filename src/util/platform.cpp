@@ -209,21 +209,6 @@ SystemError RemoveFile(const std::string& path) {
 
 bool EntryExists(const std::string& path) { return AttributesOf(path) != INVALID_FILE_ATTRIBUTES; }
 
-std::vector<std::string> DirectoryEntries(const std::string& directory) {
-  std::vector<std::string> names;
-  std::string pattern = directory.empty() ? std::string(".") : directory;
-  if (pattern.back() != '/' && pattern.back() != '\\') pattern += '\\';
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(NativePath(pattern + "*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring_view name = found.cFileName;
-    if (name != L"." && name != L"..") names.push_back(Utf8FromWide(name));
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  return names;
-}
-
 std::string CurrentDirectory() {
   const DWORD needed = GetCurrentDirectoryW(0, nullptr);
   if (needed == 0) return std::string();
@@ -306,6 +291,33 @@ bool PathExists(const std::string& path) { return AttributesOf(path) != INVALID_
 bool IsDirectory(const std::string& path) {
   const DWORD attributes = AttributesOf(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsRegularFile(const std::string& path) {
+  const DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  const DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryItem>& items) {
+  items.clear();
+  std::string pattern = path.empty() ? std::string(".") : path;
+  if (pattern.back() != '/' && pattern.back() != '\\') pattern += '\\';
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(NativePath(pattern + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    const std::wstring_view name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    items.push_back({Utf8FromWide(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return true;
 }
 
 SystemError MakeOneDirectory(const std::string& path) {
@@ -458,18 +470,6 @@ bool EntryExists(const std::string& path) {
   return lstat(path.c_str(), &info) == 0;
 }
 
-std::vector<std::string> DirectoryEntries(const std::string& directory) {
-  std::vector<std::string> names;
-  DIR* listing = opendir(directory.empty() ? "." : directory.c_str());
-  if (listing == nullptr) return names;
-  while (const struct dirent* entry = readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(listing);
-  return names;
-}
-
 std::string CurrentDirectory() {
   std::vector<char> buffer(4096);
   while (getcwd(buffer.data(), buffer.size()) == nullptr) {
@@ -516,6 +516,29 @@ bool PathExists(const std::string& path) {
 bool IsDirectory(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryItem>& items) {
+  items.clear();
+  DIR* directory = opendir(path.empty() ? "." : path.c_str());
+  if (directory == nullptr) return false;
+  while (const dirent* entry = readdir(directory)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    items.push_back({name, IsDirectory(path.empty() ? name : path + "/" + name)});
+  }
+  closedir(directory);
+  return true;
 }
 
 SystemError MakeOneDirectory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }

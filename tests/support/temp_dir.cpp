@@ -23,11 +23,12 @@ void WalkTree(const std::string& root, const std::function<void(const std::strin
   while (!pending.empty()) {
     const std::string relative = pending.back();
     pending.pop_back();
-    for (const std::string& name : platform::DirectoryEntries(relative.empty() ? root : root + "/" + relative)) {
-      const std::string child = relative.empty() ? name : relative + "/" + name;
-      const bool directory = platform::IsDirectory(root + "/" + child);
-      visit(child, directory);
-      if (directory) pending.push_back(child);
+    std::vector<platform::DirectoryItem> items;
+    platform::ListDirectory(relative.empty() ? root : root + "/" + relative, items);
+    for (const platform::DirectoryItem& item : items) {
+      const std::string child = relative.empty() ? item.name : relative + "/" + item.name;
+      visit(child, item.directory);
+      if (item.directory) pending.push_back(child);
     }
   }
 #else
