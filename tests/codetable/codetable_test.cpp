@@ -201,6 +201,7 @@ TEST(SelectCodeTable, LooksBesideTheGameFileThenBesideTheProgram) {
   ASSERT_TRUE(support::WriteTestFile(dir / "game/JPCODES.TXT", std::string("41; 67\r\n")));
   ASSERT_TRUE(support::WriteTestFile(dir / "program/JPCODES.TXT", std::string("41; 70\r\n")));
   const auto dumpOf = [&](const std::string& note) {
+    std::filesystem::remove(dir / "game/chat.txt");
     const support::ToolRun run = support::RunTool(program, {"uncht", "../game/chat.bin"}, dir / "work");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("NOTE: "), note.empty() ? std::string::npos : run.output.find(note)) << run.output;
