@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ void HoldExplorerWindow(int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Standard error unbuffered, as C has it: Windows' runtime buffers it when
+  // it is redirected, which would move every note after the console text
+  // that followed it.
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
   fpskit::platform::IgnoreFileSizeSignal();
   fpskit::platform::InstallInterruptCleanup();
   // UTF-8 on every system, whatever characters the paths hold.
