@@ -463,7 +463,7 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 
 std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
-SystemError RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 ? 0 : errno; }
+SystemError RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0 ? 0 : errno; }
 
 bool EntryExists(const std::string& path) {
   struct stat info;
