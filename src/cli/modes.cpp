@@ -9,6 +9,7 @@
 #include "text/chtx/chtx.h"
 #include "text/scel/scel.h"
 #include "text/scf/scf.h"
+#include "tools/tree.h"
 #include "util/console.h"
 #include "util/platform.h"
 
@@ -64,6 +65,16 @@ constexpr ModeRow kModeTable[] = {
     {"scf", [](const std::string&, const std::string& path, const std::string&) {
        return InsertScf(path, false);
      }},
+    // Tree words: every game text file under a directory (or one file).
+    {"dump", [](const std::string&, const std::string& path, const std::string& option) {
+       return RunTextTree(path, TreeWord::kDump, option);
+     }},
+    {"insert", [](const std::string&, const std::string& path, const std::string& option) {
+       return RunTextTree(path, TreeWord::kInsert, option);
+     }},
+    {"check", [](const std::string&, const std::string& path, const std::string& option) {
+       return RunTextTree(path, TreeWord::kCheck, option);
+     }},
 };
 
 }  // namespace
@@ -91,6 +102,7 @@ void PrintUsage() {
   Print("\nUsage: *.exe  untss2 / tss2              ZK6SCEL");
   Print("\nUsage: *.exe  untss  / tss / tss_switch  TSS/ZK6SCEL [ansi/utf8]");
   Print("\nUsage: *.exe  unscf  / scf / scf_switch  SCFOMBIN    [ansi/utf8]");
+  Print("\nUsage: *.exe  dump   / insert / check    DIR or file [utf8/1]");
   Print("\n");
 }
 

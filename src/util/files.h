@@ -79,6 +79,8 @@ enum class Durability { kFlushToDisk, kRenameOnly };
 // (std::bad_alloc) passes through, with the temporary file removed too.
 bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer,
                      Durability durability = Durability::kFlushToDisk);
+// ReplaceFileSafely hands the contents to the thread's replacement catcher
+// instead, when one is installed (util/replacement_catcher.h).
 bool ReplaceFileSafely(const std::string& target, ByteSpan contents,
                        Durability durability = Durability::kFlushToDisk);
 
