@@ -16,6 +16,7 @@
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
+#include "util/reporter.h"
 
 namespace fpskit {
 namespace {
@@ -308,7 +309,9 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
                   FindSharedMemberPaths(source, table, baseName)};
   if (!sink.Copy(source, 0, header.dataStart)) return false;
 
+  ProgressMeter progress("fps", table.entries.size(), "members", depth == 0);
   for (size_t i = 0; i < table.entries.size(); ++i) {
+    progress.SetDone(i);
     const ArchiveEntry& entry = table.entries[i];
     if (IsSkippedEntry(table, i)) continue;
     // Entries of 8-byte tables without data stay where they are.

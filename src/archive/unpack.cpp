@@ -13,6 +13,7 @@
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
+#include "util/reporter.h"
 
 namespace fpskit {
 namespace {
@@ -182,7 +183,9 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
   };
 
   bool ok = true;
+  ProgressMeter progress("unfps", table.entries.size(), "members", depth == 0);
   for (size_t i = 0; i < table.entries.size(); ++i) {
+    progress.SetDone(i);
     if (IsSkippedEntry(table, i)) continue;
     if (IsDamagedEntry(table, i)) {  // reported with the table
       ok = false;

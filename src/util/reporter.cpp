@@ -107,16 +107,22 @@ void BufferedReporter::ReplayTo(Reporter& target) const {
   if (failed()) target.MarkFailed();
 }
 
-ProgressMeter::ProgressMeter(std::string label, uint64_t total, std::string unit)
-    : label_(std::move(label)), total_(total), unit_(std::move(unit)), active_(Console().showsProgress()),
+ProgressMeter::ProgressMeter(std::string label, uint64_t total, std::string unit, bool shown)
+    : label_(std::move(label)), total_(total), unit_(std::move(unit)), active_(shown && Console().showsProgress()),
       nextDraw_(std::chrono::steady_clock::now() + kProgressInterval) {}
 
 ProgressMeter::~ProgressMeter() {
   if (active_) Console().Progress("");
 }
 
-void ProgressMeter::Advance(uint64_t amount) {
-  const uint64_t done = done_ += amount;
+void ProgressMeter::Advance(uint64_t amount) { Draw(done_ += amount); }
+
+void ProgressMeter::SetDone(uint64_t done) {
+  done_ = done;
+  Draw(done);
+}
+
+void ProgressMeter::Draw(uint64_t done) {
   if (!active_) return;
   std::unique_lock<std::mutex> guard(lock_, std::try_to_lock);
   if (!guard.owns_lock()) return;  // another thread is drawing

@@ -92,16 +92,21 @@ class BufferedReporter final : public Reporter {
 
 // A progress line "<label>: <done>/<total> <unit>" on the console, drawn a few
 // times a second at most and cleared when the meter ends; nothing at all when
-// standard error is no terminal. Advance may be called from any thread.
+// standard error is no terminal or `shown` is false (a nested run inside one
+// that already shows its own). Advance and SetDone may be called from any
+// thread.
 class ProgressMeter {
  public:
-  ProgressMeter(std::string label, uint64_t total, std::string unit);
+  ProgressMeter(std::string label, uint64_t total, std::string unit, bool shown = true);
   ~ProgressMeter();
   ProgressMeter(const ProgressMeter&) = delete;
   ProgressMeter& operator=(const ProgressMeter&) = delete;
   void Advance(uint64_t amount = 1);
+  void SetDone(uint64_t done);
 
  private:
+  void Draw(uint64_t done);
+
   std::string label_;
   uint64_t total_;
   std::string unit_;
