@@ -181,6 +181,8 @@ const char* OutcomeWord(FileOutcome outcome, TreeWord word) {
   return "failed";
 }
 
+const char* FilesWord(size_t count) { return count == 1 ? "file" : "files"; }
+
 // Selects the tables the word's tools read, once for the whole run.
 bool SelectTables(TreeWord word, std::vector<SelectedTable>& tables) {
   std::vector<const char*> names = {kGameCodesFile};
@@ -246,6 +248,8 @@ bool RunTextTree(const std::string& root, TreeWord word, const std::string& opti
   std::vector<SelectedTable> tables;
   if (!files.empty() && !SelectTables(word, tables)) return false;
   const ScopedSelectedTables selected(tables);
+  std::optional<ScopedDumpCheck> checking;
+  if (word == TreeWord::kCheck) checking.emplace();
 
   // Each file's text is kept whole while it is worked on and printed in
   // path order, whatever the number of threads.
@@ -280,10 +284,10 @@ bool RunTextTree(const std::string& root, TreeWord word, const std::string& opti
   const size_t failed = tally[size_t(FileOutcome::kFailed)];
   const size_t done = tally[size_t(FileOutcome::kDone)];
   if (word == TreeWord::kDump) {
-    Printf("\n%zu files: %zu dumped, %zu failed", count, done, failed);
+    Printf("\n%zu %s: %zu dumped, %zu failed", count, FilesWord(count), done, failed);
   } else {
-    Printf("\n%zu files: %zu %s, %zu unchanged, ", count, done, word == TreeWord::kInsert ? "written" : "to write",
-           tally[size_t(FileOutcome::kUnchanged)]);
+    Printf("\n%zu %s: %zu %s, %zu unchanged, ", count, FilesWord(count), done,
+           word == TreeWord::kInsert ? "written" : "to write", tally[size_t(FileOutcome::kUnchanged)]);
     if (const size_t noDump = tally[size_t(FileOutcome::kNoDump)]; noDump != 0) Printf("%zu without a dump, ", noDump);
     Printf("%zu failed", failed);
   }

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -178,6 +179,47 @@ TEST(TextTree, AFailedFileStopsNoOtherAndTheOutputKeepsPathOrder) {
             std::string::npos)
       << clash.output;
   EXPECT_NE(clash.output.find("\n10 files: 8 dumped, 2 failed"), std::string::npos) << clash.output;
+}
+
+// "check" reads on past a broken block or line and lists every problem of a
+// dump; "insert" stops at the first, as "scf" and "tss" do.
+TEST(TextTree, CheckListsEveryProblemOfADump) {
+  support::TempDir dir;
+  support::ScopedCurrentDirectory inside(dir.path());
+  support::ScfLayout layout;
+  for (const char* text : {"Harbour", "Lantern", "Orchard"}) layout.entries.push_back({{text, text, text, text}});
+  const support::ScfTestFile table = support::MakeScfFile(layout);
+  support::TssScript script;
+  script.strings = {"Anchor", "Beacon"};
+  script.references = {0, 1};
+  fs::create_directories("t");
+  ASSERT_TRUE(support::WriteTestFile("t/menu.cmp", table.bytes));
+  ASSERT_TRUE(support::WriteTestFile("t/event.bin", support::MakeTssFile(script).bytes));
+  ASSERT_TRUE(RunTree("t", TreeWord::kDump).ok);
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "%08X", table.tags[0]);
+  // Block 1: its third line lost its label; block 3: a tag the table does not have.
+  std::string menu = support::ToString(support::ReadTestFile("t/menu.txt"));
+  menu.replace(menu.find(std::string("[") + tag + "_EN]"), 15, "[EN]: ");
+  std::snprintf(tag, sizeof tag, "%08X", table.tags[2]);
+  for (size_t at = menu.find(tag); at != std::string::npos; at = menu.find(tag)) menu.replace(at, 8, "00000010");
+  ASSERT_TRUE(support::WriteTestFile("t/menu.txt", menu));
+  std::string event = support::ToString(support::ReadTestFile("t/event.txt"));
+  event += "[000007]: no such line\r\n[00x001]: broken\r\n";
+  ASSERT_TRUE(support::WriteTestFile("t/event.txt", event));
+
+  const TreeRun checked = RunTree("t", TreeWord::kCheck);
+  EXPECT_FALSE(checked.ok);
+  for (const char* expected : {"\nERROR: t/menu.txt line 3 should begin with", "\nERROR: t/menu.txt line 11: tag 00000010",
+                               "reference 000007 does not exist", "a numbered line must begin with"}) {
+    EXPECT_NE(checked.output.find(expected), std::string::npos) << expected << "\n" << checked.output;
+  }
+  EXPECT_NE(checked.output.find("\n2 files: 0 to write, 0 unchanged, 2 failed"), std::string::npos) << checked.output;
+
+  const TreeRun inserted = RunTree("t", TreeWord::kInsert);
+  EXPECT_EQ(inserted.output.find("tag 00000010"), std::string::npos) << inserted.output;
+  EXPECT_EQ(inserted.output.find("a numbered line must begin with"), std::string::npos) << inserted.output;
+  EXPECT_EQ(support::ReadTestFile("t/menu.cmp"), table.bytes);
 }
 
 }  // namespace

@@ -17,14 +17,24 @@ bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<ui
   CrlfLineReader reader(inputs.dump, ByteOrderMarkLength(inputs.dump));
   ByteSpan line;
   size_t lineNumber = 0;
+  bool ok = true;
+  bool skipping = false;  // a check reads on after a broken block from the next empty line
   while (reader.ReadCrlfLine(line)) {
     ++lineNumber;
-    if (!IsTaggedBlockStart(line)) continue;  // an empty separator line or a translator's note
+    if (skipping) skipping = !line.empty();
+    if (skipping || !IsTaggedBlockStart(line)) continue;  // an empty separator line or a translator's note
     TaggedBlock tagged;
-    if (!ReadTaggedBlock(reader, line, inputs.dumpName, lineNumber, tagged)) return false;
+    if (!ReadTaggedBlock(reader, line, inputs.dumpName, lineNumber, tagged)) {
+      ok = false;
+      skipping = true;
+      if (CheckingWholeDump()) continue;
+      return false;
+    }
     if (!std::binary_search(entryTags.begin(), entryTags.end(), tagged.tag)) {
       Printf("\nERROR: %s line %zu: tag %08X is not an entry of this SCFOMBIN file; keep the tags that \"unscf\" wrote",
              inputs.dumpName.c_str(), tagged.lines[0], tagged.tag);
+      ok = false;
+      if (CheckingWholeDump()) continue;
       return false;
     }
     ScfBlock block;
@@ -34,7 +44,7 @@ bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<ui
     }
     blocks.push_back(std::move(block));
   }
-  return true;
+  return ok;
 }
 
 bool BuildScfFile(ByteSpan file, const ScfHeader& header, const std::vector<ScfBlock>& blocks, Bytes& out) {

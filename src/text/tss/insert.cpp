@@ -46,7 +46,7 @@ class DumpParser {
     if (code_.spFound && !ReadSp()) return false;
     if (!ReadReferences()) return false;
     if (context_.stringDictionary && context_.swap) SwapPairs();
-    return true;
+    return !failed_;
   }
 
  private:
@@ -65,6 +65,13 @@ class DumpParser {
     return false;
   }
 
+  // After a problem was reported: true to stop there, or false when a check
+  // reads on to report the next one (the result is a failure either way).
+  bool StopAfterProblem() {
+    failed_ = true;
+    return !CheckingWholeDump();
+  }
+
   // Quad groups up to "[END]": a line beginning "[0" starts a group of four
   // lines tagged with the quad's position, two "_JP]: " lines and two
   // "_EN]: " lines; other lines are notes.
@@ -73,17 +80,24 @@ class DumpParser {
     static constexpr size_t kSwappedOrder[kTssQuadSlotCount] = {2, 3, 0, 1};
     const size_t* order = context_.swap ? kSwappedOrder : kStraightOrder;
     ByteSpan line;
+    bool skipping = false;  // a check reads on after a broken group from the next empty line
     while (NextLine(line)) {
-      if (line.size() < 4) continue;
+      if (skipping) skipping = !line.empty();
+      if (skipping || line.size() < 4) continue;
       if (StartsWith(line, "[END]")) return true;
       if (!IsTaggedBlockStart(line)) continue;
       TaggedBlock tagged;
-      if (!ReadTaggedBlock(reader_, line, dumpName_, lineNumber_, tagged)) return false;
+      if (!ReadTaggedBlock(reader_, line, dumpName_, lineNumber_, tagged)) {
+        skipping = true;
+        if (StopAfterProblem()) return false;
+        continue;
+      }
       if (!QuadFitsStringArea(file_.size(), header_, tagged.tag)) {
         Printf("\nERROR: %s line %zu: %08X is not a quad position of this script (its string area holds 0x%X "
                "bytes)",
                dumpName_.c_str(), tagged.lines[0], tagged.tag, header_.textSize);
-        return false;
+        if (StopAfterProblem()) return false;
+        continue;
       }
       TssQuadEdit quad;
       quad.position = tagged.tag;
@@ -108,7 +122,10 @@ class DumpParser {
         --lineNumber_;
         return true;
       }
-      if (!StartsWith(line, "[SP]: ")) return Fail("the SP line must begin with \"[SP]: \"");
+      if (!StartsWith(line, "[SP]: ")) {
+        Fail("the SP line must begin with \"[SP]: \"");
+        return !StopAfterProblem();
+      }
       edits_.sp = Convert(line.subspan(kTssSpPrefixLength), lineNumber_);
       return true;
     }
@@ -130,14 +147,18 @@ class DumpParser {
       const ByteSpan digits = line.subspan(1, 6);
       if (!std::all_of(digits.begin(), digits.end(), IsDecimalDigit) || line.size() < kTssReferencePrefixLength ||
           line[8] != ':' || line[9] != ' ') {
-        return Fail("a numbered line must begin with '[', six digits and \"]: \"");
+        Fail("a numbered line must begin with '[', six digits and \"]: \"");
+        if (StopAfterProblem()) return false;
+        continue;
       }
       const uint32_t number = ParseDecimal(digits);
       if (number >= edits_.references.size()) {
         char what[96];
         std::snprintf(what, sizeof what, "reference %06u does not exist: the script has %zu", number,
                       edits_.references.size());
-        return Fail(what);
+        Fail(what);
+        if (StopAfterProblem()) return false;
+        continue;
       }
       edits_.references[number] = Convert(line.subspan(kTssReferencePrefixLength), lineNumber_);
     }
@@ -156,6 +177,7 @@ class DumpParser {
   ByteSpan dump_;
   CrlfLineReader reader_;
   size_t lineNumber_ = 0;
+  bool failed_ = false;
   const std::string& dumpName_;
   ByteSpan file_;
   const TssHeader& header_;
