@@ -141,12 +141,14 @@ FileOutcome InsertOrCheck(const TreeFile& file, const std::string& option, bool 
     return FileOutcome::kFailed;
   }
   std::optional<Bytes> rebuilt;
-  const ReplacementCatcher catcher = [&](const std::string& target, ByteSpan contents) {
+  Durability durability = Durability::kFlushToDisk;
+  const ReplacementCatcher catcher = [&](const std::string& target, ByteSpan contents, Durability asked) {
     if (target != file.path) {
       Printf("\nERROR: %s would also write %s", file.path.c_str(), target.c_str());
       return false;
     }
     rebuilt.emplace(contents.begin(), contents.end());
+    durability = asked;
     return true;
   };
   bool inserted = false;
@@ -157,7 +159,7 @@ FileOutcome InsertOrCheck(const TreeFile& file, const std::string& option, bool 
   if (!inserted) return FileOutcome::kFailed;
   if (!rebuilt || SameGameTexts(file.kind, before, *rebuilt)) return FileOutcome::kUnchanged;
   if (!write) return FileOutcome::kDone;
-  return ReplaceFileSafely(file.path, *rebuilt) ? FileOutcome::kDone : FileOutcome::kFailed;
+  return ReplaceFileSafely(file.path, *rebuilt, durability) ? FileOutcome::kDone : FileOutcome::kFailed;
 }
 
 FileOutcome RunOnFile(const TreeFile& file, TreeWord word, const std::string& option) {
