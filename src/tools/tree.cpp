@@ -256,7 +256,10 @@ bool RunTextTree(const std::string& root, TreeWord word, const std::string& opti
   // Each file's text is kept whole while it is worked on and printed in
   // path order, whatever the number of threads.
   const size_t count = files.size();
-  const unsigned threads = WorkerCount(workers, count);
+  // Each thread replaces one file at a time; the interrupt handler keeps
+  // track of a bounded number of replacements in progress.
+  constexpr unsigned kMaxThreads = 32;
+  const unsigned threads = std::min(WorkerCount(workers, count), kMaxThreads);
   const size_t slotCount = 2 * size_t(threads);
   std::vector<std::unique_ptr<BufferedReporter>> buffers(slotCount);
   std::vector<FileOutcome> outcomes(slotCount);

@@ -21,6 +21,7 @@ const char kUsage[] =
     "\nUsage: *.exe  untss2 / tss2              ZK6SCEL"
     "\nUsage: *.exe  untss  / tss / tss_switch  TSS/ZK6SCEL [ansi/utf8]"
     "\nUsage: *.exe  unscf  / scf / scf_switch  SCFOMBIN    [ansi/utf8]"
+    "\nUsage: *.exe  dump   / insert / check    DIR or file [utf8/1]"
     "\n";
 
 using support::RunTool;
