@@ -31,6 +31,8 @@ namespace fs = std::filesystem;
 
 // Part of the name of every temporary file of a replacement.
 constexpr std::string_view kTemporaryMark = "$$$TEMP$$$";
+// The end of the name of a backup kept before an edited file is overwritten.
+constexpr std::string_view kBackupEnding = ".bak";
 
 enum class FileOutcome { kDone, kUnchanged, kNoDump, kFailed };
 
@@ -230,7 +232,8 @@ bool ListTreeFiles(const std::string& root, std::vector<std::string>& files) {
   for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
     if (!it->is_regular_file(error) || it->is_symlink(error)) continue;
     const fs::path& path = it->path();
-    if (path.filename().string().find(kTemporaryMark) != std::string::npos) continue;
+    const std::string name = path.filename().string();
+    if (name.find(kTemporaryMark) != std::string::npos || name.ends_with(kBackupEnding)) continue;
     found.emplace_back(path.generic_string(), path.string());
   }
   if (error) {

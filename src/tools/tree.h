@@ -21,8 +21,8 @@ enum class TextFileKind { kNone, kChat, kScript, kContainer, kTable };
 TextFileKind SniffTextFile(ByteSpan head);
 
 // Every regular file under `root` (or `root` itself when it is a file),
-// sorted by path; symbolic links and the temporary files of an interrupted
-// replacement are left out. False, with a message, when `root` cannot be
+// sorted by path; symbolic links, the temporary files of an interrupted
+// replacement and backups ("*.bak") are left out. False, with a message, when `root` cannot be
 // read.
 bool ListTreeFiles(const std::string& root, std::vector<std::string>& files);
 
