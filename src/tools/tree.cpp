@@ -227,21 +227,21 @@ bool ListTreeFiles(const std::string& root, std::vector<std::string>& files) {
     Printf("\nCan't open %s", root.c_str());
     return false;
   }
-  std::vector<std::pair<std::string, std::string>> found;  // sort key, path
+  // Paths are written with '/' on every system (Windows takes both), so
+  // that a run prints the same lines everywhere.
   fs::recursive_directory_iterator it(root, error);
   for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
     if (!it->is_regular_file(error) || it->is_symlink(error)) continue;
     const fs::path& path = it->path();
     const std::string name = path.filename().string();
     if (name.find(kTemporaryMark) != std::string::npos || name.ends_with(kBackupEnding)) continue;
-    found.emplace_back(path.generic_string(), path.string());
+    files.push_back(path.generic_string());
   }
   if (error) {
     Printf("\nERROR: can't read the directory %s: %s", root.c_str(), error.message().c_str());
     return false;
   }
-  std::sort(found.begin(), found.end());
-  for (auto& [key, path] : found) files.push_back(std::move(path));
+  std::sort(files.begin(), files.end());
   return true;
 }
 

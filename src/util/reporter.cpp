@@ -1,6 +1,7 @@
 #include "util/reporter.h"
 
 #include <cstdio>
+#include <string>
 #include <utility>
 
 #include "util/platform.h"
@@ -29,7 +30,7 @@ void ConsoleReporter::ClearProgressLocked() {
   // Back to the end of the unfinished line the progress line was opened below.
   if (progressBelow_) {
     std::fputs("\033[A", stderr);
-    if (column_ > 0) std::fprintf(stderr, "\033[%zuC", column_);
+    if (column_ > 0) std::fputs(("\033[" + std::to_string(column_) + "C").c_str(), stderr);
   }
   std::fflush(stderr);
   progressShown_ = false;
