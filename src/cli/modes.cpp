@@ -12,6 +12,7 @@
 #include "tools/tree.h"
 #include "util/console.h"
 #include "util/platform.h"
+#include "util/reporter.h"
 
 namespace fpskit {
 namespace {
@@ -130,7 +131,8 @@ int RunCommandLine(int argc, const char* const* argv) {
   Print("\n");
   std::fflush(stdout);
   switch (result) {
-    case DispatchResult::kSuccess: return kExitSuccess;
+    // A run marked failed on the console (a file of a tree run) fails too.
+    case DispatchResult::kSuccess: return CurrentReporter().failed() ? kExitToolFailed : kExitSuccess;
     case DispatchResult::kToolFailed: return kExitToolFailed;
     case DispatchResult::kWrongMode: return kExitWrongMode;
   }

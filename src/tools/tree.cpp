@@ -284,6 +284,7 @@ bool RunTextTree(const std::string& root, TreeWord word, const std::string& opti
       [&](size_t index) {
         const FileOutcome outcome = outcomes[index % slotCount];
         ++tally[size_t(outcome)];
+        if (outcome == FileOutcome::kFailed) reporter.MarkFailed();
         Printf("\n%s: %s", files[index].path.c_str(), OutcomeWord(outcome, word));
         buffers[index % slotCount]->ReplayTo(reporter);
         buffers[index % slotCount].reset();
