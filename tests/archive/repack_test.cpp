@@ -361,6 +361,13 @@ TEST(RepackArchive, FailuresChangeNoFileAndLeaveNoTemporaryFile) {
          WriteTestFile(dir / "A.dat", bytes);
        },
        "member 1 does not decompress"},
+      {"member that fails to decompress, its recovered file kept",
+       [&](const TempDir& dir) {
+         Bytes bytes = ReadTestFile(dir / "A.dat");
+         StoreU32LE(bytes.data() + 0x1000 + 12, 0xFFFFFFFF);
+         WriteTestFile(dir / "A.dat", bytes);
+       },
+       "/A/A_001.bin holds only part of it; nothing was changed"},
       {"unreadable member file",
        [](const TempDir& dir) {
          std::filesystem::remove(dir / "A/A_000.bin");
