@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 
@@ -410,6 +411,13 @@ TEST(RepackArchive, FailuresChangeNoFileAndLeaveNoTemporaryFile) {
          std::filesystem::create_directory(dir / "A/dxt_2_0.dds");
        },
        "dxt_2_0.dds"},
+      {"image saved in another format",
+       [](const TempDir& dir) {
+         Bytes image = ReadTestFile(dir / "A/dxt_2_0.dds");
+         std::memcpy(image.data() + 84, "DXT5", 4);
+         WriteTestFile(dir / "A/dxt_2_0.dds", image);
+       },
+       "dxt_2_0.dds: saved as DXT5; the texture is DXT1 8x4 without mipmaps"},
   };
   for (const Case& test : cases) {
     TempDir dir;
