@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -123,6 +124,31 @@ bool PathExists(const std::string& path) { return AttributesOf(path) != INVALID_
 bool IsDirectory(const std::string& path) {
   const DWORD attributes = AttributesOf(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsRegularFile(const std::string& path) {
+  const DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  const DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryItem>& items) {
+  items.clear();
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    items.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return true;
 }
 
 SystemError MakeOneDirectory(const std::string& path) { return _mkdir(path.c_str()) == 0 ? 0 : errno; }
@@ -273,6 +299,29 @@ bool PathExists(const std::string& path) {
 bool IsDirectory(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryItem>& items) {
+  items.clear();
+  DIR* directory = opendir(path.c_str());
+  if (directory == nullptr) return false;
+  while (const dirent* entry = readdir(directory)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    items.push_back({name, IsDirectory(path + "/" + name)});
+  }
+  closedir(directory);
+  return true;
 }
 
 SystemError MakeOneDirectory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace fpskit::platform {
 
@@ -27,6 +28,21 @@ bool FileLength(std::FILE* file, uint64_t& length);
 
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
+// True for a regular file (following links); false for a directory, a device,
+// a pipe or a path that does not exist.
+bool IsRegularFile(const std::string& path);
+// True when the path itself is a symbolic link (a reparse point on Windows:
+// symbolic links and junctions), whatever it points at.
+bool IsSymbolicLink(const std::string& path);
+
+// The names in a directory, without "." and "..", each with whether it is a
+// directory itself (a link to a directory counts as a directory). False when
+// the directory cannot be read.
+struct DirectoryItem {
+  std::string name;
+  bool directory = false;
+};
+bool ListDirectory(const std::string& path, std::vector<DirectoryItem>& items);
 
 // Creates one directory (not its parents).
 SystemError MakeOneDirectory(const std::string& path);
