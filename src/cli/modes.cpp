@@ -7,6 +7,7 @@
 
 #include "archive/format.h"
 #include "text/chtx/chtx.h"
+#include "text/po/po_tool.h"
 #include "text/scel/scel.h"
 #include "text/scf/scf.h"
 #include "util/console.h"
@@ -64,6 +65,13 @@ constexpr ModeRow kModeTable[] = {
     {"scf", [](const std::string&, const std::string& path, const std::string&) {
        return InsertScf(path, false);
      }},
+    // Translation tools: a dump as a gettext PO file, and back.
+    {"dump2po", [](const std::string&, const std::string& path, const std::string& option) {
+       return DumpToPo(path, option);
+     }},
+    {"po2dump", [](const std::string&, const std::string& path, const std::string& option) {
+       return PoToDump(path, option);
+     }},
 };
 
 }  // namespace
@@ -91,6 +99,7 @@ void PrintUsage() {
   Print("\nUsage: *.exe  untss2 / tss2              ZK6SCEL");
   Print("\nUsage: *.exe  untss  / tss / tss_switch  TSS/ZK6SCEL [ansi/utf8]");
   Print("\nUsage: *.exe  unscf  / scf / scf_switch  SCFOMBIN    [ansi/utf8]");
+  Print("\nUsage: *.exe  dump2po / po2dump           ZK6CHTX/TSS/ZK6SCEL/SCFOMBIN [en/pot] / [fuzzy]");
   Print("\n");
 }
 

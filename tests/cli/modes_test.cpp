@@ -21,6 +21,7 @@ const char kUsage[] =
     "\nUsage: *.exe  untss2 / tss2              ZK6SCEL"
     "\nUsage: *.exe  untss  / tss / tss_switch  TSS/ZK6SCEL [ansi/utf8]"
     "\nUsage: *.exe  unscf  / scf / scf_switch  SCFOMBIN    [ansi/utf8]"
+    "\nUsage: *.exe  dump2po / po2dump           ZK6CHTX/TSS/ZK6SCEL/SCFOMBIN [en/pot] / [fuzzy]"
     "\n";
 
 using support::RunTool;
@@ -55,7 +56,7 @@ TEST(CommandLine, EveryModeWordReachesItsTool) {
   // Each tool fails on a file that does not exist and says so; none answers
   // "WRONG MODE", whatever option and extra arguments follow.
   for (const char* mode : {"unfps", "fps", "uncht", "cht_switch", "cht", "untss2", "tss2", "untss",
-                           "tss_switch", "tss", "unscf", "scf_switch", "scf"}) {
+                           "tss_switch", "tss", "unscf", "scf_switch", "scf", "dump2po", "po2dump"}) {
     const ToolRun run = RunTool(FPSKIT_BINARY, {mode, "/nonexistent/fpskit-file", "utf8", "extra", "more"});
     EXPECT_EQ(run.status, 1) << mode;
     EXPECT_EQ(run.output.find("WRONG MODE"), std::string::npos) << mode;
