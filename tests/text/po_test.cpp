@@ -120,23 +120,29 @@ TEST(DumpToPo, CatalogsPassTheGettextToolsAndComeBackUnchanged) {
 
 TEST(DumpToPo, RefusesWhatACatalogCannotCarry) {
   struct Case {
+    const char* file;
+    Bytes bytes;
     std::string dump;
     std::string message;
   };
   const Case cases[] = {
-      {"lead\r\n\r\nMira\r\n[JP]: \xE3\x81\r\n[EN]: x\r\n", "chat.txt line 4: is not valid UTF-8"},
-      {"lead\r\n\r\nMira\r\n[JP]: a\x01z\r\n[EN]: x\r\n", "chat.txt line 4: holds the control byte 01"},
-      {"lead\r\n\r\nMira\r\n[EN]: a\r\n[EN]: x\r\n", "chat.txt line 4: should begin with \"[JP]: \""},
+      {"chat.cht", Chat(), "lead\r\n\r\nMira\r\n[JP]: \xE3\x81\r\n[EN]: x\r\n", "chat.txt line 4: is not valid UTF-8"},
+      {"chat.cht", Chat(), "lead\r\n\r\nMira\r\n[JP]: a\x01z\r\n[EN]: x\r\n",
+       "chat.txt line 4: holds the control byte 01"},
+      {"chat.cht", Chat(), "lead\r\n\r\nMira\r\n[EN]: a\r\n[EN]: x\r\n", "chat.txt line 4: should begin with \"[JP]: \""},
+      {"main.tss", Script(), "[END]\r\n\r\n[000000]: a\r\nb\r\n", "main.txt line 4: continues the text of line 3"},
+      {"main.tss", Script(), "[END]\r\n[000000]: a\r\n[000000]: b\r\n", "main.txt line 3: repeats \"line 000000\" of line 2"},
   };
   for (const Case& c : cases) {
     support::TempDir dir;
     WriteTables(dir);
-    ASSERT_TRUE(WriteTestFile(dir / "chat.cht", Chat()));
-    ASSERT_TRUE(WriteTestFile(dir / "chat.txt", c.dump));
-    const ToolRun run = Fpskit(dir, {"dump2po", "chat.cht"});
+    ASSERT_TRUE(WriteTestFile(dir / c.file, c.bytes));
+    const std::string dumpName = std::string(c.file).substr(0, std::string(c.file).find('.'));
+    ASSERT_TRUE(WriteTestFile(dir / (dumpName + ".txt"), c.dump));
+    const ToolRun run = Fpskit(dir, {"dump2po", c.file});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
-    EXPECT_TRUE(ReadTestFile(dir / "chat.po").empty());
+    EXPECT_TRUE(ReadTestFile(dir / (dumpName + ".po")).empty());
   }
 }
 
@@ -208,6 +214,8 @@ TEST(PoToDump, AppliesTranslationsByKeyAndRefusesStaleOnes) {
     }
     const std::string edited = ToString(ReadTestFile(dir / "chat.txt"));
     EXPECT_NE(edited.find("\r\n[JP]: まだ\r\n" + c.expected + "\r\n"), std::string::npos) << edited;
+    // A dump that changed is kept first; one that did not is not touched.
+    EXPECT_EQ(ReadTestFile(dir / "chat.txt.bak"), ToString(dump) == edited ? Bytes() : dump);
     // The dump goes back into the chat file through "cht" as before.
     EXPECT_EQ(Fpskit(dir, {"cht", "chat.cht"}).status, 0);
   }

@@ -70,6 +70,7 @@ class DumpReader {
       if (!IsValidUtf8(line.text)) return Fail(error_, line.number, "is not valid UTF-8; keep the dump in UTF-8");
       lines_.push_back(line);
     }
+    isText_.assign(lines_.size(), false);
     switch (layout) {
       case DumpLayout::kChat: return ReadChat();
       case DumpLayout::kScript: return ReadScript(stringDictionary) && CheckUnique();
@@ -114,7 +115,10 @@ class DumpReader {
   bool ReadBlocks(size_t first, size_t end, const std::string& keyWord) {
     for (size_t i = first; i < end; ++i) {
       const DumpLine& line = lines_[i];
-      if (!IsTaggedBlockStart(line.text)) continue;
+      if (!IsTaggedBlockStart(line.text)) {
+        if (!CheckNote(i)) return false;
+        continue;
+      }
       uint32_t tag = 0;
       for (size_t k = 1; k < 9; ++k) {
         const char c = k < line.text.size() ? char(line.text[k]) : 'x';
@@ -131,6 +135,7 @@ class DumpReader {
         if (!SlotAfter(lines_[i + k], prefix, slots[k])) {
           return Fail(error_, lines_[i + k].number, "should begin with \"" + prefix + "\"");
         }
+        isText_[i + k] = true;
       }
       for (size_t pair = 0; pair < 2; ++pair) {
         DumpUnit unit;
@@ -153,7 +158,9 @@ class DumpReader {
     if (end == lines_.size()) return Fail(error_, lines_.size(), "the script dump has no \"[END]\" line");
     if (!ReadBlocks(0, end, "quad ")) return false;
     size_t i = end + 1;
-    while (i < lines_.size() && (lines_[i].text.size() < 3 || lines_[i].text[0] != '[')) ++i;
+    for (; i < lines_.size() && (lines_[i].text.size() < 3 || lines_[i].text[0] != '['); ++i) {
+      if (!CheckNote(i)) return false;
+    }
     if (i < lines_.size() && StartsWith(lines_[i].text, "[SP]")) {
       DumpUnit unit;
       unit.key = "SP";
@@ -163,12 +170,15 @@ class DumpReader {
       unit.target = unit.source;
       unit.inPlace = true;
       units_.push_back(std::move(unit));
-      ++i;
+      isText_[i++] = true;
     }
     std::vector<std::pair<uint32_t, DumpSlot>> numbered;
     for (; i < lines_.size(); ++i) {
       const ByteSpan text = lines_[i].text;
-      if (text.size() < 8 || text[0] != '[' || text[7] != ']') continue;
+      if (text.size() < 8 || text[0] != '[' || text[7] != ']') {
+        if (!CheckNote(i)) return false;
+        continue;
+      }
       uint32_t number = 0;
       for (size_t k = 1; k < 7; ++k) {
         if (text[k] < '0' || text[k] > '9') {
@@ -181,6 +191,7 @@ class DumpReader {
         return Fail(error_, lines_[i].number, "a numbered line must begin with '[', six digits and \"]: \"");
       }
       numbered.emplace_back(number, slot);
+      isText_[i] = true;
     }
     // A string dictionary's lines stand in pairs: line 2k is the source of
     // line 2k + 1 when both are in the dump.
@@ -203,6 +214,16 @@ class DumpReader {
     return true;
   }
 
+  // A line that is not read as a text of the dump is a note, or empty; one
+  // right after a text line is a line break typed inside that text, which
+  // would otherwise cut the text short.
+  bool CheckNote(size_t i) {
+    if (i == 0 || !isText_[i - 1] || lines_[i].text.empty()) return true;
+    return Fail(error_, lines_[i].number,
+                "continues the text of line " + std::to_string(lines_[i - 1].number) +
+                    ": a line break typed inside a text; join the two lines (notes stand after an empty line)");
+  }
+
   bool CheckUnique() {
     std::unordered_map<std::string, size_t> lines;
     for (const DumpUnit& unit : units_) {
@@ -219,6 +240,7 @@ class DumpReader {
   std::vector<DumpUnit>& units_;
   TextError& error_;
   std::vector<DumpLine> lines_;
+  std::vector<bool> isText_;  // read as a text of the dump
 };
 
 ByteSpan SlotText(ByteSpan dump, const DumpSlot& slot) { return dump.subspan(slot.offset, slot.length); }
