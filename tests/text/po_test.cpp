@@ -176,7 +176,7 @@ TEST(PoToDump, AppliesTranslationsByKeyAndRefusesStaleOnes) {
        [&](const std::string& po) {
          const std::string header = po.substr(0, po.find("\n\n") + 2);
          const std::string rest = Replace(po.substr(header.size()), entry1, "");
-         return "\xEF\xBB\xBF" + CrLf(header + "#~ msgctxt \"entry 1\"\n#~ msgid \"old\"\n#~ msgstr \"x\"\n\n" +
+         return "\xEF\xBB\xBF" + CrLf(header + "#, fuzzy\n#~ msgctxt \"entry 1\"\n#~ msgid \"old\"\n#~ msgstr \"x\"\n\n" +
                                       "#| msgid \"older\"\nmsgctxt \"entry \" \"1\"\nmsgid \"ま\"\n  \"だ\"\nmsgstr "
                                       "\"No\"\n\"t\\n\"\n\"yet\"\n\n" + rest);
        },

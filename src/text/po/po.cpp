@@ -166,11 +166,19 @@ class PoParser {
   }
 
   bool ParseLine(std::string_view line) {
-    if (line.empty()) return Finish();
+    // An empty line ends an entry after its msgstr; elsewhere it is only
+    // space, as gettext reads it. Comments and flags before an obsolete
+    // entry belong to it and are dropped with it.
+    const bool obsolete = StartsWith(line, "#~");
+    if (line.empty() || obsolete) {
+      if ((hasStr_ || obsolete) && !Finish()) return false;
+      if (obsolete) entry_ = PoEntry();
+      return true;
+    }
     if (line.front() == '#') {
       // A comment after a msgstr begins the next entry.
       if (hasStr_ && !Finish()) return false;
-      if (StartsWith(line, "#~") || StartsWith(line, "#|")) return true;
+      if (StartsWith(line, "#|")) return true;
       if (field_ != Field::kNone) return Fail("a comment inside an entry, before its msgstr");
       if (StartsWith(line, "#.")) {
         entry_.comments.emplace_back(TrimLeft(line.substr(2)));

@@ -180,7 +180,8 @@ bool DumpToPo(const std::string& path, const std::string& option) {
     return false;
   }
   if (files.paths.empty()) {
-    Printf("\nERROR: %s has no dump to read; dump its text with \"untss\" first", path.c_str());
+    Printf("\nERROR: %s has no dump with text to read (\"untss\" writes a container's member dumps)",
+           path.c_str());
     return false;
   }
   std::vector<Bytes> storage;
