@@ -436,7 +436,6 @@ CatalogApplication ApplyCatalog(const std::vector<CatalogDump>& dumps, const std
                          "msgmerge");
       continue;
     }
-    ++result.applied;
     if (sameTarget) continue;
     result.edits.push_back({place.dump, unit.target, std::move(str)});
   }

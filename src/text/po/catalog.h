@@ -120,7 +120,6 @@ struct CatalogApplication {
   std::vector<DumpEdit> edits;
   std::vector<CatalogProblem> problems;  // nothing may be written when any
   size_t fuzzySkipped = 0;
-  size_t applied = 0;
 };
 
 // Matches the catalog's entries to the dumps' units by key and collects the
@@ -128,8 +127,8 @@ struct CatalogApplication {
 // unless `applyFuzzy`. A key that is not in the dumps, an entry without
 // msgctxt, a key given twice, a plural entry, a msgstr a dump cannot carry
 // and an entry whose msgid is no longer the dump's source text (stale) are
-// problems. A text translated in place that already holds its msgstr
-// counts as applied.
+// problems. A text translated in place (or into the EN slot it came from)
+// that already holds its msgstr is no problem: a catalog may be applied again.
 CatalogApplication ApplyCatalog(const std::vector<CatalogDump>& dumps, const std::vector<PoEntry>& entries,
                                 std::string_view lineBreak, bool applyFuzzy);
 
