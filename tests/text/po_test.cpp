@@ -86,6 +86,10 @@ TEST(DumpToPo, CatalogsPassTheGettextToolsAndComeBackUnchanged) {
        "\"二行\"\nmsgstr \"\"\n\"Body\\n\"\n\"two lines\"\n"},
       {"main.tss", Script(), "untss", "0", "main.po", "msgctxt \"SP\"\nmsgid \"エスピー\"\nmsgstr \"\"\n"},
       {"main.tss", Script(), "untss", "0", "main.po", "msgctxt \"line 000001\"\nmsgid \"\"\n\"参照\\n\"\n\"ひとつ\"\n"},
+      // A string dictionary's lines 0 and 1 are one pair.
+      {"STRING_DIC.tss", Script(), "untss", "0", "STRING_DIC.po",
+       "#: STRING_DIC.txt:10\nmsgctxt \"line 000000\"\nmsgid \"\"\n\"参照\\n\"\n\"ひとつ\"\nmsgstr \"\"\n\n"
+       "#: STRING_DIC.txt:13\nmsgctxt \"line 000002\"\n"},
       {"scene.scel", support::MakeScelContainer({Script(), std::nullopt, Script()}), "untss", "0", "scene.po",
        "#: scene/scene_0001.txt:8\nmsgctxt \"0001/SP\"\n"},
       {"table.scf", Scf(), "unscf", "0", "table.po", "msgctxt \"block 00001A90.1\"\nmsgid \"\"\n\"裏\\n\"\n\"行\"\nmsgstr \"\"\n"},
