@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "archive/format.h"
+#include "archive/plan.h"
 #include "fuzz_check.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -57,6 +58,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const TexturePairing pairing = PairTexture(table, i);
       FUZZ_CHECK(pairing == TexturePairing::kPlain || i + (pairing == TexturePairing::kPair ? 1 : 2) < table.entries.size());
     }
+  }
+
+  // The member plan: one per entry; a usable path leaves no directory and
+  // stays usable on every system.
+  ArchivePlan plan;
+  FUZZ_CHECK(PlanArchive(inMemory, "fuzz", "dir/base", plan));
+  FUZZ_CHECK(plan.members.size() == table.entries.size());
+  for (const MemberPlan& member : plan.members) {
+    if (member.check != PathCheck::kUsable || member.role == MemberRole::kNone) continue;
+    FUZZ_CHECK(member.role == MemberRole::kDamaged || member.role == MemberRole::kPairData ||
+               member.role == MemberRole::kTexturePair ||
+               (IsContainedRelativePath(member.fileName) && IsPortablePath(member.fileName)));
+    if (member.role == MemberRole::kTexturePair) FUZZ_CHECK(member.dataIndex < plan.members.size());
   }
   return 0;
 }

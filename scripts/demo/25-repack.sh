@@ -1,6 +1,7 @@
 # Archives, the end of a translator's work: translate a line of the chat
-# member and recolour one image inside the unpacked tree, rebuild the archive
-# with "fps", and unpack it again to see both changes in it.
+# member and recolour one image inside the unpacked tree, list with "lsfps"
+# what the rebuild will take, rebuild the archive with "fps", and unpack it
+# again to see both changes in it.
 set -u
 show() { echo; echo "\$ fpskit $*"; "$FPSKIT" "$@"; echo "[exit status $?]"; }
 print_dump() { sed -e $'s/^\xEF\xBB\xBF//' -e 's/\r$//' -e 's/^/    | /' "$1"; }
@@ -17,6 +18,10 @@ hexdump -C -s 128 field/glow_4_1.dds | sed 's/^/    /'
 for _ in $(seq 16); do printf '\000\000\377\377'; done | dd of=field/glow_4_1.dds bs=1 seek=128 conv=notrunc status=none
 echo "After:"
 hexdump -C -s 128 field/glow_4_1.dds | sed 's/^/    /'
+
+echo "Before rebuilding, what fps will do: \"M\" marks an edited file it takes, \"=\" a file equal"
+echo "to the member, \"-\" no file (the archive's copy), \"?\" a file it would not take:"
+show lsfps field.dat
 
 cp field.dat field.before
 show fps field.dat

@@ -231,13 +231,28 @@ bool MembersOverlap(const ArchiveEntry& a, const ArchiveEntry& b) {
   return uint64_t(a.offset) < uint64_t(b.offset) + b.size && uint64_t(b.offset) < uint64_t(a.offset) + a.size;
 }
 
+bool NestedMembers::Overlaps(const ArchiveEntry& entry) const {
+  const uint64_t end = uint64_t(entry.offset) + entry.size;
+  if (entry.size == 0) return false;
+  // The only candidate is the last range that starts before this member ends.
+  auto after = ranges_.lower_bound(end);
+  if (after == ranges_.begin()) return false;
+  --after;
+  return after->second > entry.offset;
+}
+
+void NestedMembers::Add(const ArchiveEntry& entry) {
+  if (entry.size != 0) ranges_[entry.offset] = uint64_t(entry.offset) + entry.size;
+}
+
 bool IsSkippedEntry(const ArchiveTable& table, size_t i) {
   const uint32_t offset = table.entries[i].offset;
   return offset == kNoMember || (ShortLayout(table.header) && offset == 0);
 }
 
 bool IsDamagedEntry(const ArchiveTable& table, size_t i) {
-  return std::find(table.damaged.begin(), table.damaged.end(), i) != table.damaged.end();
+  // Listed in table order when the sizes were computed: a search, not a walk.
+  return std::binary_search(table.damaged.begin(), table.damaged.end(), i);
 }
 
 bool IsTextureArchive(const ArchiveTable& table) {
@@ -331,24 +346,6 @@ bool SniffMember(const uint8_t* head, const ArchiveTable& table, size_t i, std::
 
   if (mark && header.entrySize == 20 && next != nullptr && StartsWith(ExtensionOf(*next), "DMY")) mark = false;
   return mark && !last;
-}
-
-std::vector<bool> FindSharedMemberPaths(const ByteSource& archive, const ArchiveTable& table,
-                                        const std::string& baseName) {
-  const size_t count = table.entries.size();
-  std::vector<std::string> files(count);
-  std::unordered_map<std::string, size_t> uses;
-  for (size_t i = 0; i < count; ++i) {
-    if (IsSkippedEntry(table, i) || IsDamagedEntry(table, i)) continue;
-    uint8_t head[kMemberHeadSize];
-    archive.Peek(table.entries[i].offset, head, sizeof head);
-    files[i] = MemberFileName(table, baseName, i);
-    SniffMember(head, table, i, files[i]);
-    if (!files[i].empty()) ++uses[files[i]];  // an empty name is never written
-  }
-  std::vector<bool> shared(count, false);
-  for (size_t i = 0; i < count; ++i) shared[i] = !files[i].empty() && uses[files[i]] > 1;
-  return shared;
 }
 
 bool IsCompressedMember(const uint8_t* head, const ArchiveEntry& entry) {

@@ -16,12 +16,14 @@
 // An offset of 0xFFFFFFFF marks an entry without a member in every layout.
 //
 // The unpacker names every member from its entry and its first bytes
-// (MemberFileName, SniffMember); the repacker finds each member's file under
-// that same name, so these names must never change.
+// (MemberFileName, SniffMember, gathered in the member plan of
+// archive/plan.h); the repacker finds each member's file under that same
+// name, so these names must never change.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -75,7 +77,8 @@ struct ArchiveTable {
   std::vector<ArchiveEntry> entries;  // every entry but the closing one, in table order
   uint64_t length = 0;                // of the archive
   // Entries of 8-byte tables whose member ends before it begins (its offset
-  // lies beyond the next entry's): reported when the table was read, size 0.
+  // lies beyond the next entry's): reported when the table was read, size 0;
+  // in table order.
   std::vector<size_t> damaged;
   // The end of the type string and of the name strings (0 when there are
   // none): the repacker copies only the bytes before `dataStart`.
@@ -118,6 +121,19 @@ std::string ResolveNameString(std::string_view text);
 // members at every level would double the work at every level.
 bool MembersOverlap(const ArchiveEntry& a, const ArchiveEntry& b);
 
+// The members of one archive that a tool followed into nested archives,
+// which overlap each other nowhere: whether a member overlaps any of them is
+// a lookup by offset, not a walk over them all.
+class NestedMembers {
+ public:
+  // True when the member shares a byte with a member added before.
+  bool Overlaps(const ArchiveEntry& entry) const;
+  void Add(const ArchiveEntry& entry);
+
+ private:
+  std::map<uint64_t, uint64_t> ranges_;  // start -> end of each member
+};
+
 // True for entries that describe no member (offset 0xFFFFFFFF, or offset 0
 // with flags 0x8D): both tools pass over them.
 bool IsSkippedEntry(const ArchiveTable& table, size_t i);
@@ -143,16 +159,6 @@ std::string NameMember(const std::string& unpackDirectory, const ArchiveTable& t
 // renames `fileName` to the extension the content shows, and returns whether
 // the member is the header of a texture pair (the texture mark).
 bool SniffMember(const uint8_t* head, const ArchiveTable& table, size_t i, std::string& fileName);
-
-// For every entry, whether its member path (MemberFileName after
-// SniffMember, compared byte for byte) is taken by another member of the
-// table too, as long-entry names may be. Both tools pass these members by:
-// unfps reports them and writes none of them, fps takes them from the
-// archive and never looks for their files. (A path that is a nested
-// archive's directory is caught when the directory or the file cannot be
-// made.)
-std::vector<bool> FindSharedMemberPaths(const ByteSource& archive, const ArchiveTable& table,
-                                        const std::string& baseName);
 
 // True when the member is stored in a TLZC container: its first four bytes
 // are "TLZC" (a member shorter than a magic holds none).
@@ -217,6 +223,25 @@ bool OpenArchiveFile(const std::string& path, OpenedArchive& opened);
 // false. An input that cannot be read or is no archive writes nothing.
 bool UnpackArchive(const std::string& path);
 
+// What one "unfps" run may write at most: limits no real archive reaches
+// (the game's largest hold a few hundred members in a few nested archives,
+// and their compressed members grow to a few times their size), but which a
+// few hundred bytes of compressed archives nested in each other, each
+// holding the next several times, would pass within a few levels. The run
+// stops there with a message instead of filling the disk.
+struct UnpackLimits {
+  uint64_t files = 0;
+  uint64_t bytes = 0;
+};
+inline constexpr uint64_t kUnpackFileAllowance = 65536;              // files, whatever the archive's size
+inline constexpr uint64_t kUnpackFilesPerArchiveByte = 8;            // and one more per 8 bytes of the archive
+inline constexpr uint64_t kUnpackByteAllowance = uint64_t(256) << 20;  // bytes, whatever the archive's size
+inline constexpr uint64_t kUnpackBytesPerArchiveByte = 64;           // and 64 more per byte of the archive
+UnpackLimits UnpackLimitsFor(uint64_t archiveLength);
+
+// As UnpackArchive, within other limits.
+bool UnpackArchiveWithin(const std::string& path, const UnpackLimits& limits);
+
 // "fps": rebuilds the archive at `path` from its unpack directory and the
 // archive itself, and replaces it in one step: every member from its file
 // when the file exists (printing "\n+ <path>"), otherwise from the archive;
@@ -226,5 +251,14 @@ bool UnpackArchive(const std::string& path);
 // archive, a member that does not decompress, a file that cannot be read or a
 // failed write is reported and nothing is changed; the result is then false.
 bool RepackArchive(const std::string& path);
+
+// "lsfps": prints the member plan of the archive at `path` without writing
+// anything: one line per member (its number, the path "unfps" gives it, its
+// stored size, its TLZC kind and decompressed size, the directory of a
+// nested archive, the images of a texture pair), with what "fps" would do
+// with each file when the unpack directory exists ("=" kept, "M" taken, "-"
+// no file), then the files fps would not take ("?"). Damage is reported as
+// "unfps" reports it, and the result is then false.
+bool ListArchive(const std::string& path);
 
 }  // namespace fpskit

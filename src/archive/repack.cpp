@@ -4,18 +4,20 @@
 // replacement and renamed over it only when everything succeeded, so a
 // damaged source, a member that fails, an unreadable file or a failed write
 // leaves the archive and its unpack directory as they were. Members are
-// looked for under the names the unpacker gave them (MemberFileName,
-// SniffMember); plain members move in kernel-side copies, nested archives are
+// looked for under the names the unpacker gave them (the member plan of
+// archive/plan.h); plain members move in kernel-side copies, nested archives are
 // rebuilt in place inside the new archive (or in memory when compressed), and
 // compressed members keep every block their data still has.
 #include <cstring>
 
 #include "archive/format.h"
+#include "archive/plan.h"
 #include "compress/tlzc.h"
 #include "texture/dds.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
+#include "util/platform.h"
 
 namespace fpskit {
 namespace {
@@ -28,6 +30,7 @@ uint64_t RoundUp(uint64_t value, uint32_t alignment) { return (value + alignment
 // One archive being rebuilt: its source, its table and the new table.
 struct Rebuild {
   const ByteSource& source;
+  ArchivePlan& plan;
   const ArchiveTable& table;
   std::vector<ArchiveEntry> entries;  // the new table
   std::string label;
@@ -35,16 +38,7 @@ struct Rebuild {
   ByteSink& sink;
   uint32_t alignment;
   size_t depth;  // below the archive the run began with
-  std::vector<bool> shared;  // members whose path another member takes too (FindSharedMemberPaths)
-  std::vector<ArchiveEntry> nestedMembers = {};  // the members rebuilt as archives (see MembersOverlap)
-
-  // True when member `entry` may be rebuilt as a nested archive.
-  bool MayNest(const ArchiveEntry& entry) const {
-    for (const ArchiveEntry& member : nestedMembers) {
-      if (MembersOverlap(member, entry)) return false;
-    }
-    return true;
-  }
+  NestedMembers nestedMembers = {};  // the members rebuilt as archives (see MembersOverlap)
 
   // The current end as a 32-bit archive offset; false, with a message, past 4 GiB.
   bool Position(uint32_t& offset) const {
@@ -97,22 +91,32 @@ bool RebuildNestedInMemory(ByteSpan data, const std::string& path, const std::st
   return true;
 }
 
+// True when the member's file is there to be read. Anything else standing
+// at its path (a directory, a device) is not a member file: the member comes
+// from the archive, and the translator is told.
+bool HasMemberFile(const std::string& path, size_t i) {
+  if (!platform::PathExists(path)) return false;
+  if (platform::IsRegularFile(path)) return true;
+  Warnf("NOTE: %s is not a file; member %zu is taken from the archive", path.c_str(), i);
+  return false;
+}
+
 // Writes the data of member i: from its file when there is one, otherwise
 // from the source, rebuilding a nested archive from its directory.
-bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bool compressed) {
+bool WriteMemberData(Rebuild& rebuild, size_t i) {
+  const MemberPlan& member = rebuild.plan.members[i];
   const ArchiveEntry& entry = rebuild.table.entries[i];
-  const std::string path = JoinPath(rebuild.unpackDirectory, fileName);
-  const std::string directoryName = StripExtension(fileName);
-  // A name that would leave the unpack directory was never written there,
-  // nor a path that two members share.
-  const bool usable = !rebuild.shared[i];
-  const bool fromFile = usable && IsContainedRelativePath(fileName) && FileExists(path);
+  const std::string path = JoinPath(rebuild.unpackDirectory, member.fileName);
+  // A refused name was never written to the unpack directory, nor a path
+  // that two members share.
+  const bool usable = member.check == PathCheck::kUsable;
+  if (!rebuild.Inside(entry, i)) return false;
+  const bool fromFile = usable && HasMemberFile(path, i);
   // A member overlapping one rebuilt as an archive is taken as it stands;
   // the unpacker kept it as a file.
-  const bool nestedDirectory =
-      usable && !fileName.empty() && IsContainedRelativePath(directoryName) && rebuild.MayNest(entry);
-  const std::string directory = JoinPath(rebuild.unpackDirectory, directoryName);
-  if (!rebuild.Inside(entry, i)) return false;
+  const bool nestedDirectory = usable && !rebuild.nestedMembers.Overlaps(entry);
+  const std::string directory = JoinPath(rebuild.unpackDirectory, member.directoryName);
+  const bool compressed = member.compressed;
 
   if (compressed) {
     Bytes container;
@@ -137,11 +141,14 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
       }
       Bytes rebuilt;
       bool nested = false;
-      if (nestedDirectory && !RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuild.label, i,
-                                                         rebuilt, nested)) {
+      // Only an archive (or a container that may hold one) takes a directory,
+      // as it did when the member was unpacked.
+      const bool mayBeArchive = HasMagic(decoded, kArchiveMagic) || HasMagic(decoded, kTlzcMagic);
+      if (nestedDirectory && mayBeArchive && TakeNestedDirectory(rebuild.plan, i, false) &&
+          !RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuild.label, i, rebuilt, nested)) {
         return false;
       }
-      if (nested) rebuild.nestedMembers.push_back(entry);
+      if (nested) rebuild.nestedMembers.Add(entry);
       result = nested ? RecompressTlzc(container, decoded, rebuilt) : std::move(container);
     }
     if (result.empty()) {
@@ -163,38 +170,46 @@ bool WriteMemberData(Rebuild& rebuild, size_t i, const std::string& fileName, bo
     if (!rebuild.sink.failed) Printf("\nERROR: can't read %s", path.c_str());
     return false;
   }
-  uint8_t magic[4];
-  rebuild.source.Peek(entry.offset, magic, sizeof magic);
-  if (nestedDirectory && entry.size >= 4 && std::memcmp(magic, kArchiveMagic, 4) == 0) {
+  if (nestedDirectory && member.bareArchive) {
     ByteSink inner = rebuild.sink.Inner();
     const bool ok = RepackInto(rebuild.source.Sub(entry.offset, entry.size), path, directory, inner, rebuild.depth + 1);
     rebuild.sink.Append(inner);
-    rebuild.nestedMembers.push_back(entry);
+    rebuild.nestedMembers.Add(entry);
     return ok;
   }
   return rebuild.sink.Copy(rebuild.source, entry.offset, entry.size);
 }
 
 // Continuation entries of 8-byte tables keep their distance from the start
-// of the member that leads them. Returns the last entry of the run.
-size_t MoveContinuationRun(Rebuild& rebuild, size_t leader) {
+// of the member that leads them, now `length` bytes long. An entry that
+// would then lie past the member's end would point into the member after
+// it: false, reported.
+bool MoveContinuationRun(Rebuild& rebuild, size_t leader, uint64_t length) {
   const std::vector<ArchiveEntry>& source = rebuild.table.entries;
-  size_t j = leader + 1;
-  if (!HasContinuationMarks(rebuild.table.header)) return leader;
-  for (; j < source.size() && source[j].paddedSize == kContinuationMark; ++j) {
+  if (!HasContinuationMarks(rebuild.table.header)) return true;
+  for (size_t j = leader + 1; j < source.size() && source[j].paddedSize == kContinuationMark; ++j) {
     // Entries without data keep their offsets, as skipped entries do.
     if (source[j].offset == 0 || source[j].offset == kNoMember || source[j].offset < source[leader].offset) continue;
-    const uint64_t moved = uint64_t(rebuild.entries[leader].offset) + (source[j].offset - source[leader].offset);
+    const uint64_t distance = source[j].offset - source[leader].offset;
+    // An entry at the very end of its member stays there when it was there.
+    if (distance > length || (distance == length && distance < source[leader].size)) {
+      Printf("\nERROR: %s: member %zu is now 0x%llX bytes; its continuation entry %zu, 0x%llX bytes into it, would "
+             "point past its end; nothing was changed",
+             rebuild.label.c_str(), leader, static_cast<unsigned long long>(length), j,
+             static_cast<unsigned long long>(distance));
+      return false;
+    }
+    const uint64_t moved = uint64_t(rebuild.entries[leader].offset) + distance;
     rebuild.entries[j].offset = uint32_t(std::min<uint64_t>(moved, UINT32_MAX));
   }
-  return j - 1;
+  return true;
 }
 
 // A plain member at the end of the new archive, with its new size and padding.
-bool PlaceMember(Rebuild& rebuild, size_t i, const std::string& fileName, bool compressed) {
+bool PlaceMember(Rebuild& rebuild, size_t i) {
   ArchiveEntry& entry = rebuild.entries[i];
   const uint64_t start = rebuild.sink.length;
-  if (!rebuild.Position(entry.offset) || !WriteMemberData(rebuild, i, fileName, compressed)) return false;
+  if (!rebuild.Position(entry.offset) || !WriteMemberData(rebuild, i)) return false;
   const uint64_t length = rebuild.sink.length - start;
   if (length > UINT32_MAX) {
     Printf("\nERROR: %s: member %zu would pass 4 GiB", rebuild.label.c_str(), i);
@@ -204,7 +219,7 @@ bool PlaceMember(Rebuild& rebuild, size_t i, const std::string& fileName, bool c
     entry.size = uint32_t(length);
     entry.paddedSize = uint32_t(std::min<uint64_t>(RoundUp(length, rebuild.alignment), UINT32_MAX));
   }
-  return rebuild.Pad();
+  return MoveContinuationRun(rebuild, i, length) && rebuild.Pad();
 }
 
 // Copies a member of a texture pair as it stands: its copy length, the part
@@ -228,31 +243,27 @@ bool CopyPairMember(Rebuild& rebuild, size_t i) {
 
 // A texture pair: the TXM member, an "SPV" member between the two when the
 // table has one, the texture data member with the images written back. Both
-// members of the pair keep their sizes. `last` becomes the index of the
-// pair's last entry.
-bool PlaceTexturePair(Rebuild& rebuild, size_t i, const std::string& fileName, TexturePairing pairing,
-                      size_t& last) {
-  const size_t dataIndex = pairing == TexturePairing::kPairAfterSpv ? i + 2 : i + 1;
+// members of the pair keep their sizes. A pair whose image paths are
+// refused or shared is copied as it stands, as the unpacker wrote none of
+// its images.
+bool PlaceTexturePair(Rebuild& rebuild, size_t i) {
+  const MemberPlan& member = rebuild.plan.members[i];
+  const size_t dataIndex = member.dataIndex;
   if (!CopyPairMember(rebuild, i)) return false;
-  if (pairing == TexturePairing::kPairAfterSpv) {
-    std::string spvName = MemberFileName(rebuild.table, FileNameOf(rebuild.unpackDirectory), i + 1);
-    uint8_t head[kMemberHeadSize];
-    const ArchiveEntry& spv = rebuild.table.entries[i + 1];
-    rebuild.source.Peek(spv.offset, head, sizeof head);
-    SniffMember(head, rebuild.table, i + 1, spvName);
-    if (!PlaceMember(rebuild, i + 1, spvName, IsCompressedMember(head, spv))) return false;
-  }
+  if (member.pairing == TexturePairing::kPairAfterSpv && !PlaceMember(rebuild, i + 1)) return false;
   const ArchiveEntry& txm = rebuild.table.entries[i];
   const ArchiveEntry& data = rebuild.table.entries[dataIndex];
-  // Both members were checked against the source by CopyPairMember.
   if (!CopyPairMember(rebuild, dataIndex)) return false;
-  if (!RebuildTexturePair(rebuild.source.Sub(txm.offset, txm.size), data.size, rebuild.sink,
+  // Both members lie inside the source: the TXM's records that could not be
+  // read were reported with the plan.
+  if (!member.recordsRead) return false;
+  if (member.check == PathCheck::kUsable &&
+      !RebuildTexturePair(rebuild.source.Sub(txm.offset, txm.size), data.size, rebuild.sink,
                           rebuild.entries[dataIndex].offset, i, rebuild.unpackDirectory,
-                          JoinPath(rebuild.unpackDirectory, fileName))) {
+                          JoinPath(rebuild.unpackDirectory, member.fileName))) {
     return false;
   }
-  last = MoveContinuationRun(rebuild, dataIndex);
-  return rebuild.Pad();
+  return MoveContinuationRun(rebuild, dataIndex, CopyLength(rebuild.table, data)) && rebuild.Pad();
 }
 
 // The new table over the copied one: offsets, padded sizes (not with flags
@@ -282,9 +293,9 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
     Printf("\nERROR: %s: archives nested more than %zu deep", label.c_str(), kMaxNestingDepth);
     return false;
   }
-  const std::string baseName = FileNameOf(unpackDirectory);
-  ArchiveTable table;
-  if (!ReadArchiveTable(source, baseName, label, table)) return false;
+  ArchivePlan plan;
+  if (!PlanArchive(source, label, unpackDirectory, plan)) return false;
+  const ArchiveTable& table = plan.table;
   // A member the unpacker could not size was never written: rebuilding
   // without it would drop its data.
   if (!table.damaged.empty()) {
@@ -304,27 +315,29 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
     Printf("\nERROR: %s: FPS4 type or name strings after the member data; nothing was changed", label.c_str());
     return false;
   }
-  Rebuild rebuild{source, table, table.entries, label, unpackDirectory, sink, ArchiveAlignment(header), depth,
-                  FindSharedMemberPaths(source, table, baseName)};
+  // What the translator left in the unpack directory that no member reads.
+  if (platform::IsDirectory(unpackDirectory)) {
+    for (const std::string& path : PathsNotTaken(plan)) {
+      Warnf("NOTE: %s is not taken: it is the file of no member", JoinPath(unpackDirectory, path).c_str());
+    }
+  }
+  Rebuild rebuild{source, plan, table, table.entries, label, unpackDirectory, sink, ArchiveAlignment(header), depth};
   if (!sink.Copy(source, 0, header.dataStart)) return false;
 
   for (size_t i = 0; i < table.entries.size(); ++i) {
-    const ArchiveEntry& entry = table.entries[i];
-    if (IsSkippedEntry(table, i)) continue;
-    // Entries of 8-byte tables without data stay where they are.
-    if (HasContinuationMarks(header) && entry.offset == 0) continue;
-    std::string fileName = MemberFileName(table, baseName, i);
-    uint8_t head[kMemberHeadSize];
-    source.Peek(entry.offset, head, sizeof head);
-    const bool marked = SniffMember(head, table, i, fileName);
-    const bool compressed = IsCompressedMember(head, entry);
-    const TexturePairing pairing = MemberPairing(table, i, marked, compressed);
-    if (pairing != TexturePairing::kPlain) {
-      if (!PlaceTexturePair(rebuild, i, fileName, pairing, i)) return false;
-      continue;
+    switch (plan.members[i].role) {
+      case MemberRole::kMember:
+        if (!PlaceMember(rebuild, i)) return false;
+        break;
+      case MemberRole::kTexturePair:
+        if (!PlaceTexturePair(rebuild, i)) return false;
+        break;
+      // Entries without a member, and the entries of 8-byte tables without
+      // data, stay where they are; continuation entries move with their
+      // member, the others of a pair with it.
+      default:
+        break;
     }
-    if (!PlaceMember(rebuild, i, fileName, compressed)) return false;
-    i = MoveContinuationRun(rebuild, i);
   }
   return RewriteTable(rebuild);
 }

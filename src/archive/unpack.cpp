@@ -4,15 +4,18 @@
 // table and the strings, a few bytes of every member for naming, and the
 // members themselves in kernel-side copies into their files. A member is
 // loaded whole only when it must be decompressed or its TXM read; a nested
-// archive is unpacked straight from its parent's bytes.
+// archive is unpacked straight from its parent's bytes. What every member
+// becomes is the archive's member plan (archive/plan.h); this file writes it.
 #include <cstring>
 
 #include "archive/format.h"
+#include "archive/plan.h"
 #include "compress/tlzc.h"
 #include "texture/dds.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
+#include "util/platform.h"
 
 namespace fpskit {
 namespace {
@@ -21,6 +24,31 @@ enum class UnpackResult {
   kDone,
   kFailed,    // something was reported; what could be written is written
   kRejected,  // the header, the table or the directory was reported before anything was written
+};
+
+// The files and bytes one run has written, against its limits.
+struct Budget {
+  UnpackLimits limits;
+  std::string path;  // of the archive the run began with
+  uint64_t archiveLength = 0;
+  uint64_t files = 0;
+  uint64_t bytes = 0;
+  bool exceeded = false;
+
+  // Counts what is about to be written; false, reported once, past a limit.
+  bool Charge(uint64_t moreFiles, uint64_t moreBytes) {
+    if (!exceeded && (files + moreFiles > limits.files || bytes + moreBytes > limits.bytes)) {
+      exceeded = true;
+      Printf("\nERROR: %s: unpacking would write more than %llu files or %llu bytes, far more than an archive of "
+             "%llu bytes holds; stopped",
+             path.c_str(), static_cast<unsigned long long>(limits.files),
+             static_cast<unsigned long long>(limits.bytes), static_cast<unsigned long long>(archiveLength));
+    }
+    if (exceeded) return false;
+    files += moreFiles;
+    bytes += moreBytes;
+    return true;
+  }
 };
 
 // Where a member would be unpacked as an archive of its own. A member that
@@ -33,94 +61,110 @@ struct Nesting {
 };
 
 UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
-                              size_t depth);
+                              size_t depth, Budget& budget);
 
-bool IsContainedName(const std::string& unpackDirectory, const std::string& fileName) {
-  if (IsContainedRelativePath(fileName)) return true;
-  Printf("\nERROR: the member name %s would leave %s; not written", fileName.c_str(), unpackDirectory.c_str());
+// True, reported, when a directory on the way to `relativePath` below the
+// unpack directory, or the path itself, is a symbolic link (or a junction):
+// writing through it could place the file anywhere.
+bool PassesThroughLink(const std::string& unpackDirectory, const std::string& relativePath) {
+  for (size_t end = 0; end != std::string::npos;) {
+    end = relativePath.find('/', end + 1);
+    const std::string path = JoinPath(unpackDirectory, relativePath.substr(0, end));
+    if (platform::IsSymbolicLink(path)) {
+      Printf("\nERROR: %s is a symbolic link; %s not written", path.c_str(),
+             JoinPath(unpackDirectory, relativePath).c_str());
+      return true;
+    }
+  }
   return false;
 }
 
 // Writes the bytes as the member's file and prints its path.
-bool WriteMemberFile(const ByteSource& bytes, const std::string& unpackDirectory, const std::string& fileName) {
-  if (!IsContainedName(unpackDirectory, fileName)) return false;
+bool WriteMemberFile(const ByteSource& bytes, const std::string& unpackDirectory, const std::string& fileName,
+                     Budget& budget) {
+  if (!budget.Charge(1, bytes.length) || PassesThroughLink(unpackDirectory, fileName)) return false;
   Printf("\n%s", JoinPath(unpackDirectory, fileName).c_str());
   return WriteFileBelow(unpackDirectory, fileName,
                         [&](std::FILE* file) { return bytes.CopyTo(0, bytes.length, file); });
 }
 
 // A nested archive, at `depth` below the archive the run began with, goes
-// into the directory named by its member path without the extension (the
-// directories of a name with subdirectories are made first). When its own
-// header or table is rejected, its directory cannot be made, it lies too
-// deep or it overlaps an archive unpacked before it, its bytes are kept as
-// the member's file, so that nothing of it is lost.
-bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, const std::string& unpackDirectory,
-                  const std::string& fileName, Nesting& nesting) {
+// into the directory of its member plan (the directories of a name with
+// subdirectories are made first). When its own header or table is
+// rejected, its directory cannot be made, it lies too deep or it overlaps an
+// archive unpacked before it, its bytes are kept as the member's file, so
+// that nothing of it is lost.
+bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, ArchivePlan& plan, size_t i,
+                  Nesting& nesting, Budget& budget) {
   const size_t depth = nesting.depth;
-  const std::string directoryName = StripExtension(fileName);
-  if (!IsContainedName(unpackDirectory, fileName) || !IsContainedName(unpackDirectory, directoryName)) return false;
+  const std::string& fileName = plan.members[i].fileName;
+  const std::string& directoryName = plan.members[i].directoryName;
+  const std::string& unpackDirectory = plan.unpackDirectory;
+  if (!TakeNestedDirectory(plan, i, true)) return false;
   const std::string path = JoinPath(unpackDirectory, fileName);
   if (depth > kMaxNestingDepth) {
     Printf("\nERROR: %s: archives nested more than %zu deep; kept as a file", path.c_str(), kMaxNestingDepth);
-    WriteMemberFile(memberBytes, unpackDirectory, fileName);
+    WriteMemberFile(memberBytes, unpackDirectory, fileName, budget);
     return false;
   }
   if (!nesting.mayNest) {
     Warnf("NOTE: %s overlaps an archive unpacked before it; kept as a file", path.c_str());
-    return WriteMemberFile(memberBytes, unpackDirectory, fileName);
+    return WriteMemberFile(memberBytes, unpackDirectory, fileName, budget);
   }
+  if (PassesThroughLink(unpackDirectory, directoryName)) return false;
   nesting.nested = true;
   // A failure here shows when the directory itself cannot be made.
   MakeParentDirectories(unpackDirectory, directoryName);
-  const UnpackResult result = UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName), depth);
-  if (result == UnpackResult::kRejected) WriteMemberFile(memberBytes, unpackDirectory, fileName);
+  const UnpackResult result =
+      UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName), depth, budget);
+  if (result == UnpackResult::kRejected) WriteMemberFile(memberBytes, unpackDirectory, fileName, budget);
   return result == UnpackResult::kDone;
 }
 
 // The member's data as a file, or as a directory when it is an archive
 // itself, bare or in a TLZC container.
-bool OutputMember(const ByteSource& data, const std::string& unpackDirectory, const std::string& fileName,
-                  Nesting& nesting) {
+bool OutputMember(const ByteSource& data, ArchivePlan& plan, size_t i, Nesting& nesting, Budget& budget) {
+  const std::string& fileName = plan.members[i].fileName;
   uint8_t magic[4];
   data.Peek(0, magic, sizeof magic);
   if (data.length >= 4 && std::memcmp(magic, kArchiveMagic, 4) == 0) {
-    return UnpackNested(data, data, unpackDirectory, fileName, nesting);
+    return UnpackNested(data, data, plan, i, nesting, budget);
   }
   if (data.length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
     Bytes container;
     Bytes inner;
     if (!data.Read(0, data.length, container)) {
-      Printf("\nERROR: can't read %s", JoinPath(unpackDirectory, fileName).c_str());
+      Printf("\nERROR: can't read %s", JoinPath(plan.unpackDirectory, fileName).c_str());
       return false;
     }
     const bool complete = DecompressTlzc(container, inner);
     container = Bytes();
     if (HasMagic(inner, kArchiveMagic)) {
-      return UnpackNested(ByteSource::InMemory(inner), data, unpackDirectory, fileName, nesting) && complete;
+      return UnpackNested(ByteSource::InMemory(inner), data, plan, i, nesting, budget) && complete;
     }
-    return WriteMemberFile(data, unpackDirectory, fileName) && complete;
+    return WriteMemberFile(data, plan.unpackDirectory, fileName, budget) && complete;
   }
-  return WriteMemberFile(data, unpackDirectory, fileName);
+  return WriteMemberFile(data, plan.unpackDirectory, fileName, budget);
 }
 
 // Decompresses a member stored in a TLZC container. When the container fails,
 // the member's file holds what was recovered, and the failure counts.
-bool OutputCompressedMember(const ByteSource& member, const std::string& unpackDirectory,
-                            const std::string& fileName, Nesting& nesting) {
+bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t i, Nesting& nesting,
+                            Budget& budget) {
+  const std::string& fileName = plan.members[i].fileName;
   Bytes container;
   if (!member.Read(0, member.length, container)) {
-    Printf("\nERROR: can't read %s", JoinPath(unpackDirectory, fileName).c_str());
+    Printf("\nERROR: can't read %s", JoinPath(plan.unpackDirectory, fileName).c_str());
     return false;
   }
   Bytes data;
   const bool complete = DecompressTlzc(container, data);
   container = Bytes();
   if (!complete) {
-    WriteMemberFile(ByteSource::InMemory(data), unpackDirectory, fileName);
+    WriteMemberFile(ByteSource::InMemory(data), plan.unpackDirectory, fileName, budget);
     return false;
   }
-  return OutputMember(ByteSource::InMemory(data), unpackDirectory, fileName, nesting);
+  return OutputMember(ByteSource::InMemory(data), plan, i, nesting, budget);
 }
 
 bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const std::string& label, size_t i) {
@@ -130,106 +174,113 @@ bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const st
   return false;
 }
 
-bool Overlaps(const std::vector<ArchiveEntry>& members, const ArchiveEntry& entry) {
-  for (const ArchiveEntry& member : members) {
-    if (MembersOverlap(member, entry)) return true;
+// The images of a texture pair, or both its members as files when its TXM's
+// records could not be read (reported by the plan) or the data member lies
+// outside the archive.
+bool OutputTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, Budget& budget) {
+  const MemberPlan& txm = plan.members[i];
+  const ArchiveEntry& entry = plan.table.entries[i];
+  const ArchiveEntry& data = plan.table.entries[txm.dataIndex];
+  const ByteSource member = archive.Sub(entry.offset, entry.size);
+  const bool dataInside = MemberInside(archive, data, plan.label, txm.dataIndex);
+  if (!dataInside || !txm.recordsRead) {
+    // A pair that cannot be split is kept as it stands, both members as
+    // plain files, so that nothing of it is lost.
+    WriteMemberFile(member, plan.unpackDirectory, txm.fileName, budget);
+    if (dataInside) {
+      WriteMemberFile(archive.Sub(data.offset, data.size), plan.unpackDirectory,
+                      plan.members[txm.dataIndex].fileName, budget);
+    }
+    return false;
   }
-  return false;
+  for (const PlannedImage& image : txm.images) {
+    if (PassesThroughLink(plan.unpackDirectory, image.fileName)) return false;
+  }
+  if (!budget.Charge(txm.images.size(), data.size + txm.images.size() * kDdsHeaderSize)) return false;
+  return SplitTexturePair(member, archive.Sub(data.offset, data.size), i, plan.unpackDirectory,
+                          JoinPath(plan.unpackDirectory, txm.fileName)) == SplitResult::kDone;
 }
 
 UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
-                              size_t depth) {
-  const std::string baseName = FileNameOf(unpackDirectory);
-  ArchiveTable table;
-  if (!ReadArchiveTable(archive, baseName, label, table)) return UnpackResult::kRejected;
+                              size_t depth, Budget& budget) {
+  ArchivePlan plan;
+  if (!PlanArchive(archive, label, unpackDirectory, plan)) return UnpackResult::kRejected;
+  const ArchiveTable& table = plan.table;
   if (table.entries.empty()) return UnpackResult::kDone;
   if (!MakeDirectory(unpackDirectory)) {
     Printf("\nERROR: can't create the directory %s", unpackDirectory.c_str());
     return UnpackResult::kRejected;
   }
 
-  const std::vector<bool> shared = FindSharedMemberPaths(archive, table, baseName);
-  std::vector<ArchiveEntry> nestedMembers;  // the members unpacked as archives, for Nesting::mayNest
-  // Names member k and peeks at its first bytes; false, reported, when it
-  // cannot be written.
-  auto prepare = [&](size_t k, std::string& fileName, uint8_t* head, bool& marked) {
-    const ArchiveEntry& entry = table.entries[k];
-    fileName = MemberFileName(table, baseName, k);
-    if (fileName.empty()) {
-      Printf("\nERROR: %s: member %zu has an empty member name; not written", label.c_str(), k);
-      return false;
-    }
-    archive.Peek(entry.offset, head, kMemberHeadSize);
-    marked = SniffMember(head, table, k, fileName);
-    return MemberInside(archive, entry, label, k);
-  };
+  NestedMembers nestedMembers;  // the members unpacked as archives, for Nesting::mayNest
   // Member k as a file, decompressed when it is compressed, or as a directory.
-  auto outputPlain = [&](size_t k, const std::string& fileName, const uint8_t* head) {
-    // Two members under one path would leave one file for both.
-    if (shared[k]) {
-      Printf("\nERROR: %s: member %zu shares the path %s with another member; not written", label.c_str(), k,
-             JoinPath(unpackDirectory, fileName).c_str());
+  auto outputPlain = [&](size_t k) {
+    const MemberPlan& member = plan.members[k];
+    if (member.check != PathCheck::kUsable) {
+      ReportPathCheck(plan, k);
       return false;
     }
     const ArchiveEntry& entry = table.entries[k];
-    const ByteSource member = archive.Sub(entry.offset, entry.size);
-    Nesting nesting{depth + 1, !Overlaps(nestedMembers, entry)};
-    const bool written = IsCompressedMember(head, entry)
-                             ? OutputCompressedMember(member, unpackDirectory, fileName, nesting)
-                             : OutputMember(member, unpackDirectory, fileName, nesting);
-    if (nesting.nested) nestedMembers.push_back(entry);
+    if (!MemberInside(archive, entry, label, k)) return false;
+    const ByteSource bytes = archive.Sub(entry.offset, entry.size);
+    Nesting nesting{depth + 1, !nestedMembers.Overlaps(entry)};
+    const bool written = member.compressed ? OutputCompressedMember(bytes, plan, k, nesting, budget)
+                                           : OutputMember(bytes, plan, k, nesting, budget);
+    if (nesting.nested) nestedMembers.Add(entry);
     return written;
   };
 
   bool ok = true;
-  for (size_t i = 0; i < table.entries.size(); ++i) {
-    if (IsSkippedEntry(table, i)) continue;
-    if (IsDamagedEntry(table, i)) {  // reported with the table
-      ok = false;
-      continue;
+  for (size_t i = 0; i < table.entries.size() && !budget.exceeded; ++i) {
+    const MemberPlan& member = plan.members[i];
+    switch (member.role) {
+      case MemberRole::kNone:
+      case MemberRole::kPairSpv:   // with its pair
+      case MemberRole::kPairData:  // with its pair
+        break;
+      case MemberRole::kDamaged:  // reported with the table
+        ok = false;
+        break;
+      case MemberRole::kMember:
+      case MemberRole::kEmptyEntry:
+        ok = outputPlain(i) && ok;
+        break;
+      case MemberRole::kTexturePair:
+        if (member.check != PathCheck::kUsable) {
+          ReportPathCheck(plan, i);
+          ok = false;
+        } else {
+          ok = OutputTexturePair(archive, plan, i, budget) && ok;  // the plan pairs only a TXM inside the archive
+        }
+        // An "SPV" member between the two follows the pair under its own
+        // name, always as a plain member, as the repacker places it.
+        if (member.pairing == TexturePairing::kPairAfterSpv) ok = outputPlain(i + 1) && ok;
+        break;
     }
-    const ArchiveEntry& entry = table.entries[i];
-    std::string fileName;
-    uint8_t head[kMemberHeadSize];
-    bool marked = false;
-    if (!prepare(i, fileName, head, marked)) {
-      ok = false;
-      continue;
-    }
-    // A compressed member is written decompressed, whatever its mark says.
-    const TexturePairing pairing = MemberPairing(table, i, marked, IsCompressedMember(head, entry));
-    if (pairing == TexturePairing::kPlain) {
-      ok = outputPlain(i, fileName, head) && ok;
-      continue;
-    }
-    const ByteSource member = archive.Sub(entry.offset, entry.size);
-    const size_t dataIndex = pairing == TexturePairing::kPairAfterSpv ? i + 2 : i + 1;
-    const ArchiveEntry& data = table.entries[dataIndex];
-    const bool dataInside = MemberInside(archive, data, label, dataIndex);
-    const SplitResult split = dataInside ? SplitTexturePair(member, archive.Sub(data.offset, data.size), i,
-                                                            unpackDirectory, JoinPath(unpackDirectory, fileName))
-                                         : SplitResult::kRejected;
-    if (split == SplitResult::kRejected) {
-      // A pair that cannot be split is kept as it stands, both members as
-      // plain files, so that nothing of it is lost.
-      WriteMemberFile(member, unpackDirectory, fileName);
-      if (dataInside) {
-        std::string dataName = MemberFileName(table, baseName, dataIndex);
-        archive.Peek(data.offset, head, sizeof head);
-        SniffMember(head, table, dataIndex, dataName);
-        WriteMemberFile(archive.Sub(data.offset, data.size), unpackDirectory, dataName);
-      }
-    }
-    ok = split == SplitResult::kDone && ok;
-    // An "SPV" member between the two follows the pair under its own name,
-    // always as a plain member, as the repacker places it.
-    if (pairing == TexturePairing::kPairAfterSpv) {
-      std::string spvName;
-      ok = prepare(i + 1, spvName, head, marked) && outputPlain(i + 1, spvName, head) && ok;
-    }
-    i = dataIndex;
   }
-  return ok ? UnpackResult::kDone : UnpackResult::kFailed;
+  return ok && !budget.exceeded ? UnpackResult::kDone : UnpackResult::kFailed;
+}
+
+}  // namespace
+
+UnpackLimits UnpackLimitsFor(uint64_t archiveLength) {
+  return {kUnpackFileAllowance + archiveLength / kUnpackFilesPerArchiveByte,
+          kUnpackByteAllowance + archiveLength * kUnpackBytesPerArchiveByte};
+}
+
+namespace {
+
+bool UnpackOpened(const std::string& path, OpenedArchive& opened, const UnpackLimits& limits) {
+  const std::string unpackDirectory = StripExtension(path);
+  Budget budget{limits, path, opened.wrapped ? opened.container.size() : opened.bare.length};
+  if (opened.wrapped) {
+    opened.container = Bytes();
+    // What was recovered of a damaged container is unpacked as far as it goes.
+    return UnpackFromSource(ByteSource::InMemory(opened.archive), path, unpackDirectory, 0, budget) ==
+               UnpackResult::kDone &&
+           opened.complete;
+  }
+  return UnpackFromSource(opened.bare, path, unpackDirectory, 0, budget) == UnpackResult::kDone;
 }
 
 }  // namespace
@@ -237,14 +288,12 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
 bool UnpackArchive(const std::string& path) {
   OpenedArchive opened;
   if (!OpenArchiveFile(path, opened)) return false;
-  const std::string unpackDirectory = StripExtension(path);
-  if (opened.wrapped) {
-    opened.container = Bytes();
-    // What was recovered of a damaged container is unpacked as far as it goes.
-    return UnpackFromSource(ByteSource::InMemory(opened.archive), path, unpackDirectory, 0) == UnpackResult::kDone &&
-           opened.complete;
-  }
-  return UnpackFromSource(opened.bare, path, unpackDirectory, 0) == UnpackResult::kDone;
+  return UnpackOpened(path, opened, UnpackLimitsFor(opened.wrapped ? opened.container.size() : opened.bare.length));
+}
+
+bool UnpackArchiveWithin(const std::string& path, const UnpackLimits& limits) {
+  OpenedArchive opened;
+  return OpenArchiveFile(path, opened) && UnpackOpened(path, opened, limits);
 }
 
 }  // namespace fpskit

@@ -3,5 +3,6 @@
 
 int main(int argc, char** argv) {
   fpskit::platform::IgnoreFileSizeSignal();
+  fpskit::platform::InstallInterruptCleanup();
   return fpskit::RunCommandLine(argc, argv);
 }

@@ -65,7 +65,9 @@ constexpr ModeRow kModeTable[] = {
     {"scf", [](const std::string&, const std::string& path, const std::string&) {
        return InsertScf(path, false);
      }},
-    // Translation tools: a dump as a gettext PO file, and back.
+    // Added to the thirteen: lists what unfps writes and fps takes.
+    {"lsfps", [](const std::string&, const std::string& path, const std::string&) { return ListArchive(path); }},
+    // Added to the thirteen: translation tools, a dump as a gettext PO file and back.
     {"dump2po", [](const std::string&, const std::string& path, const std::string& option) {
        return DumpToPo(path, option);
      }},
@@ -93,13 +95,17 @@ DispatchResult ModeDispatcher(const std::string& mode, const std::string& path, 
   return DispatchResult::kWrongMode;
 }
 
-void PrintUsage() {
+void PrintUsage(bool help) {
   Print("\nUsage: *.exe  unfps  / fps               anyfile");
+  // The listing word is told of by --help; the usage text that scripts
+  // meet after a wrong command line stays as it always was.
+  if (help) Print("\nUsage: *.exe  lsfps                     anyfile");
   Print("\nUsage: *.exe  uncht  / cht / cht_switch  ZK6CHTX     [ansi/utf8/1]");
   Print("\nUsage: *.exe  untss2 / tss2              ZK6SCEL");
   Print("\nUsage: *.exe  untss  / tss / tss_switch  TSS/ZK6SCEL [ansi/utf8]");
   Print("\nUsage: *.exe  unscf  / scf / scf_switch  SCFOMBIN    [ansi/utf8]");
-  Print("\nUsage: *.exe  dump2po / po2dump           ZK6CHTX/TSS/ZK6SCEL/SCFOMBIN [en/pot] / [fuzzy]");
+  // So are the translation words.
+  if (help) Print("\nUsage: *.exe  dump2po / po2dump         ZK6CHTX/TSS/ZK6SCEL/SCFOMBIN [en/pot] / [fuzzy]");
   Print("\n");
 }
 
@@ -108,7 +114,7 @@ int RunCommandLine(int argc, const char* const* argv) {
   // C runtime's locale set to a Russian one when the system has any.
   platform::SetRussianLocale();
   if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
-    PrintUsage();
+    PrintUsage(true);
     std::fflush(stdout);
     return kExitSuccess;
   }
@@ -118,7 +124,7 @@ int RunCommandLine(int argc, const char* const* argv) {
     return kExitSuccess;
   }
   if (argc < 3) {
-    PrintUsage();
+    PrintUsage(false);
     std::fflush(stdout);
     return kExitUsage;
   }

@@ -18,7 +18,8 @@ enum class DispatchResult { kSuccess, kToolFailed, kWrongMode };
 // fails with "\nERROR: out of memory".
 DispatchResult ModeDispatcher(const std::string& mode, const std::string& path, const std::string& option);
 
-void PrintUsage();
+// The usage text; with `help` (for --help) it names the "lsfps" word too.
+void PrintUsage(bool help);
 
 // The whole run of the program: locale, usage, dispatch and the final "\n".
 // Returns the process exit status.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <vector>
 
 #include "util/console.h"
@@ -78,22 +79,48 @@ bool CopyFileRange(uint64_t count, std::FILE* source, std::FILE* destination, ui
   return CopyInChunks(count, source, destination, chunkSize);
 }
 
-bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer,
-                     Durability durability) {
-  return ReplaceFileWithStatus(
-      target, [&](std::FILE* file) { return writer(file) ? WriterStatus::kWritten : WriterStatus::kWriteFailed; },
-      durability);
+namespace {
+
+// The prefix of every temporary file, beside the file it replaces.
+constexpr char kTemporaryPrefix[] = "$$$TEMP$$$";
+
+// Says on standard error which temporary files of ours lie in `directory`:
+// left by a run that was killed (an interrupt removes its own), or being
+// written by another run right now, so they are not removed.
+void NoteLeftTemporaries(const std::string& directory, const std::string& target) {
+  std::error_code error;
+  std::filesystem::directory_iterator entries(directory.empty() ? "." : directory, error);
+  for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+    // Compared in the system's own characters: another name there need not
+    // convert to this program's.
+    const std::filesystem::path file = entries->path().filename();
+    const auto& native = file.native();
+    const size_t prefixLength = sizeof kTemporaryPrefix - 1;
+    if (native.size() < prefixLength || !std::equal(kTemporaryPrefix, kTemporaryPrefix + prefixLength, native.begin())) {
+      continue;
+    }
+    const std::string name = file.string();
+    Warnf("NOTE: %s%s was left by a run that was killed while it replaced a file there (or another run is writing "
+          "it now); it is not removed: delete it when no other run is writing %s",
+          directory.c_str(), name.c_str(), target.c_str());
+  }
 }
 
-bool ReplaceFileWithStatus(const std::string& target, const std::function<WriterStatus(std::FILE*)>& writer,
-                           Durability durability) {
-  // The temporary file lives beside the target, so the rename stays on one
-  // file system and runs in different directories never share it.
-  const platform::KeptAttributes attributes = platform::AttributesToKeep(target);
+bool ReplaceFile(const std::string& target, const std::function<WriterStatus(std::FILE*)>& writer,
+                 Durability durability, bool followLinks) {
+  // A link stays a link: its target is what is replaced, from beside it. An
+  // output below a tool's own directory is never written through a link.
+  const std::string replaced = followLinks ? platform::ResolveLinks(target) : target;
+  // The temporary file lives beside the file it replaces, so the rename
+  // stays on one file system and runs in different directories never share
+  // it.
+  const std::string directory = platform::DirectoryPartOf(replaced);
+  if (durability == Durability::kFlushToDisk) NoteLeftTemporaries(directory, target);
+  const platform::KeptAttributes attributes = platform::AttributesToKeep(replaced);
   std::FILE* opened = nullptr;
   std::string temp;
-  platform::SystemError error =
-      platform::CreateUniqueFile(platform::DirectoryPartOf(target) + "$$$TEMP$$$", opened, temp);
+  int slot = -1;
+  platform::SystemError error = platform::CreateTemporaryFile(directory + kTemporaryPrefix, opened, temp, slot);
   if (error != 0) {
     Printf("\nERROR: can't write %s: %s", target.c_str(), platform::SystemErrorText(error).c_str());
     return false;
@@ -103,9 +130,10 @@ bool ReplaceFileWithStatus(const std::string& target, const std::function<Writer
   // file is closed before (Windows removes no open file).
   struct TempFileGuard {
     const std::string& path;
+    int slot;
     bool renamed = false;
-    ~TempFileGuard() { if (!renamed) RemoveFile(path); }
-  } guard{temp};
+    ~TempFileGuard() { if (!renamed) platform::RemoveTemporary(slot, path); }
+  } guard{temp, slot};
   FileHandle file(opened);
   errno = 0;
   const WriterStatus status = writer(file.get());
@@ -124,7 +152,7 @@ bool ReplaceFileWithStatus(const std::string& target, const std::function<Writer
     error = errno;
   }
   if (ok) {
-    error = platform::RenameOver(temp, target, attributes);
+    error = platform::RenameTemporaryOver(slot, temp, replaced, attributes);
     ok = error == 0;
   }
   guard.renamed = ok;
@@ -132,8 +160,27 @@ bool ReplaceFileWithStatus(const std::string& target, const std::function<Writer
     if (status == WriterStatus::kReported) return false;
     Printf("\nERROR: can't write %s: %s", target.c_str(),
            error != 0 ? platform::SystemErrorText(error).c_str() : "write failed");
+    return false;
   }
-  return ok;
+  // The new name is on disk only once its directory is. The file is
+  // replaced by now whatever this says, so a file system that cannot flush
+  // a directory is no failure.
+  if (durability == Durability::kFlushToDisk) platform::FlushDirectory(directory);
+  return true;
+}
+
+}  // namespace
+
+bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer,
+                     Durability durability) {
+  return ReplaceFileWithStatus(
+      target, [&](std::FILE* file) { return writer(file) ? WriterStatus::kWritten : WriterStatus::kWriteFailed; },
+      durability);
+}
+
+bool ReplaceFileWithStatus(const std::string& target, const std::function<WriterStatus(std::FILE*)>& writer,
+                           Durability durability) {
+  return ReplaceFile(target, writer, durability, true);
 }
 
 bool ReplaceFileSafely(const std::string& target, ByteSpan contents, Durability durability) {
@@ -151,7 +198,10 @@ bool WriteFileBelow(const std::string& root, const std::string& relativeFile,
     Printf("\nERROR: can't create the directories of %s", JoinPath(root, relativeFile).c_str());
     return false;
   }
-  return ReplaceFileWith(JoinPath(root, relativeFile), writer, Durability::kRenameOnly);
+  return ReplaceFile(
+      JoinPath(root, relativeFile),
+      [&](std::FILE* file) { return writer(file) ? WriterStatus::kWritten : WriterStatus::kWriteFailed; },
+      Durability::kRenameOnly, false);
 }
 
 }  // namespace fpskit

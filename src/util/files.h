@@ -65,9 +65,12 @@ bool CopyFileRange(uint64_t count, std::FILE* source, std::FILE* destination,
                    uint64_t chunkSize = kCopyChunkSize);
 
 // Whether a replacement waits until the new file is on disk before the
-// rename. Files a tool can write again from their source (unpacked members,
-// images, dumps of an unchanged file) need not; a file that replaces the
-// translator's only copy must.
+// rename (and, on POSIX, flushes the directory after it). Files a tool can
+// write again from their source (unpacked members, images, member files,
+// dumps) need not: one flush each would cost hundreds of disk waits for
+// nothing. A file that replaces the translator's only copy (a game file
+// written back, an archive) must, or a power loss right after a successful
+// run could bring the old file back.
 enum class Durability { kFlushToDisk, kRenameOnly };
 
 // Writes `target` through a temporary file created in the target's own
@@ -77,6 +80,11 @@ enum class Durability { kFlushToDisk, kRenameOnly };
 // the target is untouched, the temporary file is removed, an error naming the
 // target is printed and false is returned. An exception from the writer
 // (std::bad_alloc) passes through, with the temporary file removed too.
+// When the target is a symbolic link, the file it leads to is replaced (from
+// beside that file) and the link stays. An interrupt removes the temporary
+// file (platform::InstallInterruptCleanup). With kFlushToDisk, temporary
+// files of an earlier run that was killed, found beside the target, are
+// named on standard error and left alone (another run may own them).
 bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer,
                      Durability durability = Durability::kFlushToDisk);
 bool ReplaceFileSafely(const std::string& target, ByteSpan contents,
@@ -94,7 +102,8 @@ bool ReplaceFileWithStatus(const std::string& target, const std::function<Writer
 
 // Writes an output that a tool can write again from its input (an unpacked
 // member, an image) at `root`/`relativeFile`, creating the directories it
-// needs below `root`; replaced safely, without waiting for the disk. Prints
+// needs below `root`; replaced safely, without waiting for the disk. A
+// symbolic link there is replaced itself, never written through. Prints
 // an error and returns false when it cannot.
 bool WriteFileBelow(const std::string& root, const std::string& relativeFile,
                     const std::function<bool(std::FILE*)>& writer);

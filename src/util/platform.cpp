@@ -1,10 +1,13 @@
 #include "util/platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <direct.h>
@@ -13,14 +16,63 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #endif
 
 namespace fpskit::platform {
 
 std::string SystemErrorText(SystemError error) { return std::strerror(error); }
+
+namespace {
+
+// The list of temporary files in progress that an interrupt removes. A
+// signal handler may neither allocate nor lock, so the list is a fixed array
+// of path buffers, each with a lock-free state word: free; pending while a
+// thread creates or renames its file (the file may or may not exist: the
+// handler waits for the step to end); listed while the file exists under the
+// path in the buffer. More replacements at once than slots (threads write
+// one file each) wait for a free slot.
+constexpr size_t kTemporarySlots = 64;
+constexpr size_t kTemporaryPathCapacity = 4096;
+enum SlotState : int { kSlotFree, kSlotPending, kSlotListed };
+struct TemporarySlot {
+  std::atomic<int> state{kSlotFree};
+  char path[kTemporaryPathCapacity];
+};
+static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the slots lock-free");
+TemporarySlot temporarySlots[kTemporarySlots];
+// The signal that is ending the process, or 0; set before the handler reads
+// the list, so that no file is created after it was read.
+std::atomic<int> endingSignal{0};
+
+int ClaimSlot() {
+  for (;;) {
+    for (size_t i = 0; i < kTemporarySlots; ++i) {
+      int expected = kSlotFree;
+      if (temporarySlots[i].state.compare_exchange_strong(expected, kSlotPending)) return int(i);
+    }
+    std::this_thread::yield();
+  }
+}
+
+void RemovePath(const char* path);
+void PauseBriefly();
+
+// Runs in the interrupt handler: waits (a few seconds at most) for creations
+// and renames in progress, then removes every listed file.
+void RemoveListedTemporaries() {
+  for (TemporarySlot& slot : temporarySlots) {
+    for (int wait = 0; wait < 5000 && slot.state.load() == kSlotPending; ++wait) PauseBriefly();
+    if (slot.state.load() == kSlotListed) RemovePath(slot.path);
+  }
+}
+
+}  // namespace
 
 #ifdef _WIN32
 
@@ -74,6 +126,31 @@ bool IsDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsRegularFile(const std::string& path) {
+  const DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  const DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryItem>& items) {
+  items.clear();
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    items.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return true;
+}
+
 SystemError MakeOneDirectory(const std::string& path) { return _mkdir(path.c_str()) == 0 ? 0 : errno; }
 
 bool RemoveEmptyDirectory(const std::string& path) { return _rmdir(path.c_str()) == 0; }
@@ -116,11 +193,21 @@ SystemError CreateUniqueFile(const std::string& stem, std::FILE*& file, std::str
     char suffix[9];
     std::snprintf(suffix, sizeof suffix, "%08X", unique);
     path = stem + suffix;
-    const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                         _S_IREAD | _S_IWRITE);
+    // Shared for deletion, so that an interrupt can remove the file while
+    // it is still open (it goes when the process's handles close).
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const SystemError error = FromWindowsError(GetLastError());
+      if (error == EEXIST) continue;
+      return error;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
     if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return errno;
+      const SystemError error = errno;
+      CloseHandle(handle);
+      DeleteFileA(path.c_str());
+      return error;
     }
     file = _fdopen(fd, "wb");
     if (file != nullptr) return 0;
@@ -160,6 +247,35 @@ SystemError RenameOver(const std::string& from, const std::string& to, const Kep
 
 void IgnoreFileSizeSignal() {}  // Windows has no file-size limit signal
 
+SystemError FlushDirectory(const std::string&) { return 0; }  // MoveFileEx wrote through
+
+std::string ResolveLinks(const std::string& path) { return path; }
+
+namespace {
+
+void RemovePath(const char* path) { DeleteFileA(path); }
+void PauseBriefly() { Sleep(1); }
+
+// Runs on a thread of its own that the system starts; returning FALSE lets
+// the default handler end the process, whose handles close and so remove
+// the files marked for deletion.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  int none = 0;
+  endingSignal.compare_exchange_strong(none, SIGINT);
+  RemoveListedTemporaries();
+  return FALSE;
+}
+
+// Windows has no signal mask: the handler's thread waits for pending steps.
+struct InterruptsHeld {
+  InterruptsHeld() {}
+};
+
+}  // namespace
+
+void InstallInterruptCleanup() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+
 void SetRussianLocale() {
   for (const char* name : {"Russian", "Russian_Russia.1251", "ru-RU"}) {
     if (std::setlocale(LC_ALL, name) != nullptr) return;
@@ -183,6 +299,29 @@ bool PathExists(const std::string& path) {
 bool IsDirectory(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryItem>& items) {
+  items.clear();
+  DIR* directory = opendir(path.c_str());
+  if (directory == nullptr) return false;
+  while (const dirent* entry = readdir(directory)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    items.push_back({name, IsDirectory(path + "/" + name)});
+  }
+  closedir(directory);
+  return true;
 }
 
 SystemError MakeOneDirectory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
@@ -286,6 +425,88 @@ void IgnoreFileSizeSignal() {
 #endif
 }
 
+SystemError FlushDirectory(const std::string& directory) {
+  const int fd = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const SystemError error = fsync(fd) == 0 ? 0 : errno;
+  close(fd);
+  return error;
+}
+
+std::string ResolveLinks(const std::string& path) {
+  // As the system follows them, up to its own limit on the chain's length;
+  // a longer chain (a loop) is left to the rename, which replaces the link.
+  std::string current = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat info;
+    if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    std::vector<char> target(size_t(info.st_size > 0 ? info.st_size : 4096) + 1);
+    const ssize_t length = readlink(current.c_str(), target.data(), target.size());
+    if (length <= 0 || size_t(length) >= target.size()) return current;
+    const std::string link(target.data(), size_t(length));
+    current = link[0] == '/' ? link : DirectoryPartOf(current) + link;
+  }
+  return path;
+}
+
+namespace {
+
+constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void RemovePath(const char* path) { unlink(path); }
+
+void PauseBriefly() {
+  const struct timespec millisecond = {0, 1000000};
+  nanosleep(&millisecond, nullptr);
+}
+
+// Removes the temporary files, then ends the process as the signal would
+// have: the default action is restored and the signal raised again; it is
+// blocked while its handler runs, so it takes effect on return.
+void OnInterrupt(int signo) {
+  int none = 0;
+  endingSignal.compare_exchange_strong(none, signo);
+  RemoveListedTemporaries();
+  std::signal(signo, SIG_DFL);
+  raise(signo);
+}
+
+// Holds the interrupt signals off the calling thread while it creates or
+// renames a listed file, so that the handler never waits for its own thread.
+class InterruptsHeld {
+ public:
+  InterruptsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signo : kInterruptSignals) sigaddset(&set, signo);
+    pthread_sigmask(SIG_BLOCK, &set, &old_);
+  }
+  ~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+}  // namespace
+
+void InstallInterruptCleanup() {
+  std::signal(SIGPIPE, SIG_IGN);
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  for (int signo : kInterruptSignals) sigaddset(&action.sa_mask, signo);
+  for (int signo : kInterruptSignals) {
+    // A signal ignored when the run began (nohup, a background job) stays
+    // ignored.
+    struct sigaction previous;
+    if (sigaction(signo, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    sigaction(signo, &action, nullptr);
+  }
+}
+
 void SetRussianLocale() {
   for (const char* name : {"Russian", "ru_RU.UTF-8", "ru_RU.utf8", "ru_RU.CP1251", "ru_RU.cp1251", "ru_RU"}) {
     if (std::setlocale(LC_ALL, name) != nullptr) return;
@@ -293,5 +514,40 @@ void SetRussianLocale() {
 }
 
 #endif
+
+SystemError CreateTemporaryFile(const std::string& stem, std::FILE*& file, std::string& path, int& slot) {
+  // The unique part is at most 8 characters.
+  if (stem.size() + 9 > kTemporaryPathCapacity) return ENAMETOOLONG;
+  InterruptsHeld held;
+  slot = ClaimSlot();
+  TemporarySlot& entry = temporarySlots[slot];
+  if (endingSignal.load() != 0) {
+    entry.state.store(kSlotFree);
+    return EINTR;
+  }
+  const SystemError error = CreateUniqueFile(stem, file, path);
+  if (error != 0) {
+    entry.state.store(kSlotFree);
+    return error;
+  }
+  std::memcpy(entry.path, path.c_str(), path.size() + 1);
+  entry.state.store(kSlotListed);
+  return 0;
+}
+
+SystemError RenameTemporaryOver(int slot, const std::string& from, const std::string& to,
+                                const KeptAttributes& attributes) {
+  InterruptsHeld held;
+  TemporarySlot& entry = temporarySlots[slot];
+  entry.state.store(kSlotPending);
+  const SystemError error = RenameOver(from, to, attributes);
+  entry.state.store(error == 0 ? kSlotFree : kSlotListed);
+  return error;
+}
+
+void RemoveTemporary(int slot, const std::string& path) {
+  RemovePath(path.c_str());
+  temporarySlots[slot].state.store(kSlotFree);
+}
 
 }  // namespace fpskit::platform

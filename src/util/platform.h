@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace fpskit::platform {
 
@@ -27,6 +28,21 @@ bool FileLength(std::FILE* file, uint64_t& length);
 
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
+// True for a regular file (following links); false for a directory, a device,
+// a pipe or a path that does not exist.
+bool IsRegularFile(const std::string& path);
+// True when the path itself is a symbolic link (a reparse point on Windows:
+// symbolic links and junctions), whatever it points at.
+bool IsSymbolicLink(const std::string& path);
+
+// The names in a directory, without "." and "..", each with whether it is a
+// directory itself (a link to a directory counts as a directory). False when
+// the directory cannot be read.
+struct DirectoryItem {
+  std::string name;
+  bool directory = false;
+};
+bool ListDirectory(const std::string& path, std::vector<DirectoryItem>& items);
 
 // Creates one directory (not its parents).
 SystemError MakeOneDirectory(const std::string& path);
@@ -68,6 +84,41 @@ SystemError CreateUniqueFile(const std::string& stem, std::FILE*& file, std::str
 
 // Flushes the stream and then the system's buffers of the file to the disk.
 SystemError FlushToDisk(std::FILE* file);
+
+// Flushes a directory's entries to the disk (POSIX: a rename is durable only
+// once its directory is), `directory` as DirectoryPartOf gives it (empty for
+// the current one). Windows: nothing to do, the rename writes through.
+SystemError FlushDirectory(const std::string& directory);
+
+// The file a path finally names: a symbolic link is followed (a relative
+// link from its own directory, a chain of links to its end, even when the
+// last one names no file yet), so that a tool replaces the link's target
+// and the link stays. A path that is no link comes back as it is; so does
+// every path on Windows, where links to files are rare and the rename
+// replaces the link itself.
+std::string ResolveLinks(const std::string& path);
+
+// Temporary files in progress, and what an interrupt does with them.
+// InstallInterruptCleanup (once, at start-up) makes SIGINT, SIGTERM and SIGHUP
+// (Ctrl-C and Ctrl-Break on Windows) remove every temporary file in progress
+// before the process ends as the signal would end it, and ignores SIGPIPE, so
+// that a write to a closed pipe fails instead of killing the process midway.
+// The handler is async-signal-safe: it reads a fixed list of preallocated
+// path buffers through lock-free atomics, unlinks and re-raises.
+void InstallInterruptCleanup();
+
+// Creates a temporary file as CreateUniqueFile does and enters it in the
+// list; `slot` receives its place there. An interrupt arriving meanwhile
+// either finds the file listed or finds no file. EINTR once an interrupt has
+// begun to end the process.
+SystemError CreateTemporaryFile(const std::string& stem, std::FILE*& file, std::string& path, int& slot);
+// Renames the listed file over `to` (RenameOver) and takes it off the list,
+// as one step for an interrupt: it finds the old target and the temporary
+// file, or the new target alone.
+SystemError RenameTemporaryOver(int slot, const std::string& from, const std::string& to,
+                                const KeptAttributes& attributes);
+// Removes the listed file, then its entry.
+void RemoveTemporary(int slot, const std::string& path);
 
 // Gives the file at `from` the attributes and then renames it to `to` in one
 // step, replacing `to` when it exists (also a read-only one on Windows, which

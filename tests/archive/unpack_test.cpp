@@ -468,12 +468,12 @@ TEST(UnpackArchive, ANestedArchiveNamedWithASubdirectory) {
   TempDir dir;
   ASSERT_TRUE(WriteTestFile(dir / "A.dat", archive));
   const Unpacked result = Unpack(dir / "A.dat");
+  // The file "blk/in" and the directory of "blk/in.dat" would be one path:
+  // neither is written.
   EXPECT_FALSE(result.ok);
-  EXPECT_NE(result.console.find("can't create the directory " + dir.path() + "/A/blk/in"), std::string::npos)
+  EXPECT_NE(result.console.find("member 1 shares the path " + dir.path() + "/A/blk/in.dat"), std::string::npos)
       << result.console;
-  EXPECT_EQ(support::ListTree(dir / "A"), (std::vector<std::string>{"blk/", "blk/in", "blk/in.dat", "sub/", "sub/inner/",
-                                                                    "sub/inner/inner_000.bin"}));
-  EXPECT_EQ(ReadTestFile(dir / "A/blk/in.dat"), nested);
+  EXPECT_EQ(support::ListTree(dir / "A"), (std::vector<std::string>{"sub/", "sub/inner/", "sub/inner/inner_000.bin"}));
 
   testing::internal::CaptureStdout();
   EXPECT_TRUE(RepackArchive(dir / "A.dat"));

@@ -314,7 +314,11 @@ TEST_P(RewriteFaults, AKilledWriteLeavesTheTargetWholeAndTheNextRunSucceeds) {
     if (!renamed) {
       EXPECT_EQ(after[GetParam().target], rewritten);
     }
-    for (const auto& [path, contents] : leftovers) EXPECT_EQ(after[path], contents) << path;
+    for (const auto& [path, contents] : leftovers) {
+      EXPECT_EQ(after[path], contents) << path;
+      EXPECT_NE(next.output.find("NOTE: " + path + " was left by a run that was killed"), std::string::npos)
+          << next.output;
+    }
     after.erase(GetParam().target);
     TreeSnapshot expected = killed;
     expected.erase(GetParam().target);
@@ -322,8 +326,90 @@ TEST_P(RewriteFaults, AKilledWriteLeavesTheTargetWholeAndTheNextRunSucceeds) {
   }
 }
 
+// Ctrl-C, a closed terminal, a "kill": the handler removes the temporary
+// file and the process ends by the signal. A rename already entered runs to
+// its end first. The signals take turns over the steps.
+TEST_P(RewriteFaults, AnInterruptedWriteLeavesNoTemporaryFile) {
+  const std::string rewritten = Rewritten();
+  std::vector<WriteStep> steps;
+  {
+    Work work;
+    Prepare(work);
+    steps = support::RunChildTraced(Argv(), work.dir.path(), std::nullopt).steps;
+  }
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  const std::vector<size_t> points = KillPoints(steps);
+  for (size_t i = 0; i < points.size(); ++i) {
+    const size_t point = points[i];
+    const int signal = signals[i % 3];
+    SCOPED_TRACE("signal " + std::to_string(signal) + " at step " + std::to_string(point) + " (" +
+                 support::WriteStepName(steps[point]) + ")");
+    Work work;
+    Prepare(work);
+    const TracedRun traced = support::RunChildTraced(Argv(), work.dir.path(), point, signal);
+    ASSERT_TRUE(traced.killed);
+    EXPECT_EQ(traced.run.signal, signal) << Describe(traced.run);
+    TreeSnapshot expected = work.before;
+    if (std::count(steps.begin(), steps.begin() + ptrdiff_t(point) + 1, WriteStep::kRename) > 0) {
+      expected[GetParam().target] = rewritten;
+    }
+    EXPECT_EQ(SnapshotTree(work.dir.path()), expected);
+  }
+}
+
+// Output to a pipe that nobody reads fails; the run goes on to its end.
+TEST_P(RewriteFaults, AClosedOutputPipeDoesNotKillTheRun) {
+  const std::string rewritten = Rewritten();
+  Work work;
+  Prepare(work);
+  ChildOptions options;
+  options.closedOutput = true;
+  const ChildRun run = Run(work, options);
+  EXPECT_EQ(run.signal, 0) << Describe(run);
+  TreeSnapshot expected = work.before;
+  expected[GetParam().target] = rewritten;
+  EXPECT_EQ(SnapshotTree(work.dir.path()), expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(Tools, RewriteFaults, testing::ValuesIn(kRewriteCases),
                          [](const testing::TestParamInfo<RewriteCase>& info) { return info.param.name; });
+
+// What replaces the translator's only copy is flushed, then its directory;
+// what can be written again from its source (dumps, member files, unpacked
+// members) is not, one file at a time.
+TEST(Flushing, OnlyWhatReplacesTheOnlyCopyWaitsForTheDisk) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::function<void(const std::string& dir)> setup;
+    size_t renames;   // files written
+    size_t flushes;   // of them, flushed with their directory
+  };
+  const Case cases[] = {
+      {{"untss", "scene.tss"}, WriteScriptWithDump, 1, 0},
+      {{"untss", "scene.scel"}, [](const std::string& dir) { WriteContainer(dir, false); }, 3, 0},
+      {{"untss2", "scene.scel"}, [](const std::string& dir) { WriteContainer(dir, false); }, 3, 0},
+      {{"unfps", "A.dat"}, [](const std::string& dir) { WriteArchiveWithUnpackDirectory(dir, false); }, 3, 0},
+      {{"tss", "scene.tss"}, WriteScriptWithDump, 1, 1},
+      {{"tss", "scene.scel"}, [](const std::string& dir) { WriteContainer(dir, false); }, 1, 1},
+      {{"fps", "A.dat"}, [](const std::string& dir) { WriteArchiveWithUnpackDirectory(dir, false); }, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1]);
+    TempDir dir;
+    c.setup(dir.path());
+    std::vector<std::string> argv = {FPSKIT_BINARY};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    const TracedRun traced = support::RunChildTraced(argv, dir.path(), std::nullopt);
+    ASSERT_EQ(traced.run.exitStatus, 0) << Describe(traced.run);
+    const std::vector<WriteStep>& steps = traced.steps;
+    EXPECT_EQ(size_t(std::count(steps.begin(), steps.end(), WriteStep::kRenamed)), c.renames);
+    EXPECT_EQ(size_t(std::count(steps.begin(), steps.end(), WriteStep::kSync)), c.flushes);
+    EXPECT_EQ(size_t(std::count(steps.begin(), steps.end(), WriteStep::kDirectorySync)), c.flushes);
+    if (c.flushes > 0) {
+      EXPECT_EQ(steps.back(), WriteStep::kDirectorySync) << "the directory is flushed after the rename";
+    }
+  }
+}
 
 }  // namespace
 }  // namespace fpskit

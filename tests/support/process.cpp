@@ -38,6 +38,9 @@ constexpr int kExecFailed = 127;
 // In the child, after fork: the directory, the output, the limits and the
 // user, then the executable.
 [[noreturn]] void StartChild(const std::vector<std::string>& argv, const ChildOptions& options, int outputFd) {
+  // The tool starts with the signals' default actions, whatever the test
+  // runner ignores.
+  for (int signo : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) signal(signo, SIG_DFL);
   if (dup2(outputFd, STDOUT_FILENO) < 0 || dup2(outputFd, STDERR_FILENO) < 0) FailInChild("dup2", kSetupFailed);
   const int devNull = open("/dev/null", O_RDONLY);
   if (devNull >= 0) dup2(devNull, STDIN_FILENO);
@@ -131,16 +134,22 @@ ChildRun RunChild(const std::vector<std::string>& argv, const ChildOptions& opti
   ChildRun run;
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return run;
+  if (options.closedOutput) {
+    close(pipeFds[0]);
+    pipeFds[0] = -1;
+  }
   std::fflush(nullptr);
   const pid_t pid = fork();
   if (pid < 0) return run;
   if (pid == 0) {
-    close(pipeFds[0]);
+    if (pipeFds[0] >= 0) close(pipeFds[0]);
     StartChild(argv, options, pipeFds[1]);
   }
   close(pipeFds[1]);
-  run.output = ReadAll(pipeFds[0]);
-  close(pipeFds[0]);
+  if (pipeFds[0] >= 0) {
+    run.output = ReadAll(pipeFds[0]);
+    close(pipeFds[0]);
+  }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -153,6 +162,7 @@ const char* WriteStepName(WriteStep step) {
     case WriteStep::kWriteStarts: return "write starts";
     case WriteStep::kWriteDone: return "write done";
     case WriteStep::kSync: return "sync";
+    case WriteStep::kDirectorySync: return "directory sync";
     case WriteStep::kRename: return "rename";
     case WriteStep::kRenamed: return "renamed";
   }
@@ -160,7 +170,7 @@ const char* WriteStepName(WriteStep step) {
 }
 
 TracedRun RunChildTraced(const std::vector<std::string>& argv, const std::string& directory,
-                         std::optional<size_t> killAt) {
+                         std::optional<size_t> killAt, int killSignal) {
   TracedRun traced;
   // The output goes to an unnamed file, not a pipe: the tracer reads it only
   // at the end, and a full pipe would stop the child for good.
@@ -225,6 +235,10 @@ TracedRun RunChildTraced(const std::vector<std::string>& argv, const std::string
         const int64_t written = WrittenDescriptor(nr, info.entry.args);
         if (written >= 0 && IsTemporaryFile(pid, uint64_t(written))) step = WriteStep::kWriteStarts;
         if (IsSync(nr) && IsTemporaryFile(pid, info.entry.args[0])) step = WriteStep::kSync;
+        std::error_code ignored;
+        if (IsSync(nr) && std::filesystem::is_directory(DescriptorTarget(pid, info.entry.args[0]), ignored)) {
+          step = WriteStep::kDirectorySync;
+        }
         if (IsRename(nr)) step = WriteStep::kRename;
         entered[tid] = step;
       } else if (info.op == PTRACE_SYSCALL_INFO_EXIT) {
@@ -235,7 +249,7 @@ TracedRun RunChildTraced(const std::vector<std::string>& argv, const std::string
       if (step) {
         traced.steps.push_back(*step);
         if (killAt && traced.steps.size() == *killAt + 1) {
-          kill(pid, SIGKILL);
+          kill(pid, killSignal);
           traced.killed = true;
         }
       }

@@ -8,6 +8,8 @@
 
 #include <sys/types.h>
 
+#include <csignal>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,6 +29,9 @@ struct ChildOptions {
   // Runs as an ordinary user: as root, the child drops to "nobody" first, so
   // that permission checks apply where the test command runs as root.
   bool unprivileged = false;
+  // Standard output and error go to a pipe that nobody reads: every write
+  // to them fails (or raises SIGPIPE). The run's output stays empty.
+  bool closedOutput = false;
 };
 
 // Makes the calling process an ordinary user: as root it drops to "nobody"
@@ -42,6 +47,7 @@ enum class WriteStep {
   kWriteStarts,   // entering a write to a "$$$TEMP$$$" file
   kWriteDone,     // returning from it
   kSync,          // entering fsync or fdatasync of that file
+  kDirectorySync, // entering fsync or fdatasync of a directory
   kRename,        // entering a rename
   kRenamed,       // returning from a rename
 };
@@ -54,12 +60,13 @@ struct TracedRun {
 };
 
 // Runs `argv` under ptrace, following every thread, and records its write
-// steps; with `killAt`, sends SIGKILL when step number `killAt` (counted
-// from 0) is reached, so the child dies exactly there, before an entered
-// system call runs. A child that cannot be started (or traced) exits 125 or
+// steps; with `killAt`, sends `killSignal` when step number `killAt` (counted
+// from 0) is reached: SIGKILL ends the child exactly there, before an
+// entered system call runs; a signal the child handles reaches it when that
+// call returns. A child that cannot be started (or traced) exits 125 or
 // 127 with the reason in its output.
 TracedRun RunChildTraced(const std::vector<std::string>& argv, const std::string& directory,
-                         std::optional<size_t> killAt);
+                         std::optional<size_t> killAt, int killSignal = SIGKILL);
 
 }  // namespace fpskit::support
 

@@ -149,6 +149,19 @@ TEST(ScelText, DumpsEveryMemberAndWritesTheDumpsBack) {
             "\nERROR: scene/scene_0002.txt line 2: reference 000009 does not exist: the script has 2");
   EXPECT_EQ(ReadTestFile(dir / "scene.scel"), merged);
   EXPECT_EQ(support::ListDirectory(dir.path()), (std::vector<std::string>{"scene", "scene.scel"}));
+
+  // A member dump shortened to one numbered line goes back once; a second
+  // time its number would name another reference, and it is refused.
+  std::filesystem::remove(dir / "scene/scene_0002.txt");
+  const std::string shortened = dump.substr(0, dump.find("\r\n") + 4) + "[END]\r\n\r\n[000000]: a first\r\n";
+  ASSERT_TRUE(WriteTestFile(dir / "scene/scene_0000.txt", shortened));
+  EXPECT_EQ(RunMode(dir, "tss", "scene.scel", DispatchResult::kSuccess),
+            "\n+ scene_0000.txt\n+ scene_0001.txt\n+ scene_0002.txt (missed)");
+  const Bytes twice = ReadTestFile(dir / "scene.scel");
+  EXPECT_EQ(RunMode(dir, "tss", "scene.scel", DispatchResult::kToolFailed),
+            "\n+ scene_0000.txt\nERROR: scene/scene_0000.txt: the dump was made from another state of this script: "
+            "dump again and copy your numbered lines into the new dump");
+  EXPECT_EQ(ReadTestFile(dir / "scene.scel"), twice);
 }
 
 TEST(ScelDamage, BadContainersAreReportedAndNeverReplaced) {

@@ -248,6 +248,51 @@ TEST(ReplaceFileSafely, KeepsThePermissionBits) {
   ASSERT_EQ(stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0750u);
 }
+
+TEST(ReplaceFileSafely, ALinkStaysALinkAndItsTargetIsReplaced) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> links;  // link -> what it holds, made in order
+    std::string target;  // the file finally replaced, relative to the work directory
+  };
+  const Case cases[] = {
+      {"beside", {{"chat.bin", "real.bin"}}, "real.bin"},
+      {"relative into another directory", {{"chat.bin", "data/real.bin"}}, "data/real.bin"},
+      {"relative from the link's own directory", {{"data/chat.bin", "../real.bin"}}, "real.bin"},
+      {"chain", {{"chat.bin", "data/hop.bin"}, {"data/hop.bin", "real.bin"}}, "data/real.bin"},
+      {"dangling", {{"chat.bin", "data/new.bin"}}, "data/new.bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ASSERT_TRUE(MakeDirectory(dir / "data"));
+    for (const char* real : {"real.bin", "data/real.bin"}) ASSERT_TRUE(WriteTestFile(dir / real, ToBytes("old")));
+    for (const auto& [link, holds] : c.links) ASSERT_EQ(symlink(holds.c_str(), (dir / link).c_str()), 0);
+    const std::string first = dir / c.links[0].first;
+    ASSERT_TRUE(ReplaceFileSafely(first, ToBytes("new")));
+    for (const auto& entry : c.links) {
+      struct stat info;
+      ASSERT_EQ(lstat((dir / entry.first).c_str(), &info), 0);
+      EXPECT_TRUE(S_ISLNK(info.st_mode)) << entry.first << " is no longer a link";
+    }
+    EXPECT_EQ(ReadTestFile(dir / c.target), ToBytes("new"));
+    EXPECT_EQ(ReadTestFile(first), ToBytes("new"));
+    // No temporary file is left in either directory.
+    for (const std::string sub : {"", "data"}) {
+      for (const std::string& name : ListDirectory(dir / sub)) EXPECT_EQ(name.find("$$$TEMP$$$"), std::string::npos);
+    }
+  }
+
+  // An unpacked member is never written through a link: the link itself is
+  // replaced, and what it led to keeps its bytes.
+  TempDir dir;
+  ASSERT_TRUE(WriteTestFile(dir / "outside.bin", ToBytes("keep")));
+  ASSERT_TRUE(MakeDirectory(dir / "unpacked"));
+  ASSERT_EQ(symlink("../outside.bin", (dir / "unpacked/member.bin").c_str()), 0);
+  ASSERT_TRUE(WriteFileBelow(dir / "unpacked", "member.bin", [](std::FILE* file) { return std::fputs("new", file) >= 0; }));
+  EXPECT_EQ(ReadTestFile(dir / "outside.bin"), ToBytes("keep"));
+  EXPECT_EQ(ReadTestFile(dir / "unpacked/member.bin"), ToBytes("new"));
+}
 #endif
 
 TEST(ReplaceFileSafely, AFailingWriterLeavesTheTargetAndNoTemporaryFile) {

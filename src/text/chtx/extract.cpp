@@ -80,7 +80,7 @@ bool ExtractChtx(const std::string& path, const std::string& option) {
   if (!SelectCodeTable(kGameCodesFile, gameCodes)) return false;
 
   const ChtxDump dump = BuildChtxDump(chtx, gameCodes, WantsByteOrderMark(option.c_str()));
-  if (!ReplaceFileSafely(dumpPath, dump.text)) return false;
+  if (!ReplaceFileSafely(dumpPath, dump.text, Durability::kRenameOnly)) return false;
   std::for_each(dump.splitRecords.begin(), dump.splitRecords.end(), PrintSplitWarning);
   return true;
 }

@@ -48,7 +48,7 @@ bool SplitScel(const std::string& path, const std::string& option, bool raw, uns
           ReportScelMember(status[number % slotCount], container, number);
           ok = false;
         } else if (raw) {
-          ok = ReplaceFileSafely(memberPath, member) && ok;
+          ok = ReplaceFileSafely(memberPath, member, Durability::kRenameOnly) && ok;
         } else {
           ok = WriteTssDump(member, memberPath, byteOrderMark, gameCodes) != TssOutcome::kFailed && ok;
         }

@@ -50,7 +50,7 @@ bool ExtractScf(const std::string& path, const std::string& option) {
       if (std::fwrite(block.data(), 1, block.size(), out) != block.size()) return false;
     }
     return true;
-  });
+  }, Durability::kRenameOnly);
   if (!written) return false;
   for (const ScfDumpProgress::Split& split : progress.splits) {
     char what[48];

@@ -45,6 +45,10 @@ TssDump BuildTssDump(const TssText& text, const CodeTable& gameCodes, bool byteO
   TssDump dump;
   if (byteOrderMark) dump.text.assign(std::begin(kByteOrderMark), std::end(kByteOrderMark));
   DumpWriter writer(gameCodes, dump);
+  // The fingerprint line comes first, where every reader of dumps takes a
+  // line for a note, and an empty line after it.
+  writer.PlainLine(TssFingerprintLine(text.code));
+  writer.EmptyLine();
   char prefix[32];
   for (const TextQuad& quad : text.quads) {
     for (size_t slot = 0; slot < kTssQuadSlotCount; ++slot) {
@@ -80,7 +84,7 @@ TssOutcome WriteTssDump(ByteSpan file, const std::string& path, bool byteOrderMa
   TssText text;
   if (!TextDumpPath(path, dumpPath) || !ReadTssText(file, header, text)) return TssOutcome::kFailed;
   const TssDump dump = BuildTssDump(text, gameCodes, byteOrderMark, IsStringDictionary(path));
-  if (!ReplaceFileSafely(dumpPath, dump.text)) return TssOutcome::kFailed;
+  if (!ReplaceFileSafely(dumpPath, dump.text, Durability::kRenameOnly)) return TssOutcome::kFailed;
   for (const TssSplitLine& split : dump.splitLines) {
     WarnSplitLine("the string of " + split.owner + " in " + dumpPath, split.line, "tss");
   }

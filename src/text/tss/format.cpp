@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 
 #include "text/tss/tss.h"
@@ -35,6 +36,21 @@ bool ReadTssHeader(ByteSpan file, TssHeader& header) {
     return false;
   }
   return true;
+}
+
+std::string TssFingerprintLine(const TssCode& code) {
+  // FNV-1a over the count and the code offsets, each as a big-endian word:
+  // cheap, and the same on every system.
+  uint32_t hash = 2166136261u;
+  auto mix = [&hash](uint32_t word) {
+    for (int shift = 24; shift >= 0; shift -= 8) hash = (hash ^ ((word >> shift) & 0xFF)) * 16777619u;
+  };
+  mix(uint32_t(code.references.size()));
+  for (const StringRef& reference : code.references) mix(reference.codeOffset);
+  char line[64];
+  std::snprintf(line, sizeof line, "%.*s%zu, fingerprint %08X", int(kTssFingerprintPrefix.size()),
+                kTssFingerprintPrefix.data(), code.references.size(), hash);
+  return line;
 }
 
 bool IsStringDictionary(std::string_view path) { return path.find(kStringDicName) != std::string_view::npos; }

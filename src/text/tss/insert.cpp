@@ -1,6 +1,7 @@
 // "tss" and "tss_switch": write an edited dump back into its script.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -32,12 +33,28 @@ bool QuadFitsStringArea(size_t fileSize, const TssHeader& header, uint32_t posit
          InRange(fileSize, uint64_t(header.textBase) + position, kTssQuadSize);
 }
 
+// True when the 16 bytes at `position` hold what every quad of the script
+// and every quad "tss" wrote holds: four offsets, each of a zero-terminated
+// string inside the string area. A tag mistyped by a few digits lands on
+// string bytes, which seldom pass; the caller has checked that the quad
+// fits the string area.
+bool NamesQuad(ByteSpan file, const TssHeader& header, uint32_t position) {
+  const size_t areaEnd = size_t(std::min<uint64_t>(file.size(), uint64_t(header.textBase) + header.textSize));
+  for (size_t slot = 0; slot < kTssQuadSlotCount; ++slot) {
+    const uint32_t offset = LoadU32BE(file.data() + header.textBase + position + 4 * slot);
+    const uint64_t at = uint64_t(header.textBase) + offset;
+    if (offset >= header.textSize || at >= areaEnd) return false;
+    if (std::memchr(file.data() + at, 0, areaEnd - size_t(at)) == nullptr) return false;
+  }
+  return true;
+}
+
 class DumpParser {
  public:
   DumpParser(ByteSpan dump, const std::string& dumpName, ByteSpan file, const TssHeader& header,
              const TssCode& code, const TssDumpContext& context, TssEdits& edits)
       : dump_(dump), reader_(dump, ByteOrderMarkLength(dump)), dumpName_(dumpName), file_(file), header_(header),
-        code_(code), context_(context), edits_(edits) {}
+        code_(code), context_(context), edits_(edits), fingerprint_(TssFingerprintLine(code)) {}
 
   bool Parse() {
     edits_ = TssEdits();
@@ -45,6 +62,11 @@ class DumpParser {
     if (!ReadQuads()) return false;
     if (code_.spFound && !ReadSp()) return false;
     if (!ReadReferences()) return false;
+    if (numberedLines_ > 0 && fingerprintSeen_ == Fingerprint::kNone) {
+      Warnf("WARNING: %s has no \"%.*s\" line (a dump written by hand or by an older tool): its numbered lines "
+            "are taken for the references of the script as it is now",
+            dumpName_.c_str(), int(kTssFingerprintPrefix.size() - 1), kTssFingerprintPrefix.data());
+    }
     if (context_.stringDictionary && context_.swap) SwapPairs();
     return true;
   }
@@ -74,6 +96,11 @@ class DumpParser {
     const size_t* order = context_.swap ? kSwappedOrder : kStraightOrder;
     ByteSpan line;
     while (NextLine(line)) {
+      if (StartsWith(line, kTssFingerprintPrefix)) {
+        const bool same = std::equal(line.begin(), line.end(), fingerprint_.begin(), fingerprint_.end());
+        fingerprintSeen_ = same ? Fingerprint::kSame : Fingerprint::kDifferent;
+        continue;
+      }
       if (line.size() < 4) continue;
       if (StartsWith(line, "[END]")) return true;
       if (!IsTaggedBlockStart(line)) continue;
@@ -83,6 +110,12 @@ class DumpParser {
         Printf("\nERROR: %s line %zu: %08X is not a quad position of this script (its string area holds 0x%X "
                "bytes)",
                dumpName_.c_str(), tagged.lines[0], tagged.tag, header_.textSize);
+        return false;
+      }
+      if (!NamesQuad(file_, header_, tagged.tag)) {
+        Printf("\nERROR: %s line %zu: %08X is not a quad position of this script (its 16 bytes are not four "
+               "offsets of strings)",
+               dumpName_.c_str(), tagged.lines[0], tagged.tag);
         return false;
       }
       TssQuadEdit quad;
@@ -139,6 +172,15 @@ class DumpParser {
                       edits_.references.size());
         return Fail(what);
       }
+      // Quad groups carry their position and the SP slot stays where it
+      // is; only the numbered lines depend on the reference order.
+      if (fingerprintSeen_ == Fingerprint::kDifferent) {
+        Printf("\nERROR: %s: the dump was made from another state of this script: dump again and copy your "
+               "numbered lines into the new dump",
+               dumpName_.c_str());
+        return false;
+      }
+      ++numberedLines_;
       edits_.references[number] = Convert(line.subspan(kTssReferencePrefixLength), lineNumber_);
     }
     return true;
@@ -162,6 +204,11 @@ class DumpParser {
   const TssCode& code_;
   const TssDumpContext& context_;
   TssEdits& edits_;
+  // The script's fingerprint line, and what the dump's own said.
+  enum class Fingerprint { kNone, kSame, kDifferent };
+  const std::string fingerprint_;
+  Fingerprint fingerprintSeen_ = Fingerprint::kNone;
+  size_t numberedLines_ = 0;
 };
 
 }  // namespace

@@ -13,8 +13,10 @@
 //   04 83 00 04, slot        the SP marker: the slot word at the given offset
 //                            holds the offset of the SP string (first one only)
 //
-// The dump lists the quad groups, "[END]", the SP line and the numbered
-// reference lines:
+// The dump lists the fingerprint line, the quad groups, "[END]", the SP line
+// and the numbered reference lines:
+//   References: 5, fingerprint 1A2B3C4D
+//
 //   [000001F0_JP]: text      four lines per quad, tagged with its position,
 //   [000001F0_JP]: text      then an empty line
 //   [000001F0_EN]: text
@@ -102,6 +104,16 @@ struct TssCode {
 // result is false.
 bool ScanTssCode(ByteSpan file, const TssHeader& header, TssCode& code);
 
+// The fingerprint line of a dump: "References: N, fingerprint XXXXXXXX",
+// where XXXXXXXX is the 32-bit FNV-1a hash of N and of every reference's
+// code offset, in the reference order (each a big-endian word). The numbered
+// lines of a dump name places in that order, which a write-back changes when
+// it moves some operands past others; a dump whose line differs from the
+// script's was made from another state of it. Readers that do not know the
+// line skip it as a note (it does not begin with '[').
+inline constexpr std::string_view kTssFingerprintPrefix = "References: ";
+std::string TssFingerprintLine(const TssCode& code);
+
 struct TextQuad {
   uint32_t position = 0;  // offset of the quad
   std::array<uint32_t, kTssQuadSlotCount> offsets{};
@@ -185,7 +197,10 @@ struct TssDumpContext {
 // or numbered line whose prefix is broken or cut, a quad position whose 16
 // bytes lie outside the string area, and a reference number the script does
 // not have are reported with the dump's name and line number, and the
-// result is false. Every text goes through ConvertDumpLine. With swap
+// result is false. A quad tag must name a quad: four offsets of
+// zero-terminated strings inside the string area. A dump with numbered lines
+// whose fingerprint line (before "[END]") differs from the script's is
+// refused; one without such a line is read with a warning on standard error. Every text goes through ConvertDumpLine. With swap
 // in a string dictionary, references 0 and 1, 2 and 3, ... exchange their
 // new texts when both lines are present.
 bool ParseTssDump(ByteSpan dump, const std::string& dumpName, ByteSpan file, const TssHeader& header,
