@@ -336,7 +336,7 @@ Seeds PoSeeds() {
       {"chat", DumpLayout::kChat,
        "lead\r\n\r\nMira\r\n[JP]: one\\ntwo\r\n[EN]: One\\nTwo\r\n\r\nTobin\r\n[JP]: same\r\n[EN]: same\r\n"},
       {"script", DumpLayout::kScript,
-       "[00000054_JP]: a\r\n[00000054_JP]: b\\n\r\n[00000054_EN]: A\r\n[00000054_EN]:\r\n\r\n[END]\r\n\r\n"
+       "References: 2, fingerprint 1A2B3C4D\r\n\r\n[00000054_JP]: a\r\n[00000054_JP]: b\\n\r\n[00000054_EN]: A\r\n[00000054_EN]:\r\n\r\n[END]\r\n\r\n"
        "[SP]: sp\r\n\r\n[000000]: x\r\n[000001]: y\r\n"},
       {"scf", DumpLayout::kScf,
        "note\r\n[00001A90_JP]: \\nfront\r\n[00001A90_JP]: b\r\n[00001A90_EN]: Front\r\n[00001A90_EN]: \r\n\r\n"},

@@ -82,16 +82,16 @@ TEST(DumpToPo, CatalogsPassTheGettextToolsAndComeBackUnchanged) {
        "#. JP: おはよう\\nございます\n#: chat.txt:5\nmsgctxt \"entry 0\"\nmsgid \"\"\n\"Good\\n\"\n\"morning\"\nmsgstr \"\"\n"},
       {"chat.cht", Chat(), "uncht", "pot", "chat.pot", "msgid \"\"\n\"おはよう\\n\"\n\"ございます\"\nmsgstr \"\"\n"},
       {"main.tss", Script(), "untss", "0", "main.po",
-       "#. other JP: 名前\n#. other EN: Name\n#: main.txt:2\nmsgctxt \"quad 00000054.1\"\nmsgid \"\"\n\"本文\\n\"\n"
+       "#. other JP: 名前\n#. other EN: Name\n#: main.txt:4\nmsgctxt \"quad 00000054.1\"\nmsgid \"\"\n\"本文\\n\"\n"
        "\"二行\"\nmsgstr \"\"\n\"Body\\n\"\n\"two lines\"\n"},
       {"main.tss", Script(), "untss", "0", "main.po", "msgctxt \"SP\"\nmsgid \"エスピー\"\nmsgstr \"\"\n"},
       {"main.tss", Script(), "untss", "0", "main.po", "msgctxt \"line 000001\"\nmsgid \"\"\n\"参照\\n\"\n\"ひとつ\"\n"},
       // A string dictionary's lines 0 and 1 are one pair.
       {"STRING_DIC.tss", Script(), "untss", "0", "STRING_DIC.po",
-       "#: STRING_DIC.txt:10\nmsgctxt \"line 000000\"\nmsgid \"\"\n\"参照\\n\"\n\"ひとつ\"\nmsgstr \"\"\n\n"
-       "#: STRING_DIC.txt:13\nmsgctxt \"line 000002\"\n"},
+       "#: STRING_DIC.txt:12\nmsgctxt \"line 000000\"\nmsgid \"\"\n\"参照\\n\"\n\"ひとつ\"\nmsgstr \"\"\n\n"
+       "#: STRING_DIC.txt:15\nmsgctxt \"line 000002\"\n"},
       {"scene.scel", support::MakeScelContainer({Script(), std::nullopt, Script()}), "untss", "0", "scene.po",
-       "#: scene/scene_0001.txt:8\nmsgctxt \"0001/SP\"\n"},
+       "#: scene/scene_0001.txt:10\nmsgctxt \"0001/SP\"\n"},
       {"table.scf", Scf(), "unscf", "0", "table.po", "msgctxt \"block 00001A90.1\"\nmsgid \"\"\n\"裏\\n\"\n\"行\"\nmsgstr \"\"\n"},
   };
   for (const Case& c : cases) {
