@@ -1,6 +1,5 @@
 #include "text/po/po_tool.h"
 
-#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -142,25 +141,6 @@ bool CatalogPath(const std::string& path, const char* extension, std::string& ca
   return false;
 }
 
-// Before `newBytes` are written over the file at `path` (a catalog or a dump
-// the translator may have edited): a file there whose bytes differ is kept
-// first as path + ".bak", with a note on standard error. False, with an
-// error, when it cannot be read or kept; it must then not be written over.
-bool KeepEarlierFile(const std::string& path, ByteSpan newBytes) {
-  if (!FileExists(path)) return true;
-  Bytes existing;
-  const std::string backup = path + ".bak";
-  if (!ReadWholeFile(path, existing)) {
-    Printf("\nERROR: can't read %s to keep it as %s; it was not written over", path.c_str(), backup.c_str());
-    return false;
-  }
-  if (std::equal(existing.begin(), existing.end(), newBytes.begin(), newBytes.end())) return true;
-  if (!ReplaceFileSafely(backup, existing)) return false;
-  Warnf("NOTE: %s differs from what is written over it now; the earlier file is kept as %s", path.c_str(),
-        backup.c_str());
-  return true;
-}
-
 }  // namespace
 
 bool DumpToPo(const std::string& path, const std::string& option) {
@@ -196,7 +176,7 @@ bool DumpToPo(const std::string& path, const std::string& option) {
     }
   }
   const Bytes catalog = WritePo(entries);
-  if (!KeepEarlierFile(catalogPath, catalog) || !ReplaceFileSafely(catalogPath, catalog)) return false;
+  if (!KeepBackupIfDifferent(catalogPath, catalog) || !ReplaceFileSafely(catalogPath, catalog)) return false;
   Printf("\n%s", catalogPath.c_str());
   return true;
 }
@@ -244,7 +224,7 @@ bool PoToDump(const std::string& path, const std::string& option) {
   for (size_t i = 0; i < dumps.size(); ++i) {
     const Bytes edited = EditDump(dumps[i].text, i, result.edits);
     if (edited == storage[i]) continue;
-    if (!KeepEarlierFile(files.paths[i], edited) || !ReplaceFileSafely(files.paths[i], edited)) return false;
+    if (!KeepBackupIfDifferent(files.paths[i], edited) || !ReplaceFileSafely(files.paths[i], edited)) return false;
     Printf("\n%s", files.paths[i].c_str());
   }
   return true;
