@@ -38,8 +38,10 @@ TEST(CommandLine, TooFewArgumentsPrintTheUsageText) {
 TEST(CommandLine, HelpAndVersionSucceed) {
   const ToolRun help = RunTool(FPSKIT_BINARY, {"--help"});
   EXPECT_EQ(help.status, 0);
-  // --help names the listing and translation words too; the usage text after a wrong command line does not.
+  // --help names the listing word, the tree words and the translation words
+  // too; the usage text after a wrong command line does not.
   std::string withListing = kUsage;
+  withListing.insert(withListing.size() - 1, "\nUsage: *.exe  dump   / insert / check    DIR or file [utf8/1]");
   withListing.insert(std::strlen("\nUsage: *.exe  unfps  / fps               anyfile"),
                      "\nUsage: *.exe  lsfps                     anyfile");
   withListing.insert(withListing.size() - 1,
