@@ -117,6 +117,26 @@ void WarnDroppedSharedLine(const std::string& dumpName, size_t dropped, size_t k
         dropped, kept, kept);
 }
 
+bool TakePrefixedText(ByteSpan line, std::string_view prefix, ByteSpan& text) {
+  if (line.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), line.begin())) {
+    text = line.subspan(prefix.size());
+    return true;
+  }
+  const std::string_view trimmed = prefix.substr(0, prefix.size() - (prefix.ends_with(' ') ? 1 : 0));
+  if (trimmed.size() < prefix.size() && std::equal(line.begin(), line.end(), trimmed.begin(), trimmed.end())) {
+    text = ByteSpan();
+    return true;
+  }
+  return false;
+}
+
+void ReportTypedLineBreak(const std::string& dumpName, size_t textLine, size_t nextLine, bool notes) {
+  const char* noteRule = notes ? " (a note stands on a line of its own after an empty line)" : "";
+  Printf("\nERROR: %s line %zu: a line break was typed inside its text, and line %zu goes on with it; join the "
+         "two lines%s",
+         dumpName.c_str(), textLine, nextLine, noteRule);
+}
+
 std::string TaggedLinePrefix(uint32_t tag, size_t k) {
   char prefix[kTaggedPrefixLength + 1];
   std::snprintf(prefix, sizeof prefix, "[%08X_%s", tag, k < 2 ? "JP]: " : "EN]: ");
@@ -146,11 +166,20 @@ bool ReadTaggedBlock(CrlfLineReader& reader, ByteSpan first, const std::string& 
       ++lineNumber;
     }
     const std::string prefix = TaggedLinePrefix(tag, k);
-    if (line.size() < prefix.size() || !std::equal(prefix.begin(), prefix.end(), line.begin())) {
-      Printf("\nERROR: %s line %zu should begin with \"%s\"", dumpName.c_str(), lineNumber, prefix.c_str());
+    if (!TakePrefixedText(line, prefix, block.texts[k])) {
+      // A line that begins with no prefix at all, followed by the line that
+      // should stand here, is the rest of the line before, in which a line
+      // break was typed.
+      CrlfLineReader ahead = reader;
+      ByteSpan next;
+      if (k > 0 && (line.empty() || line[0] != '[') && ahead.ReadCrlfLine(next) &&
+          TakePrefixedText(next, prefix, next)) {
+        ReportTypedLineBreak(dumpName, lineNumber - 1, lineNumber, true);
+      } else {
+        Printf("\nERROR: %s line %zu should begin with \"%s\"", dumpName.c_str(), lineNumber, prefix.c_str());
+      }
       return false;
     }
-    block.texts[k] = line.subspan(prefix.size());
     block.lines[k] = lineNumber;
   }
   return true;

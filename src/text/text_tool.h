@@ -66,6 +66,18 @@ void WarnSplitLine(std::string_view what, size_t line, std::string_view insertMo
 // (the share option stores a shared string once, from its first line).
 void WarnDroppedSharedLine(const std::string& dumpName, size_t dropped, size_t kept);
 
+// True when `line` begins with `prefix` ("[EN]: ", "[SP]: ", ...), with
+// `text` set to the rest of the line. A line that is the prefix without its
+// final space, and nothing after it, is the prefix of an empty text: editors
+// that trim trailing spaces leave it so.
+bool TakePrefixedText(ByteSpan line, std::string_view prefix, ByteSpan& text);
+
+// Prints the error for a line break typed inside the text of dump line
+// `textLine`, whose rest stands on line `nextLine`, where no line of its own
+// may stand. In dumps that take notes (`notes`), the message adds that a
+// note needs an empty line before it.
+void ReportTypedLineBreak(const std::string& dumpName, size_t textLine, size_t nextLine, bool notes);
+
 // Tagged blocks, as the SCF and script dumps hold them: four lines, each
 // beginning with a 15-character prefix, "[TTTTTTTT_JP]: " on lines 1 and 2
 // and "[TTTTTTTT_EN]: " on lines 3 and 4, where TTTTTTTT is the block's tag
@@ -88,9 +100,12 @@ struct TaggedBlock {
 
 // Reads the block whose first line `first` (dump line `lineNumber`) the
 // reader has just returned, and its three other lines. Every line must begin
-// with its own prefix for the tag of the first line, so that a mistyped tag
-// or label, a deleted line or a line break typed inside a text is refused
-// rather than written into the wrong slot. False, with
+// with its own prefix for the tag of the first line (TakePrefixedText: a
+// prefix that lost only its final space is an empty text), so that a
+// mistyped tag or label, a deleted line or a line break typed inside a text
+// is refused rather than written into the wrong slot. A line without any
+// prefix that the expected line follows is reported as a line break typed
+// in the line before it (ReportTypedLineBreak). False, with
 // "\nERROR: <dump> line <n> ..." printed, otherwise. `lineNumber` ends at the
 // block's last line read.
 bool ReadTaggedBlock(CrlfLineReader& reader, ByteSpan first, const std::string& dumpName, size_t& lineNumber,

@@ -272,4 +272,27 @@ bool UpdateFileBelow(const std::string& root, const std::string& relativeFile, u
   return written;
 }
 
+bool KeepBackupIf(const std::string& path, const std::function<bool(ByteSpan existing)>& differs) {
+  if (!FileExists(path)) return true;
+  Bytes existing;
+  const std::string backup = path + ".bak";
+  if (!ReadWholeFile(path, existing)) {
+    Printf("\nERROR: can't read %s to keep it as %s; it was not written over", path.c_str(), backup.c_str());
+    return false;
+  }
+  if (!differs(existing)) return true;
+  // Written safely, so that a failure leaves the older backup, and flushed to
+  // disk: it may be the only copy of the translator's edits.
+  if (!ReplaceFileSafely(backup, existing)) return false;
+  Warnf("NOTE: %s differs from what is written over it now; the earlier file is kept as %s", path.c_str(),
+        backup.c_str());
+  return true;
+}
+
+bool KeepBackupIfDifferent(const std::string& path, ByteSpan newBytes) {
+  return KeepBackupIf(path, [newBytes](ByteSpan existing) {
+    return !std::equal(existing.begin(), existing.end(), newBytes.begin(), newBytes.end());
+  });
+}
+
 }  // namespace fpskit

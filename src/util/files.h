@@ -101,6 +101,18 @@ enum class WriterStatus {
 bool ReplaceFileWithStatus(const std::string& target, const std::function<WriterStatus(std::FILE*)>& writer,
                            Durability durability = Durability::kFlushToDisk);
 
+// Before a tool writes `newBytes` over the file at `path` (a dump the
+// translator may have edited): when a file stands there and its bytes
+// differ, it is first kept as path + ".bak", replacing an older backup, and
+// a note on standard error says so. Nothing is done when there is no file or
+// it holds exactly `newBytes`. False, with an error printed, when the file
+// cannot be read or its backup cannot be written; the caller must then not
+// write over it.
+bool KeepBackupIfDifferent(const std::string& path, ByteSpan newBytes);
+// The same for a caller that makes its new bytes piece by piece:
+// `differs(existing)` tells whether they differ from the existing file's.
+bool KeepBackupIf(const std::string& path, const std::function<bool(ByteSpan existing)>& differs);
+
 // Writes an output that a tool can write again from its input (an unpacked
 // member, an image) at `root`/`relativeFile`, creating the directories it
 // needs below `root`; replaced safely, without waiting for the disk. A

@@ -376,7 +376,8 @@ INSTANTIATE_TEST_SUITE_P(Tools, RewriteFaults, testing::ValuesIn(kRewriteCases),
 
 // What replaces the translator's only copy is flushed, then its directory;
 // what can be written again from its source (dumps, member files, unpacked
-// members) is not, one file at a time.
+// members) is not, one file at a time. The backup of an edited dump that a
+// new dump replaces is the only copy of that edit, and is flushed.
 TEST(Flushing, OnlyWhatReplacesTheOnlyCopyWaitsForTheDisk) {
   struct Case {
     std::vector<std::string> arguments;
@@ -385,8 +386,8 @@ TEST(Flushing, OnlyWhatReplacesTheOnlyCopyWaitsForTheDisk) {
     size_t flushes;   // of them, flushed with their directory
   };
   const Case cases[] = {
-      {{"untss", "scene.tss"}, WriteScriptWithDump, 1, 0},
-      {{"untss", "scene.scel"}, [](const std::string& dir) { WriteContainer(dir, false); }, 3, 0},
+      {{"untss", "scene.tss"}, WriteScriptWithDump, 2, 1},  // the edited dump's backup, then the dump
+      {{"untss", "scene.scel"}, [](const std::string& dir) { WriteContainer(dir, false); }, 6, 3},
       {{"untss2", "scene.scel"}, [](const std::string& dir) { WriteContainer(dir, false); }, 3, 0},
       // The compressed member's file still holds its bytes: it is left as it stands.
       {{"unfps", "A.dat"}, [](const std::string& dir) { WriteArchiveWithUnpackDirectory(dir, false); }, 2, 0},
@@ -407,7 +408,9 @@ TEST(Flushing, OnlyWhatReplacesTheOnlyCopyWaitsForTheDisk) {
     EXPECT_EQ(size_t(std::count(steps.begin(), steps.end(), WriteStep::kSync)), c.flushes);
     EXPECT_EQ(size_t(std::count(steps.begin(), steps.end(), WriteStep::kDirectorySync)), c.flushes);
     if (c.flushes > 0) {
-      EXPECT_EQ(steps.back(), WriteStep::kDirectorySync) << "the directory is flushed after the rename";
+      const auto lastDirectorySync = std::find(steps.rbegin(), steps.rend(), WriteStep::kDirectorySync);
+      ASSERT_NE(lastDirectorySync + 1, steps.rend());
+      EXPECT_EQ(lastDirectorySync[1], WriteStep::kRenamed) << "the directory is flushed after the rename";
     }
   }
 }

@@ -97,9 +97,33 @@ TEST(ChtxDump, StringsRunToTheNextDistinctOffsetPaddingIncluded) {
   const ChtxFile chtx = Parse(chat.Build());
   EXPECT_EQ(chtx.records[1].length, 5);
   EXPECT_EQ(chtx.records[2].length, 6);
-  // Zero bytes of padding are part of the line; other bytes after the last
+  // Zero bytes of padding stay out of the line; other bytes after the last
   // zero are no text.
-  EXPECT_EQ(Dump(chat.Build()), "L\r\n\r\ncd\r\n[JP]: ab\0\0\0\r\n[EN]: cd\r\n"s);
+  EXPECT_EQ(Dump(chat.Build()), "L\r\n\r\ncd\r\n[JP]: ab\r\n[EN]: cd\r\n"s);
+}
+
+TEST(ChtxDump, ZeroBytesComeBackByteForByteWithoutStandingInTheDump) {
+  // A file padded with zeros after its last string.
+  ChtxBuilder chat;
+  chat.String("lead");
+  chat.Entry("a", "b", "c").Padding(14);
+  const Bytes file = chat.Build();
+  const std::string dump = Dump(file);
+  EXPECT_EQ(dump, "lead\r\n\r\na\r\n[JP]: b\r\n[EN]: c\r\n");
+  EXPECT_EQ(Rebuild(file, dump, true, false).file, file);
+
+  // Zeros followed by other bytes could only come back from the line itself:
+  // they stay in it, and the dump names the lines.
+  ChtxBuilder odd;
+  odd.String("lead");
+  const uint32_t x = odd.String("x");
+  odd.Padding(1).Padding(1, 'y').Padding(1);
+  odd.Entry(x, 0, 0);
+  const ChtxDump oddDump = BuildChtxDump(Parse(odd.Build()), BuiltInCodeTable(), false);
+  EXPECT_EQ(ToString(oddDump.text), "lead\r\n\r\nx\0\0y\r\n[JP]: lead\r\n[EN]: lead\r\n"s);
+  ASSERT_EQ(oddDump.zeroRecords.size(), 1u);
+  EXPECT_EQ(oddDump.zeroRecords[0].line, 3u);
+  EXPECT_EQ(Rebuild(odd.Build(), ToString(oddDump.text), true, false).file, odd.Build());
 }
 
 TEST(ChtxDump, EveryTextSurvivesARoundTripOfTheUnchangedDump) {
@@ -250,15 +274,17 @@ TEST(ChtxInsert, RefusesDumpsWhoseLinesAreOutOfStep) {
     const char* to;
     const char* message;
   } cases[] = {
-      {"a1", "a\r\n1", "line 4 should begin with \"[JP]: \""},  // Enter pressed inside a line
-      {"j1", "j\r\n1", "line 5 should begin with \"[EN]: \""},
-      {"e1", "e\r\n1", "line 6 should be empty: it separates the entries"},
-      {"e2", "e\r\n2", "line 10 follows the last entry; only empty lines may"},
+      // Enter pressed inside a line: named where it was typed.
+      {"a1", "a\r\n1", "line 3: a line break was typed inside its text, and line 4 goes on with it; join the two lines"},
+      {"j1", "j\r\n1", "line 4: a line break was typed inside its text, and line 5 goes on with it; join the two lines"},
+      {"e1", "e\r\n1", "line 5: a line break was typed inside its text, and line 6 goes on with it; join the two lines"},
+      {"e2", "e\r\n2", "line 9: a line break was typed inside its text, and line 10 goes on with it; join the two lines"},
+      {"lead", "le\r\nad", "line 1: a line break was typed inside its text, and line 2 goes on with it; join the two lines"},
       {"[EN]: e1", "[EN]:e1", "line 5 should begin with \"[EN]: \""},  // a mistyped or deleted prefix
       {"[JP]: j2", "j2", "line 8 should begin with \"[JP]: \""},
       {"[JP]: j1", "[jp]: j1", "line 4 should begin with \"[JP]: \""},
       {"lead\r\n\r\n", "lead\r\nnote\r\n", "line 2 should be empty: it separates the entries"},
-      {"[EN]: e2\r\n", "[EN]: e2\r\n\r\nnote\r\n", "line 11 follows the last entry; only empty lines may"},
+      {"[EN]: e2\r\n", "[EN]: e2\r\n\r\nnote\r\n", "line 11 follows the last entry; only empty lines may follow it"},
       {"[EN]: e2\r\n", "", "has only 8 lines; this chat file needs 9"},
       {"\r\na2", "a2", "line 6 should be empty: it separates the entries"},
   };
@@ -356,7 +382,9 @@ TEST_F(ChtxToolTest, RoundTripsThroughTheCodeTables) {
     EXPECT_EQ(after[line].substr(6), before[line + 1].substr(6));
     EXPECT_EQ(after[line + 1].substr(6), before[line].substr(6));
   }
-  EXPECT_EQ(support::ListDirectory("."), (std::vector<std::string>{"JPCODES.TXT", "chat.cht", "chat.txt"}));
+  // Each new dump differed from the one before (its mark, its exchanged lines), which is kept.
+  EXPECT_EQ(support::ListDirectory("."),
+            (std::vector<std::string>{"JPCODES.TXT", "chat.cht", "chat.txt", "chat.txt.bak"}));
 }
 
 TEST_F(ChtxToolTest, LeavesEverythingAsItWasWhenItFails) {
@@ -404,6 +432,17 @@ TEST_F(ChtxToolTest, WarnsAboutStringsThatSplitTheirLine) {
   EXPECT_EQ(Run("uncht", "0", DispatchResult::kSuccess), "");
   EXPECT_EQ(warnings_, "WARNING: record 3 (entry 0, [EN] string) holds CR LF and splits dump line 5; join it before \"cht\"\n");
   EXPECT_EQ(ToString(support::ReadTestFile("chat.txt")), "lead\r\n\r\na\r\n[JP]: b\r\n[EN]: two\r\nlines\r\n");
+
+  // So are zero bytes followed by other bytes, which must stay in the line.
+  ChtxBuilder zeros;
+  zeros.String("lead");
+  zeros.Entry("a", "b", "c").Padding(1).Padding(1, 'z').Padding(1);
+  ASSERT_TRUE(support::WriteTestFile("chat.cht", zeros.Build()));
+  EXPECT_EQ(Run("uncht", "0", DispatchResult::kSuccess), "");
+  EXPECT_NE(warnings_.find("WARNING: record 3 (entry 0, [EN] string) holds zero bytes followed by other bytes; dump "
+                           "line 5 shows them as they stand, and an editor may change or drop them\n"),
+            std::string::npos)
+      << warnings_;
 }
 
 TEST_F(ChtxToolTest, WarnsAboutCharactersThatNoRowConverts) {

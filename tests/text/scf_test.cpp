@@ -242,11 +242,11 @@ TEST(ScfDump, RefusesBlocksThatWouldPutTextInTheWrongPlace) {
     const char* message;
   } cases[] = {
       {"[00001A90_EN]: d\r\n\r\n", "", "line 1: the block ends after 3 of its 4 lines"},
-      {"[00001A90_EN]: d", "[00001A90_EN]:", "line 4 should begin with \"[00001A90_EN]: \""},  // an empty slot's space stripped
+      {"d\r\n", "d\r\nmore\r\n", "line 4: a line break was typed inside its text, and line 5 goes on with it; join the two lines (a note stands on a line of its own after an empty line)"},
       {"[00001A90_EN]: c", "[00001A90_EN]:c", "line 3 should begin with \"[00001A90_EN]: \""},
       {"[00001A90_JP]: b", "[00001A90_EN]: b", "line 2 should begin with \"[00001A90_JP]: \""},  // labels count
       {"[00001A90_JP]: b", "[00001A91_JP]: b", "line 2 should begin with \"[00001A90_JP]: \""},
-      {"b\r\n", "b\r\nmore\r\n", "line 3 should begin with \"[00001A90_EN]: \""},  // Enter inside a text
+      {"b\r\n", "b\r\nmore\r\n", "line 2: a line break was typed inside its text, and line 3 goes on with it; join the two lines (a note stands on a line of its own after an empty line)"},  // Enter inside a text
       {"[00001A90_", "[00001a90_", "line 1 should begin with \"[00001A90_JP]: \""},
       {"[00001A90_", "[0001A9G0_", "line 1: a block's first line begins with \"[\", its 8-digit hexadecimal tag and \"_JP]: \""},
       {"[00001A90_", "[00001A91_", "line 1: tag 00001A91 is not an entry of this SCFOMBIN file; keep the tags that \"unscf\" wrote"},

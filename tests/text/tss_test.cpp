@@ -265,7 +265,7 @@ TEST(TssDump, ReadsItsThreePhasesAndMayBeShortened) {
   const TssTestFile tss = MakeTssFile(SampleScript());
   const std::string dump = "\xEF\xBB\xBF" "a note\r\n" + TssQuadGroup(0x68, {"1", "2", "3", "4"}) +
                            "[END]\r\n\r\n"
-                           "[SP]: new sp\r\n[000003]: three\r\n[3]: skipped\r\n[000000]: \r\n"
+                           "[SP]: new sp\r\n[000003]: three\r\n\r\n[3]: skipped\r\n[000000]: \r\n"
                            "[000003]: three again\r\n";
   Parsed parsed = Parse(tss, dump);
   ASSERT_TRUE(parsed.ok) << parsed.console;
@@ -311,8 +311,15 @@ TEST(TssDump, RefusesBrokenDumps) {
     const char* message;
   };
   const Case cases[] = {
-      {group + "a note\r\n", "\nERROR: s.txt has no \"[END]\" line after its quad groups"},
-      {group + "[000001]: before the end\r\n[END]\r\n", "line 6: a block's first line begins with \"[\", its 8-digit"},
+      {group + "a note\r\n", "\nERROR: s.txt: its \"[END]\" line is missing; it follows the quad groups"},
+      {group + "[000001]: before the end\r\n[END]\r\n", "line 6: \"[END]\" is missing before this line"},
+      {"[SP]: x\r\n\r\n[END]\r\n", "\nERROR: s.txt line 1: \"[END]\" is missing before this line"},
+      // A line break typed inside a text that no prefix check follows.
+      {group.substr(0, group.size() - 2) + "more\r\n[END]\r\n",
+       "\nERROR: s.txt line 4: a line break was typed inside its text, and line 5 goes on with it; join the two "
+       "lines (a note stands on a line of its own after an empty line)"},
+      {"[END]\r\n[SP]: half\r\nrest\r\n", "s.txt line 2: a line break was typed inside its text, and line 3 goes on"},
+      {"[END]\r\n[000001]: half\r\n[3]: rest\r\n", "line 2: a line break was typed inside its text, and line 3"},
       {group.substr(0, group.find("[00000048_EN]: d")), "\nERROR: s.txt line 1: the block ends after 3 of its 4 lines"},
       {group.substr(0, group.find("[00000048_EN]: d")) + "[END]\r\n",
        "\nERROR: s.txt line 4 should begin with \"[00000048_EN]: \""},
@@ -326,7 +333,7 @@ TEST(TssDump, RefusesBrokenDumps) {
       {"[END]\r\n[SP]:x\r\n", "\nERROR: s.txt line 2: the SP line must begin with \"[SP]: \""},
       {"[END]\r\n[000005]: x\r\n", "\nERROR: s.txt line 2: reference 000005 does not exist: the script has 5"},
       {"[END]\r\n[00001a]: x\r\n", "line 2: a numbered line must begin with '[', six digits and \"]: \""},
-      {"[END]\r\n[000001]:\r\n", "line 2: a numbered line must begin with"},
+      {"[END]\r\n[000001]:x\r\n", "line 2: a numbered line must begin with"},
       // Tags that fit the string area but name no quad: string bytes, and a
       // quad's tag a word off.
       {TssQuadGroup(0x00, {"a", "b", "c", "d"}),

@@ -111,6 +111,20 @@ std::vector<StringRecord> BuildStringRecords(const std::vector<uint32_t>& entryT
   return records;
 }
 
+ChtxRecordText ChtxRecordTextOf(ByteSpan strings, const StringRecord& record) {
+  const ByteSpan span = strings.subspan(size_t(record.offset), size_t(record.length));
+  if (span.back() != 0) {
+    const ByteSpan rest = strings.subspan(size_t(record.offset));
+    return {rest.first(size_t(std::find(rest.begin(), rest.end(), 0) - rest.begin()))};
+  }
+  const auto zero = std::find(span.begin(), span.end(), 0);
+  if (std::all_of(zero, span.end(), [](uint8_t byte) { return byte == 0; })) {
+    const size_t length = size_t(zero - span.begin());
+    return {span.first(length), uint32_t(span.size() - length - 1)};
+  }
+  return {span.first(span.size() - 1), 0, true};
+}
+
 std::string_view ChtxRecordPrefix(size_t record) {
   if (record == 0 || record % 3 == 1) return {};
   return record % 3 == 2 ? kJpPrefix : kEnPrefix;

@@ -88,26 +88,45 @@ std::vector<StringRecord> BuildStringRecords(const std::vector<uint32_t>& entryT
 // The line prefix of record m: "[JP]: ", "[EN]: " or nothing.
 std::string_view ChtxRecordPrefix(size_t record);
 
-// A record whose converted text holds CR LF: its dump line is split in two,
-// and reading the dump back would take the second half for the next record.
-struct SplitRecord {
+// What the dump line of a record shows, and what insertion writes back
+// after it.
+struct ChtxRecordText {
+  ByteSpan text;
+  uint32_t padding = 0;      // zero bytes after the string's own zero, up to the next string
+  bool zerosInText = false;  // `text` holds zero bytes, kept as they stand
+};
+
+// A record's text is its string up to its first zero byte; the zero bytes
+// after that up to the next string (padding) stay out of the dump and are
+// written back after the text, so that an unedited dump gives the file back
+// byte for byte. When other bytes than zeros follow the first zero inside
+// the record's span, the text is the whole span but its last byte, zero
+// bytes included (`zerosInText`), as nothing else would write them back. A
+// string that starts inside another, so that its span ends in no zero, runs
+// on to its first zero byte.
+ChtxRecordText ChtxRecordTextOf(ByteSpan strings, const StringRecord& record);
+
+// A record whose dump line needs the translator's care, and that line (from 1).
+struct DumpedRecord {
   size_t record = 0;
-  size_t line = 0;  // the dump line (from 1) where the record's text begins
+  size_t line = 0;
 };
 
 struct ChtxDump {
   Bytes text;
-  std::vector<SplitRecord> splitRecords;
+  // Records whose converted text holds CR LF: the line is split in two, and
+  // reading the dump back would take the second half for the next record.
+  std::vector<DumpedRecord> splitRecords;
+  // Records whose text holds zero bytes (ChtxRecordText::zerosInText), which
+  // editors show, change or drop.
+  std::vector<DumpedRecord> zeroRecords;
 };
 
 // The dump of every record in record order (shared strings at every record),
 // converted through `gameCodes`, optionally behind a UTF-8 byte order mark.
-// A record's text is its span without the last byte (normally its NUL; any
-// padding before it is text too). A string that starts inside another, so
-// that its span does not end in a zero byte, is dumped up to its first zero
-// byte instead, so that the unedited dump writes back the same text. For the
-// same reason a dump whose text begins with the bytes EF BB BF gets the mark
-// before it even without `byteOrderMark`.
+// A record's text is ChtxRecordTextOf. So that the unedited dump writes back
+// the same text, a dump whose text begins with the bytes EF BB BF gets the
+// mark before it even without `byteOrderMark`.
 ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool byteOrderMark);
 
 struct ChtxInsertion {
@@ -116,13 +135,17 @@ struct ChtxInsertion {
 };
 
 // Rebuilds a chat file from the dump in `inputs`: every line converted back
-// into game bytes through its tables, the strings packed in record order, the
-// offsets and the header rewritten. The dump is read by position, so its
+// into game bytes through its tables, the strings packed in record order
+// (each followed by its zero and the padding its record had), the offsets and
+// the header rewritten. The dump is read by position, so its
 // layout is checked first: every "[JP]" and "[EN]" line begins with exactly
-// its prefix, every separator line is empty, and only empty lines follow the
+// its prefix (or is the prefix alone without its final space: an empty
+// text), every separator line is empty, and only empty lines follow the
 // last entry (a line break typed inside a text or a changed prefix would put
 // every later line in the wrong slot). False, with one message naming the
-// dump's line, when the layout is broken or the dump has too few lines, or
+// dump's line, when the layout is broken (a line that breaks it, followed by
+// one that fits its place, is named as the rest of the text before it, in
+// which a line break was typed) or the dump has too few lines, or
 // when the result would not fit the format's 32-bit offsets. With `share`, a
 // later line of a shared string that differs from the first is warned about
 // on standard error, as it is not written.

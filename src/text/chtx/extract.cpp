@@ -16,26 +16,12 @@ void AppendCrlf(Bytes& out) {
   out.push_back('\n');
 }
 
-void PrintSplitWarning(const SplitRecord& split) {
-  if (split.record == 0) {
-    WarnSplitLine("the leading string", split.line, "cht");
-    return;
-  }
-  const size_t entry = (split.record - 1) / 3;
-  const char* field = split.record % 3 == 1 ? "first" : split.record % 3 == 2 ? "[JP]" : "[EN]";
-  WarnSplitLine("record " + std::to_string(split.record) + " (entry " + std::to_string(entry) + ", " + field +
-                    " string)",
-                split.line, "cht");
-}
-
-// The bytes of a record that its dump line shows.
-ByteSpan DumpedContent(ByteSpan strings, const StringRecord& record) {
-  const ByteSpan span = strings.subspan(size_t(record.offset), size_t(record.length));
-  if (span.back() == 0) return span.first(span.size() - 1);
-  // The next string starts inside this one (or the area ends without a
-  // zero): the text runs on to its first zero byte.
-  const ByteSpan rest = strings.subspan(size_t(record.offset));
-  return rest.first(size_t(std::find(rest.begin(), rest.end(), 0) - rest.begin()));
+// "the leading string", "record 3 (entry 0, [EN] string)".
+std::string DescribeRecord(size_t record) {
+  if (record == 0) return "the leading string";
+  const char* field = record % 3 == 1 ? "first" : record % 3 == 2 ? "[JP]" : "[EN]";
+  return "record " + std::to_string(record) + " (entry " + std::to_string((record - 1) / 3) + ", " + field +
+         " string)";
 }
 
 }  // namespace
@@ -49,8 +35,9 @@ ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool by
   size_t line = 1;
   for (size_t m = 0; m <= last; ++m) {
     const StringRecord& record = chtx.records[m];
-    const ByteSpan content = DumpedContent(chtx.strings, record);
-    const Bytes text = ConvertSequences(content, false, gameCodes);
+    const ChtxRecordText content = ChtxRecordTextOf(chtx.strings, record);
+    const Bytes text = ConvertSequences(content.text, false, gameCodes);
+    if (content.zerosInText) dump.zeroRecords.push_back({m, line});
     AppendText(out, ChtxRecordPrefix(m));
     AppendBytes(out, text);
     AppendCrlf(out);
@@ -80,8 +67,16 @@ bool ExtractChtx(const std::string& path, const std::string& option) {
   if (!SelectCodeTable(kGameCodesFile, gameCodes)) return false;
 
   const ChtxDump dump = BuildChtxDump(chtx, gameCodes, WantsByteOrderMark(option.c_str()));
-  if (!ReplaceFileSafely(dumpPath, dump.text, Durability::kRenameOnly)) return false;
-  std::for_each(dump.splitRecords.begin(), dump.splitRecords.end(), PrintSplitWarning);
+  if (!KeepBackupIfDifferent(dumpPath, dump.text) ||
+      !ReplaceFileSafely(dumpPath, dump.text, Durability::kRenameOnly)) {
+    return false;
+  }
+  for (const DumpedRecord& split : dump.splitRecords) WarnSplitLine(DescribeRecord(split.record), split.line, "cht");
+  for (const DumpedRecord& zeros : dump.zeroRecords) {
+    Warnf("WARNING: %s holds zero bytes followed by other bytes; dump line %zu shows them as they stand, and an "
+          "editor may change or drop them",
+          DescribeRecord(zeros.record).c_str(), zeros.line);
+  }
   return true;
 }
 

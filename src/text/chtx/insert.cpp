@@ -34,6 +34,16 @@ bool RebuildChtx(const ChtxFile& chtx, const InsertionInputs& inputs, const Chtx
     Printf("\nERROR: %s line %zu %s", dumpName.c_str(), lineNumber, what);
     return false;
   };
+  // A line that does not fit its place, followed by one that does, is the
+  // rest of the text before it, in which a line break was typed.
+  auto refuseOutOfStep = [&](const auto& fits, const char* what) {
+    CrlfLineReader ahead = reader;
+    ByteSpan next;
+    if (!ahead.ReadCrlfLine(next) || !fits(next)) return refuse(what);
+    ReportTypedLineBreak(dumpName, lineNumber - 1, lineNumber, false);
+    return false;
+  };
+  auto isEmpty = [](ByteSpan line) { return line.empty(); };
 
   std::vector<StringRecord> records = chtx.records;
   // Each record's line, after its prefix, and the line's number: a shared
@@ -49,10 +59,12 @@ bool RebuildChtx(const ChtxFile& chtx, const InsertionInputs& inputs, const Chtx
     // The dump names no record, so a line out of place would put every later
     // line in the wrong slot: the prefixes are checked, not skipped by length.
     const std::string_view prefix = ChtxRecordPrefix(m);
-    if (line.size() < prefix.size() || !std::equal(prefix.begin(), prefix.end(), line.begin())) {
-      return refuse(m % 3 == 2 ? "should begin with \"[JP]: \"" : "should begin with \"[EN]: \"");
+    ByteSpan text;
+    if (!TakePrefixedText(line, prefix, text)) {
+      auto hasPrefix = [&](ByteSpan next) { return TakePrefixedText(next, prefix, next); };
+      return refuseOutOfStep(hasPrefix, m % 3 == 2 ? "should begin with \"[JP]: \"" : "should begin with \"[EN]: \"");
     }
-    line = line.subspan(prefix.size());
+    line = text;
     texts[m] = line;
     lines[m] = lineNumber;
     record.offset = int32_t(strings.size());
@@ -65,24 +77,30 @@ bool RebuildChtx(const ChtxFile& chtx, const InsertionInputs& inputs, const Chtx
       }
     } else {
       const Bytes game = ConvertDumpLine(line, lineNumber, inputs);
-      if (strings.size() + game.size() + 1 > stringLimit) {
+      const uint32_t padding = ChtxRecordTextOf(chtx.strings, chtx.records[m]).padding;
+      if (strings.size() + game.size() + 1 + padding > stringLimit) {
         Print("\nERROR: the rebuilt ZK6CHTX would be larger than 2 GiB");
         return false;
       }
       strings.insert(strings.end(), game.begin(), game.end());
-      strings.push_back(0);
-      record.length = int32_t(game.size() + 1);
+      strings.insert(strings.end(), 1 + padding, 0);
+      record.length = int32_t(game.size() + 1 + padding);
     }
     // The empty line after the leading string and after every "[EN]" line.
     if (m % 3 == 0 && m != last) {
       if (!nextLine(line)) return false;
-      if (!line.empty()) return refuse("should be empty: it separates the entries");
+      if (!line.empty()) return refuseOutOfStep(isEmpty, "should be empty: it separates the entries");
     }
   }
   // Empty lines may follow the last entry (an editor may add one), nothing else.
   for (ByteSpan line; reader.ReadCrlfLine(line);) {
     ++lineNumber;
-    if (!line.empty()) return refuse("follows the last entry; only empty lines may");
+    if (line.empty()) continue;
+    if (lineNumber == lines[last] + 1) {
+      ReportTypedLineBreak(dumpName, lines[last], lineNumber, false);
+      return false;
+    }
+    return refuse("follows the last entry; only empty lines may follow it");
   }
 
   if (insertion.share) {

@@ -1,4 +1,7 @@
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
+#include <functional>
 
 #include "codetable/lines.h"
 #include "text/scf/scf.h"
@@ -35,21 +38,39 @@ bool ExtractScf(const std::string& path, const std::string& option) {
   CodeTable gameCodes;
   if (!SelectCodeTable(kGameCodesFile, gameCodes)) return false;
 
-  // Written block by block: slots may share long strings, so the dump can be
-  // much larger than the file.
+  // Made block by block: slots may share long strings, so the dump can be
+  // much larger than the file. `take` gets the mark, then every block.
   const bool byteOrderMark = WantsByteOrderMark(option.c_str());
-  ScfDumpProgress progress;
-  const bool written = ReplaceFileWith(dumpName, [&](std::FILE* out) {
-    if (byteOrderMark && std::fwrite(kByteOrderMark, 1, sizeof kByteOrderMark, out) != sizeof kByteOrderMark) {
-      return false;
-    }
+  auto makeDump = [&](ScfDumpProgress& progress, const std::function<bool(ByteSpan)>& take) {
+    if (byteOrderMark && !take(kByteOrderMark)) return false;
     Bytes block;
     for (const ScfRecord& record : records) {
       block.clear();
       AppendScfBlock(block, record, gameCodes, progress);
-      if (std::fwrite(block.data(), 1, block.size(), out) != block.size()) return false;
+      if (!take(block)) return false;
     }
     return true;
+  };
+  // An earlier dump that differs is kept first; it is compared block by block.
+  const bool kept = KeepBackupIf(dumpName, [&](ByteSpan earlier) {
+    size_t compared = 0;
+    ScfDumpProgress ignored;
+    const bool same = makeDump(ignored, [&](ByteSpan bytes) {
+      if (bytes.size() > earlier.size() - compared ||
+          !std::equal(bytes.begin(), bytes.end(), earlier.begin() + ptrdiff_t(compared))) {
+        return false;
+      }
+      compared += bytes.size();
+      return true;
+    });
+    return !same || compared != earlier.size();
+  });
+  if (!kept) return false;
+  ScfDumpProgress progress;
+  const bool written = ReplaceFileWith(dumpName, [&](std::FILE* out) {
+    return makeDump(progress, [out](ByteSpan bytes) {
+      return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    });
   }, Durability::kRenameOnly);
   if (!written) return false;
   for (const ScfDumpProgress::Split& split : progress.splits) {

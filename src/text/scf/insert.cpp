@@ -17,11 +17,22 @@ bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<ui
   CrlfLineReader reader(inputs.dump, ByteOrderMarkLength(inputs.dump));
   ByteSpan line;
   size_t lineNumber = 0;
+  size_t textLine = 0;  // the block's last line, when it came right before
   while (reader.ReadCrlfLine(line)) {
     ++lineNumber;
-    if (!IsTaggedBlockStart(line)) continue;  // an empty separator line or a translator's note
+    if (!IsTaggedBlockStart(line)) {
+      // An empty separator line, or a note on a line of its own after one.
+      // A line right after a block's last text is the rest of that text.
+      if (!line.empty() && textLine != 0) {
+        ReportTypedLineBreak(inputs.dumpName, textLine, lineNumber, true);
+        return false;
+      }
+      textLine = 0;
+      continue;
+    }
     TaggedBlock tagged;
     if (!ReadTaggedBlock(reader, line, inputs.dumpName, lineNumber, tagged)) return false;
+    textLine = lineNumber;
     if (!std::binary_search(entryTags.begin(), entryTags.end(), tagged.tag)) {
       Printf("\nERROR: %s line %zu: tag %08X is not an entry of this SCFOMBIN file; keep the tags that \"unscf\" wrote",
              inputs.dumpName.c_str(), tagged.lines[0], tagged.tag);

@@ -103,7 +103,9 @@ struct ScfBlock {
 // Reads the blocks of the dump in `inputs` (a leading byte order mark is
 // skipped). A block starts at a line of at least 4 characters beginning with
 // "[0" and is read with ReadTaggedBlock, which checks every line's prefix.
-// Other lines are notes and are ignored. Lines 1 to 4 fill slots 0 to 3, or
+// Other lines are empty or notes, which are ignored; a note stands on a line
+// of its own after an empty line, so a non-empty line right after a block's
+// last line is refused as a line break typed inside its text. Lines 1 to 4 fill slots 0 to 3, or
 // 2, 3, 0, 1 with `swap`. Each line's text after its prefix is converted with
 // ConvertDumpLine. A block's tag must be one of `entryTags` (the tags that
 // "unscf" writes for this file, in ascending order): a tag mistyped into

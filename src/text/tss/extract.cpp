@@ -84,7 +84,10 @@ TssOutcome WriteTssDump(ByteSpan file, const std::string& path, bool byteOrderMa
   TssText text;
   if (!TextDumpPath(path, dumpPath) || !ReadTssText(file, header, text)) return TssOutcome::kFailed;
   const TssDump dump = BuildTssDump(text, gameCodes, byteOrderMark, IsStringDictionary(path));
-  if (!ReplaceFileSafely(dumpPath, dump.text, Durability::kRenameOnly)) return TssOutcome::kFailed;
+  if (!KeepBackupIfDifferent(dumpPath, dump.text) ||
+      !ReplaceFileSafely(dumpPath, dump.text, Durability::kRenameOnly)) {
+    return TssOutcome::kFailed;
+  }
   for (const TssSplitLine& split : dump.splitLines) {
     WarnSplitLine("the string of " + split.owner + " in " + dumpPath, split.line, "tss");
   }

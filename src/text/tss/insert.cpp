@@ -20,6 +20,15 @@ bool StartsWith(ByteSpan line, std::string_view text) {
   return line.size() >= text.size() && std::equal(text.begin(), text.end(), line.begin());
 }
 
+// A numbered line's beginning: '[' and, seven characters on, ']'.
+bool LooksNumbered(ByteSpan line) { return line.size() >= 8 && line[0] == '[' && line[7] == ']'; }
+
+// The lines a script dump is made of, whatever their phase: quad group
+// lines, "[END]", the "[SP]" line and numbered lines.
+bool IsScriptDumpLine(ByteSpan line) {
+  return IsTaggedBlockStart(line) || StartsWith(line, "[END]") || StartsWith(line, "[SP]") || LooksNumbered(line);
+}
+
 uint32_t ParseDecimal(ByteSpan digits) {
   uint32_t value = 0;
   for (uint8_t c : digits) value = value * 10 + (c - '0');
@@ -87,6 +96,17 @@ class DumpParser {
     return false;
   }
 
+  // A note stands on a line of its own after an empty line. A non-empty
+  // line right after a text line (a group's last line, the "[SP]" line, a
+  // numbered line) that is no line of the dump is the rest of that text,
+  // broken by a line break typed inside it: reported, and true.
+  bool BreaksText(ByteSpan line) {
+    const size_t textLine = std::exchange(textLine_, 0);
+    if (textLine == 0 || line.empty() || IsScriptDumpLine(line)) return false;
+    ReportTypedLineBreak(dumpName_, textLine, lineNumber_, true);
+    return true;
+  }
+
   // Quad groups up to "[END]": a line beginning "[0" starts a group of four
   // lines tagged with the quad's position, two "_JP]: " lines and two
   // "_EN]: " lines; other lines are notes.
@@ -96,6 +116,7 @@ class DumpParser {
     const size_t* order = context_.swap ? kSwappedOrder : kStraightOrder;
     ByteSpan line;
     while (NextLine(line)) {
+      if (BreaksText(line)) return false;
       if (StartsWith(line, kTssFingerprintPrefix)) {
         const bool same = std::equal(line.begin(), line.end(), fingerprint_.begin(), fingerprint_.end());
         fingerprintSeen_ = same ? Fingerprint::kSame : Fingerprint::kDifferent;
@@ -103,9 +124,14 @@ class DumpParser {
       }
       if (line.size() < 4) continue;
       if (StartsWith(line, "[END]")) return true;
+      if (StartsWith(line, "[SP]") || LooksNumbered(line)) {
+        return Fail("\"[END]\" is missing before this line: the quad groups end at \"[END]\", and the \"[SP]\" "
+                    "line and the numbered lines follow it");
+      }
       if (!IsTaggedBlockStart(line)) continue;
       TaggedBlock tagged;
       if (!ReadTaggedBlock(reader_, line, dumpName_, lineNumber_, tagged)) return false;
+      textLine_ = lineNumber_;
       if (!QuadFitsStringArea(file_.size(), header_, tagged.tag)) {
         Printf("\nERROR: %s line %zu: %08X is not a quad position of this script (its string area holds 0x%X "
                "bytes)",
@@ -123,7 +149,9 @@ class DumpParser {
       for (size_t k = 0; k < kTssQuadSlotCount; ++k) quad.slots[order[k]] = Convert(tagged.texts[k], tagged.lines[k]);
       edits_.quads.push_back(std::move(quad));
     }
-    Printf("\nERROR: %s has no \"[END]\" line after its quad groups", dumpName_.c_str());
+    Printf("\nERROR: %s: its \"[END]\" line is missing; it follows the quad groups, and stands even when there "
+           "are none",
+           dumpName_.c_str());
     return false;
   }
 
@@ -135,14 +163,17 @@ class DumpParser {
     for (;;) {
       const size_t start = reader_.position();
       if (!NextLine(line)) return true;
+      if (BreaksText(line)) return false;
       if (line.size() < 3 || line[0] != '[') continue;
       if (!StartsWith(line, "[SP]")) {
         reader_ = CrlfLineReader(dump_, start);
         --lineNumber_;
         return true;
       }
-      if (!StartsWith(line, "[SP]: ")) return Fail("the SP line must begin with \"[SP]: \"");
-      edits_.sp = Convert(line.subspan(kTssSpPrefixLength), lineNumber_);
+      ByteSpan text;
+      if (!TakePrefixedText(line, "[SP]: ", text)) return Fail("the SP line must begin with \"[SP]: \"");
+      edits_.sp = Convert(text, lineNumber_);
+      textLine_ = lineNumber_;
       return true;
     }
   }
@@ -152,7 +183,8 @@ class DumpParser {
   bool ReadReferences() {
     ByteSpan line;
     while (NextLine(line)) {
-      if (line.size() < 8 || line[0] != '[' || line[7] != ']') {
+      if (BreaksText(line)) return false;
+      if (!LooksNumbered(line)) {
         if (StartsWith(line, "[SP]") || StartsWith(line, "[END]") || (line.size() >= 4 && StartsWith(line, "[0"))) {
           Warnf("WARNING: %s line %zu is not read: quad groups stand before \"[END]\" and the \"[SP]\" line "
                 "right after it",
@@ -161,8 +193,9 @@ class DumpParser {
         continue;
       }
       const ByteSpan digits = line.subspan(1, 6);
-      if (!std::all_of(digits.begin(), digits.end(), IsDecimalDigit) || line.size() < kTssReferencePrefixLength ||
-          line[8] != ':' || line[9] != ' ') {
+      const std::string prefix = std::string(line.begin(), line.begin() + 8) + ": ";
+      ByteSpan text;
+      if (!std::all_of(digits.begin(), digits.end(), IsDecimalDigit) || !TakePrefixedText(line, prefix, text)) {
         return Fail("a numbered line must begin with '[', six digits and \"]: \"");
       }
       const uint32_t number = ParseDecimal(digits);
@@ -181,7 +214,8 @@ class DumpParser {
         return false;
       }
       ++numberedLines_;
-      edits_.references[number] = Convert(line.subspan(kTssReferencePrefixLength), lineNumber_);
+      edits_.references[number] = Convert(text, lineNumber_);
+      textLine_ = lineNumber_;
     }
     return true;
   }
@@ -198,6 +232,7 @@ class DumpParser {
   ByteSpan dump_;
   CrlfLineReader reader_;
   size_t lineNumber_ = 0;
+  size_t textLine_ = 0;  // the line before, when it held a text
   const std::string& dumpName_;
   ByteSpan file_;
   const TssHeader& header_;

@@ -189,20 +189,23 @@ struct TssDumpContext {
   bool stringDictionary = false;
 };
 
-// Reads an edited dump in its three phases: quad groups up to "[END]", then
-// at most one "[SP]: " line (only when the code has an SP marker), then
-// numbered reference lines. Notes between groups and lines are ignored; a
-// missing "[END]", a group cut short, a group line without its own prefix
-// (the group's tag and, in order, JP, JP, EN, EN: ReadTaggedBlock), an SP
-// or numbered line whose prefix is broken or cut, a quad position whose 16
-// bytes lie outside the string area, and a reference number the script does
-// not have are reported with the dump's name and line number, and the
-// result is false. A quad tag must name a quad: four offsets of
+// Reads an edited dump in its three phases: quad groups up to "[END]", then at
+// most one "[SP]: " line (only when the code has an SP marker), then numbered
+// reference lines. Notes (lines of their own after an empty line, or before the
+// first group) are ignored; a line right after a text line that is no line of
+// the dump (a line break typed inside that text), a missing "[END]" (also an
+// "[SP]" or numbered line before it), a group cut short, a group line without
+// its own prefix (the group's tag and, in order, JP, JP, EN, EN:
+// ReadTaggedBlock), an SP or numbered line whose prefix is broken or cut (a
+// prefix that lost only its final space is an empty text: TakePrefixedText), a
+// quad position whose 16 bytes lie outside the string area, and a reference
+// number the script does not have are reported with the dump's name and line
+// number, and the result is false. A quad tag must name a quad: four offsets of
 // zero-terminated strings inside the string area. A dump with numbered lines
-// whose fingerprint line (before "[END]") differs from the script's is
-// refused; one without such a line is read with a warning on standard error. Every text goes through ConvertDumpLine. With swap
-// in a string dictionary, references 0 and 1, 2 and 3, ... exchange their
-// new texts when both lines are present.
+// whose fingerprint line (before "[END]") differs from the script's is refused;
+// one without such a line is read with a warning on standard error. Every text
+// goes through ConvertDumpLine. With swap in a string dictionary, references 0
+// and 1, 2 and 3, ... exchange their new texts when both lines are present.
 bool ParseTssDump(ByteSpan dump, const std::string& dumpName, ByteSpan file, const TssHeader& header,
                   const TssCode& code, const TssDumpContext& context, TssEdits& edits);
 
