@@ -290,6 +290,25 @@ bool KeepBackupIf(const std::string& path, const std::function<bool(ByteSpan exi
 }
 
 bool KeepBackupIfDifferent(const std::string& path, ByteSpan newBytes) {
+  // A file of the same length is compared piece by piece first: the usual
+  // case, an earlier dump that still holds exactly these bytes, then costs
+  // no buffer the size of the file.
+  if (FileHandle file = OpenFile(path, "rb")) {
+    uint64_t length = 0;
+    if (FileLength(file.get(), length) && length == newBytes.size() && SeekFile(file.get(), 0)) {
+      Bytes piece(size_t(std::min<uint64_t>(length, 1 << 20)));
+      size_t compared = 0;
+      while (compared < newBytes.size()) {
+        const size_t count = std::min(piece.size(), newBytes.size() - compared);
+        if (std::fread(piece.data(), 1, count, file.get()) != count ||
+            !std::equal(piece.begin(), piece.begin() + ptrdiff_t(count), newBytes.begin() + ptrdiff_t(compared))) {
+          break;
+        }
+        compared += count;
+      }
+      if (compared == newBytes.size()) return true;
+    }
+  }
   return KeepBackupIf(path, [newBytes](ByteSpan existing) {
     return !std::equal(existing.begin(), existing.end(), newBytes.begin(), newBytes.end());
   });
