@@ -1,5 +1,5 @@
 // The command line: "fpskit MODE PATH [OPTION]", the usage text and the table
-// of the thirteen mode words.
+// of the mode words: the thirteen single-file words and the tree words.
 #pragma once
 
 #include <string>

@@ -1,6 +1,7 @@
 #include "text/text_tool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <vector>
 
@@ -9,6 +10,18 @@
 #include "util/paths.h"
 
 namespace fpskit {
+
+namespace {
+
+std::atomic<bool> checkingWholeDump{false};
+
+}  // namespace
+
+bool CheckingWholeDump() { return checkingWholeDump; }
+
+ScopedDumpCheck::ScopedDumpCheck() : previous_(checkingWholeDump.exchange(true)) {}
+
+ScopedDumpCheck::~ScopedDumpCheck() { checkingWholeDump = previous_; }
 
 bool ReadGameFile(const std::string& path, Bytes& file) {
   if (ReadWholeFile(path, file)) return true;

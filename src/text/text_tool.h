@@ -78,6 +78,23 @@ bool TakePrefixedText(ByteSpan line, std::string_view prefix, ByteSpan& text);
 // note needs an empty line before it.
 void ReportTypedLineBreak(const std::string& dumpName, size_t textLine, size_t nextLine, bool notes);
 
+// A check ("check" over a tree) reports every problem of a dump that the
+// reader can go on past (a broken block, a tag, quad or reference the file
+// does not have), and of every member of a container; an insertion stops at
+// the first. Set for the whole process (every thread: a container's members
+// are read on helper threads) while a ScopedDumpCheck lives.
+bool CheckingWholeDump();
+class ScopedDumpCheck {
+ public:
+  ScopedDumpCheck();
+  ~ScopedDumpCheck();
+  ScopedDumpCheck(const ScopedDumpCheck&) = delete;
+  ScopedDumpCheck& operator=(const ScopedDumpCheck&) = delete;
+
+ private:
+  bool previous_;
+};
+
 // Tagged blocks, as the SCF and script dumps hold them: four lines, each
 // beginning with a 15-character prefix, "[TTTTTTTT_JP]: " on lines 1 and 2
 // and "[TTTTTTTT_EN]: " on lines 3 and 4, where TTTTTTTT is the block's tag

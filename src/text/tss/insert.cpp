@@ -77,7 +77,7 @@ class DumpParser {
             dumpName_.c_str(), int(kTssFingerprintPrefix.size() - 1), kTssFingerprintPrefix.data());
     }
     if (context_.stringDictionary && context_.swap) SwapPairs();
-    return true;
+    return !failed_;
   }
 
  private:
@@ -107,6 +107,13 @@ class DumpParser {
     return true;
   }
 
+  // After a problem was reported: true to stop there, or false when a check
+  // reads on to report the next one (the result is a failure either way).
+  bool StopAfterProblem() {
+    failed_ = true;
+    return !CheckingWholeDump();
+  }
+
   // Quad groups up to "[END]": a line beginning "[0" starts a group of four
   // lines tagged with the quad's position, two "_JP]: " lines and two
   // "_EN]: " lines; other lines are notes.
@@ -115,8 +122,15 @@ class DumpParser {
     static constexpr size_t kSwappedOrder[kTssQuadSlotCount] = {2, 3, 0, 1};
     const size_t* order = context_.swap ? kSwappedOrder : kStraightOrder;
     ByteSpan line;
+    bool skipping = false;  // a check reads on after a broken group from the next empty line
     while (NextLine(line)) {
-      if (BreaksText(line)) return false;
+      if (skipping) skipping = !line.empty();
+      if (skipping) continue;
+      if (BreaksText(line)) {
+        skipping = true;
+        if (StopAfterProblem()) return false;
+        continue;
+      }
       if (StartsWith(line, kTssFingerprintPrefix)) {
         const bool same = std::equal(line.begin(), line.end(), fingerprint_.begin(), fingerprint_.end());
         fingerprintSeen_ = same ? Fingerprint::kSame : Fingerprint::kDifferent;
@@ -130,19 +144,25 @@ class DumpParser {
       }
       if (!IsTaggedBlockStart(line)) continue;
       TaggedBlock tagged;
-      if (!ReadTaggedBlock(reader_, line, dumpName_, lineNumber_, tagged)) return false;
+      if (!ReadTaggedBlock(reader_, line, dumpName_, lineNumber_, tagged)) {
+        skipping = true;
+        if (StopAfterProblem()) return false;
+        continue;
+      }
       textLine_ = lineNumber_;
       if (!QuadFitsStringArea(file_.size(), header_, tagged.tag)) {
         Printf("\nERROR: %s line %zu: %08X is not a quad position of this script (its string area holds 0x%X "
                "bytes)",
                dumpName_.c_str(), tagged.lines[0], tagged.tag, header_.textSize);
-        return false;
+        if (StopAfterProblem()) return false;
+        continue;
       }
       if (!NamesQuad(file_, header_, tagged.tag)) {
         Printf("\nERROR: %s line %zu: %08X is not a quad position of this script (its 16 bytes are not four "
                "offsets of strings)",
                dumpName_.c_str(), tagged.lines[0], tagged.tag);
-        return false;
+        if (StopAfterProblem()) return false;
+        continue;
       }
       TssQuadEdit quad;
       quad.position = tagged.tag;
@@ -163,7 +183,7 @@ class DumpParser {
     for (;;) {
       const size_t start = reader_.position();
       if (!NextLine(line)) return true;
-      if (BreaksText(line)) return false;
+      if (BreaksText(line)) return !StopAfterProblem();
       if (line.size() < 3 || line[0] != '[') continue;
       if (!StartsWith(line, "[SP]")) {
         reader_ = CrlfLineReader(dump_, start);
@@ -171,7 +191,10 @@ class DumpParser {
         return true;
       }
       ByteSpan text;
-      if (!TakePrefixedText(line, "[SP]: ", text)) return Fail("the SP line must begin with \"[SP]: \"");
+      if (!TakePrefixedText(line, "[SP]: ", text)) {
+        Fail("the SP line must begin with \"[SP]: \"");
+        return !StopAfterProblem();
+      }
       edits_.sp = Convert(text, lineNumber_);
       textLine_ = lineNumber_;
       return true;
@@ -183,7 +206,10 @@ class DumpParser {
   bool ReadReferences() {
     ByteSpan line;
     while (NextLine(line)) {
-      if (BreaksText(line)) return false;
+      if (BreaksText(line)) {
+        if (StopAfterProblem()) return false;
+        continue;
+      }
       if (!LooksNumbered(line)) {
         if (StartsWith(line, "[SP]") || StartsWith(line, "[END]") || (line.size() >= 4 && StartsWith(line, "[0"))) {
           Warnf("WARNING: %s line %zu is not read: quad groups stand before \"[END]\" and the \"[SP]\" line "
@@ -196,14 +222,18 @@ class DumpParser {
       const std::string prefix = std::string(line.begin(), line.begin() + 8) + ": ";
       ByteSpan text;
       if (!std::all_of(digits.begin(), digits.end(), IsDecimalDigit) || !TakePrefixedText(line, prefix, text)) {
-        return Fail("a numbered line must begin with '[', six digits and \"]: \"");
+        Fail("a numbered line must begin with '[', six digits and \"]: \"");
+        if (StopAfterProblem()) return false;
+        continue;
       }
       const uint32_t number = ParseDecimal(digits);
       if (number >= edits_.references.size()) {
         char what[96];
         std::snprintf(what, sizeof what, "reference %06u does not exist: the script has %zu", number,
                       edits_.references.size());
-        return Fail(what);
+        Fail(what);
+        if (StopAfterProblem()) return false;
+        continue;
       }
       // Quad groups carry their position and the SP slot stays where it
       // is; only the numbered lines depend on the reference order.
@@ -233,6 +263,7 @@ class DumpParser {
   CrlfLineReader reader_;
   size_t lineNumber_ = 0;
   size_t textLine_ = 0;  // the line before, when it held a text
+  bool failed_ = false;
   const std::string& dumpName_;
   ByteSpan file_;
   const TssHeader& header_;
