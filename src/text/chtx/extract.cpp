@@ -32,6 +32,7 @@ ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool by
   out.resize(chtx.strings.size() / 2 * 3 + chtx.records.size() * 8 + 3 + 256);
   size_t used = 0;
   auto put = [&](ByteSpan bytes) {
+    if (bytes.empty()) return;
     if (out.size() - used < bytes.size()) out.resize(std::max(used + bytes.size(), out.size() * 2));
     std::memcpy(out.data() + used, bytes.data(), bytes.size());
     used += bytes.size();
