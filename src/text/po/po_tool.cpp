@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "codetable/codetable.h"
 #include "codetable/lines.h"
@@ -125,6 +126,10 @@ bool ReadDumps(const DumpFiles& files, std::vector<Bytes>& storage, std::vector<
 }
 
 std::string CurrentDate() {
+  // std::gmtime fills one buffer for the whole program, and a tree run
+  // writes catalogs on several threads at once.
+  static std::mutex gmtimeBuffer;
+  const std::lock_guard<std::mutex> lock(gmtimeBuffer);
   const std::time_t now = std::time(nullptr);
   const std::tm* utc = std::gmtime(&now);
   char date[32] = "1970-01-01 00:00+0000";
