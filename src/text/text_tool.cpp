@@ -79,8 +79,9 @@ bool TextDumpPath(const std::string& path, std::string& dumpPath) {
 }
 
 bool LoadInsertionInputs(const std::string& dumpPath, InsertionInputs& inputs) {
-  return SelectCodeTable(kGameCodesFile, inputs.gameCodes) &&
-         SelectCodeTable(kTranslatorCodesFile, inputs.translatorCodes) && ReadTextDump(dumpPath, inputs);
+  // The dump lies beside its game file: the tables are looked up there too.
+  return SelectCodeTable(kGameCodesFile, dumpPath, inputs.gameCodes) &&
+         SelectCodeTable(kTranslatorCodesFile, dumpPath, inputs.translatorCodes) && ReadTextDump(dumpPath, inputs);
 }
 
 bool ReadTextDump(const std::string& dumpPath, InsertionInputs& inputs) {

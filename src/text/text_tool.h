@@ -32,7 +32,8 @@ struct InsertionInputs {
   Bytes dump;
 };
 
-// Selects both code tables (SelectCodeTable) and reads the dump (ReadTextDump).
+// Selects both code tables (SelectCodeTable; the dump lies beside its game
+// file, so they are also looked up beside it) and reads the dump (ReadTextDump).
 // False, with a message, when a table cannot be loaded or the dump cannot be
 // used; the tool then stops before it writes anything.
 bool LoadInsertionInputs(const std::string& dumpPath, InsertionInputs& inputs);

@@ -94,9 +94,9 @@ std::string GameLineBreak(const CodeTable& table) {
   return "\n";
 }
 
-bool LoadLineBreak(std::string& lineBreak) {
+bool LoadLineBreak(const std::string& gameFile, std::string& lineBreak) {
   CodeTable table;
-  if (!SelectCodeTable(kGameCodesFile, table)) return false;
+  if (!SelectCodeTable(kGameCodesFile, gameFile, table)) return false;
   lineBreak = GameLineBreak(table);
   return true;
 }
@@ -176,7 +176,7 @@ bool DumpToPo(const std::string& path, const std::string& option) {
   }
   std::vector<Bytes> storage;
   std::vector<CatalogDump> dumps;
-  if (!LoadLineBreak(lineBreak) || !ReadDumps(files, storage, dumps)) return false;
+  if (!LoadLineBreak(path, lineBreak) || !ReadDumps(files, storage, dumps)) return false;
   std::vector<PoEntry> entries{CatalogHeader(FileNameOf(StripExtension(path)), source, CurrentDate())};
   for (size_t i = 0; i < dumps.size(); ++i) {
     TextError error;
@@ -210,7 +210,7 @@ bool PoToDump(const std::string& path, const std::string& option, bool* changed)
   }
   std::vector<Bytes> storage;
   std::vector<CatalogDump> dumps;
-  if (!LoadLineBreak(lineBreak) || !ReadDumps(files, storage, dumps)) return false;
+  if (!LoadLineBreak(path, lineBreak) || !ReadDumps(files, storage, dumps)) return false;
 
   const CatalogApplication result = ApplyCatalog(dumps, entries, lineBreak, option == "fuzzy");
   if (!result.problems.empty()) {

@@ -354,8 +354,9 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
   TssHeader header;
   if (!ReadTssHeader(file, header)) return TssOutcome::kFailed;
   if (!tables.loaded) {
-    if (!SelectCodeTable(kGameCodesFile, tables.inputs.gameCodes) ||
-        !SelectCodeTable(kTranslatorCodesFile, tables.inputs.translatorCodes)) {
+    const std::string& gameFile = tables.gameFile.empty() ? path : tables.gameFile;
+    if (!SelectCodeTable(kGameCodesFile, gameFile, tables.inputs.gameCodes) ||
+        !SelectCodeTable(kTranslatorCodesFile, gameFile, tables.inputs.translatorCodes)) {
       return TssOutcome::kFailed;
     }
     tables.loaded = true;
