@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "util/console.h"
@@ -67,7 +68,52 @@ bool TextDumpPath(const std::string& path, std::string& dumpPath) {
 
 bool LoadInsertionInputs(const std::string& dumpPath, InsertionInputs& inputs) {
   return SelectCodeTable(kGameCodesFile, inputs.gameCodes) &&
-         SelectCodeTable(kTranslatorCodesFile, inputs.translatorCodes) && ReadTextDump(dumpPath, inputs);
+         SelectCodeTable(kTranslatorCodesFile, inputs.translatorCodes) && SelectTextLimits(inputs.limits) &&
+         ReadTextDump(dumpPath, inputs);
+}
+
+bool SelectTextLimits(TextLimits& limits) {
+  limits = TextLimits();
+  std::error_code ignored;
+  if (std::filesystem::symlink_status(kLimitsFile, ignored).type() == std::filesystem::file_type::not_found) {
+    return true;
+  }
+  Bytes text;
+  if (!ReadWholeFile(kLimitsFile, text)) {
+    Printf("\nERROR: can't read %s", kLimitsFile);
+    return false;
+  }
+  if (!CheckCrlfText(text, kLimitsFile, CrlfTextKind::kCodeTable)) return false;
+  size_t line = 0;
+  std::string error;
+  if (ParseTextLimits(text, limits, line, error)) return true;
+  Printf("\nERROR: %s line %zu: %s", kLimitsFile, line, error.c_str());
+  return false;
+}
+
+TextLimitCheck::TextLimitCheck(const TextLimits& limits, TextFormat format, const std::string& gamePath,
+                               std::string dumpName)
+    : limits_(limits), dumpName_(std::move(dumpName)) {
+  const std::string fileName = FileNameOf(gamePath);
+  for (size_t line = 0; line < kTextLineKinds; ++line) {
+    rules_[line] = FindLimitRule(limits, format, fileName, TextLine(line));
+  }
+}
+
+void TextLimitCheck::Measure(TextLine line, size_t dumpLine, ByteSpan game) {
+  const LimitRule* rule = rules_[size_t(line)];
+  if (rule == nullptr) return;
+  const std::vector<LimitExcess> excesses = MeasureText(limits_, *rule, game);
+  if (excesses.empty()) return;
+  ++textsOver_;
+  for (const LimitExcess& excess : excesses) {
+    warnings_.push_back("WARNING: " + dumpName_ + " line " + std::to_string(dumpLine) + ": " + DescribeExcess(excess));
+  }
+}
+
+size_t TextLimitCheck::Report() const {
+  for (const std::string& warning : warnings_) Warn(warning);
+  return textsOver_;
 }
 
 bool ReadTextDump(const std::string& dumpPath, InsertionInputs& inputs) {

@@ -111,8 +111,9 @@ struct ScfBlock {
 // "unscf" writes for this file, in ascending order): a tag mistyped into
 // another position of the table would rewrite the wrong bytes. A broken block
 // is reported with the dump's name and line number, and the result is false.
+// `limits`, when given, measures every converted text.
 bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<uint32_t>& entryTags,
-                  std::vector<ScfBlock>& blocks);
+                  std::vector<ScfBlock>& blocks, TextLimitCheck* limits = nullptr);
 
 // The file with every block's strings appended in dump order, padded with
 // zeros to a multiple of 16, fileSize set, and each tagged entry repointed at
