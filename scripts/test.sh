@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite three times:
+# Installs what is missing, builds, and runs the whole test suite three times
+# (the demo's transcript, tests/transcript/, included):
 # on the release build, on a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and on the Windows build under Wine, which also
 # runs the demo's steps and compares their outputs with the Linux build's.

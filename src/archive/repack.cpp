@@ -18,6 +18,7 @@
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/platform.h"
+#include "util/reporter.h"
 
 namespace fpskit {
 namespace {
@@ -324,7 +325,9 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
   Rebuild rebuild{source, plan, table, table.entries, label, unpackDirectory, sink, ArchiveAlignment(header), depth};
   if (!sink.Copy(source, 0, header.dataStart)) return false;
 
+  ProgressMeter progress("fps", table.entries.size(), "members", depth == 0);
   for (size_t i = 0; i < table.entries.size(); ++i) {
+    progress.SetDone(i);
     switch (plan.members[i].role) {
       case MemberRole::kMember:
         if (!PlaceMember(rebuild, i)) return false;

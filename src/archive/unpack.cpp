@@ -16,6 +16,7 @@
 #include "util/files.h"
 #include "util/paths.h"
 #include "util/platform.h"
+#include "util/reporter.h"
 
 namespace fpskit {
 namespace {
@@ -231,7 +232,9 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
   };
 
   bool ok = true;
+  ProgressMeter progress("unfps", table.entries.size(), "members", depth == 0);
   for (size_t i = 0; i < table.entries.size() && !budget.exceeded; ++i) {
+    progress.SetDone(i);
     const MemberPlan& member = plan.members[i];
     switch (member.role) {
       case MemberRole::kNone:

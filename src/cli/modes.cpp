@@ -9,8 +9,10 @@
 #include "text/chtx/chtx.h"
 #include "text/scel/scel.h"
 #include "text/scf/scf.h"
+#include "tools/tree.h"
 #include "util/console.h"
 #include "util/platform.h"
+#include "util/reporter.h"
 
 namespace fpskit {
 namespace {
@@ -66,6 +68,16 @@ constexpr ModeRow kModeTable[] = {
      }},
     // Added to the thirteen: lists what unfps writes and fps takes.
     {"lsfps", [](const std::string&, const std::string& path, const std::string&) { return ListArchive(path); }},
+    // Tree words: every game text file under a directory (or one file).
+    {"dump", [](const std::string&, const std::string& path, const std::string& option) {
+       return RunTextTree(path, TreeWord::kDump, option);
+     }},
+    {"insert", [](const std::string&, const std::string& path, const std::string& option) {
+       return RunTextTree(path, TreeWord::kInsert, option);
+     }},
+    {"check", [](const std::string&, const std::string& path, const std::string& option) {
+       return RunTextTree(path, TreeWord::kCheck, option);
+     }},
 };
 
 }  // namespace
@@ -89,13 +101,14 @@ DispatchResult ModeDispatcher(const std::string& mode, const std::string& path, 
 
 void PrintUsage(bool help) {
   Print("\nUsage: *.exe  unfps  / fps               anyfile");
-  // The listing word is told of by --help; the usage text that scripts
-  // meet after a wrong command line stays as it always was.
+  // The listing word and the tree words are told of by --help; the usage
+  // text that scripts meet after a wrong command line stays as it always was.
   if (help) Print("\nUsage: *.exe  lsfps                     anyfile");
   Print("\nUsage: *.exe  uncht  / cht / cht_switch  ZK6CHTX     [ansi/utf8/1]");
   Print("\nUsage: *.exe  untss2 / tss2              ZK6SCEL");
   Print("\nUsage: *.exe  untss  / tss / tss_switch  TSS/ZK6SCEL [ansi/utf8]");
   Print("\nUsage: *.exe  unscf  / scf / scf_switch  SCFOMBIN    [ansi/utf8]");
+  if (help) Print("\nUsage: *.exe  dump   / insert / check    DIR or file [utf8/1]");
   Print("\n");
 }
 
@@ -123,7 +136,10 @@ int RunCommandLine(int argc, const char* const* argv) {
   Print("\n");
   std::fflush(stdout);
   switch (result) {
-    case DispatchResult::kSuccess: return kExitSuccess;
+    // A run marked failed on the console (a file of a tree run) fails too.
+    case DispatchResult::kSuccess:
+      if (CurrentReporter().failed()) return kExitToolFailed;
+      return CurrentReporter().overLimits() ? kExitOverLimits : kExitSuccess;
     case DispatchResult::kToolFailed: return kExitToolFailed;
     case DispatchResult::kWrongMode: return kExitWrongMode;
   }

@@ -1,6 +1,7 @@
 #include "codetable/codetable.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -212,7 +213,24 @@ bool LoadCodeTable(const std::string& path, CodeTable& table) {
   return ParseCodeTable(text, path, table);
 }
 
+namespace {
+
+std::atomic<const std::vector<SelectedTable>*> selectedTables{nullptr};
+
+}  // namespace
+
+ScopedSelectedTables::ScopedSelectedTables(const std::vector<SelectedTable>& tables) { selectedTables = &tables; }
+
+ScopedSelectedTables::~ScopedSelectedTables() { selectedTables = nullptr; }
+
 bool SelectCodeTable(const std::string& name, CodeTable& table) {
+  if (const std::vector<SelectedTable>* selected = selectedTables.load()) {
+    for (const SelectedTable& entry : *selected) {
+      if (entry.name != name) continue;
+      table = entry.table;
+      return true;
+    }
+  }
   // Only a file that is not there falls back; one that cannot be read (no
   // permission, a directory, a dangling link) must not be taken for absent.
   std::error_code ignored;

@@ -101,6 +101,21 @@ bool LoadCodeTable(const std::string& path, CodeTable& table);
 // then stops before writing anything.
 bool SelectCodeTable(const std::string& name, CodeTable& table);
 
+// A run over many files selects each table once: while a ScopedSelectedTables
+// is alive, SelectCodeTable(name) on any thread copies the table selected for
+// `name` (if there is one) without reading a file or repeating a notice.
+struct SelectedTable {
+  std::string name;
+  CodeTable table;
+};
+class ScopedSelectedTables {
+ public:
+  explicit ScopedSelectedTables(const std::vector<SelectedTable>& tables);
+  ~ScopedSelectedTables();
+  ScopedSelectedTables(const ScopedSelectedTables&) = delete;
+  ScopedSelectedTables& operator=(const ScopedSelectedTables&) = delete;
+};
+
 // Converts `content` (the string's bytes, without a terminating NUL) through
 // the table. At every position the verbatim marker "<||>" is tested first and
 // flips between converting and copying; while converting, the first row in

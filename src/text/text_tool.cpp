@@ -1,6 +1,7 @@
 #include "text/text_tool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -10,6 +11,18 @@
 #include "util/paths.h"
 
 namespace fpskit {
+
+namespace {
+
+std::atomic<bool> checkingWholeDump{false};
+
+}  // namespace
+
+bool CheckingWholeDump() { return checkingWholeDump; }
+
+ScopedDumpCheck::ScopedDumpCheck() : previous_(checkingWholeDump.exchange(true)) {}
+
+ScopedDumpCheck::~ScopedDumpCheck() { checkingWholeDump = previous_; }
 
 bool ReadGameFile(const std::string& path, Bytes& file) {
   if (ReadWholeFile(path, file)) return true;
@@ -72,7 +85,24 @@ bool LoadInsertionInputs(const std::string& dumpPath, InsertionInputs& inputs) {
          ReadTextDump(dumpPath, inputs);
 }
 
+namespace {
+
+std::atomic<const TextLimits*> selectedLimits{nullptr};
+std::atomic<size_t> textsOverLimits{0};
+
+}  // namespace
+
+ScopedSelectedLimits::ScopedSelectedLimits(const TextLimits& limits) { selectedLimits = &limits; }
+
+ScopedSelectedLimits::~ScopedSelectedLimits() { selectedLimits = nullptr; }
+
+size_t TextsOverLimitsReported() { return textsOverLimits; }
+
 bool SelectTextLimits(TextLimits& limits) {
+  if (const TextLimits* selected = selectedLimits.load()) {
+    limits = *selected;
+    return true;
+  }
   limits = TextLimits();
   std::error_code ignored;
   if (std::filesystem::symlink_status(kLimitsFile, ignored).type() == std::filesystem::file_type::not_found) {
@@ -113,6 +143,7 @@ void TextLimitCheck::Measure(TextLine line, size_t dumpLine, ByteSpan game) {
 
 size_t TextLimitCheck::Report() const {
   for (const std::string& warning : warnings_) Warn(warning);
+  textsOverLimits += textsOver_;
   return textsOver_;
 }
 

@@ -67,6 +67,22 @@ Bytes ConvertDumpLine(ByteSpan line, const std::string& dumpName, size_t lineNum
 // the CheckCrlfText error), when it cannot be used.
 bool SelectTextLimits(TextLimits& limits);
 
+// A run over many files reads the limits once: while a ScopedSelectedLimits
+// is alive, SelectTextLimits on any thread copies `limits` without reading
+// the file.
+class ScopedSelectedLimits {
+ public:
+  explicit ScopedSelectedLimits(const TextLimits& limits);
+  ~ScopedSelectedLimits();
+  ScopedSelectedLimits(const ScopedSelectedLimits&) = delete;
+  ScopedSelectedLimits& operator=(const ScopedSelectedLimits&) = delete;
+};
+
+// The number of texts over a limit that TextLimitCheck::Report has warned
+// about in this process, on any thread: "check" compares it before and after
+// its run.
+size_t TextsOverLimitsReported();
+
 // The texts of one dump measured against the limits as an insertion converts
 // them; an insertion writes them all the same and warns afterwards.
 class TextLimitCheck {
@@ -81,7 +97,8 @@ class TextLimitCheck {
 
   // Warns on standard error for every limit a text is over, in dump order:
   //   WARNING: chat.txt line 12: line 2 of the text is 35 characters, limit 32
-  // Returns the number of texts over a limit.
+  // Returns the number of texts over a limit, and adds it to
+  // TextsOverLimitsReported.
   size_t Report() const;
 
  private:
@@ -113,6 +130,23 @@ bool TakePrefixedText(ByteSpan line, std::string_view prefix, ByteSpan& text);
 // may stand. In dumps that take notes (`notes`), the message adds that a
 // note needs an empty line before it.
 void ReportTypedLineBreak(const std::string& dumpName, size_t textLine, size_t nextLine, bool notes);
+
+// A check ("check" over a tree) reports every problem of a dump that the
+// reader can go on past (a broken block, a tag, quad or reference the file
+// does not have), and of every member of a container; an insertion stops at
+// the first. Set for the whole process (every thread: a container's members
+// are read on helper threads) while a ScopedDumpCheck lives.
+bool CheckingWholeDump();
+class ScopedDumpCheck {
+ public:
+  ScopedDumpCheck();
+  ~ScopedDumpCheck();
+  ScopedDumpCheck(const ScopedDumpCheck&) = delete;
+  ScopedDumpCheck& operator=(const ScopedDumpCheck&) = delete;
+
+ private:
+  bool previous_;
+};
 
 // Tagged blocks, as the SCF and script dumps hold them: four lines, each
 // beginning with a 15-character prefix, "[TTTTTTTT_JP]: " on lines 1 and 2

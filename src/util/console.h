@@ -1,4 +1,5 @@
-// Console messages. The tools' own messages (errors, progress) go to standard
+// Console messages, handed to the reporter of the calling thread
+// (util/reporter.h). The tools' own messages (errors, progress) go to standard
 // output, where the translators' scripts read them. Notices and warnings that
 // only help the translator (a code table that fell back to the built-in one, a
 // character no row converts) go to standard error, one whole line each, so

@@ -8,6 +8,7 @@
 #include "util/console.h"
 #include "util/paths.h"
 #include "util/platform.h"
+#include "util/replacement_catcher.h"
 
 namespace fpskit {
 
@@ -184,6 +185,7 @@ bool ReplaceFileWithStatus(const std::string& target, const std::function<Writer
 }
 
 bool ReplaceFileSafely(const std::string& target, ByteSpan contents, Durability durability) {
+  if (const ReplacementCatcher* catcher = CurrentReplacementCatcher()) return (*catcher)(target, contents, durability);
   return ReplaceFileWith(
       target,
       [contents](std::FILE* file) {

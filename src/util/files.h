@@ -87,6 +87,8 @@ enum class Durability { kFlushToDisk, kRenameOnly };
 // named on standard error and left alone (another run may own them).
 bool ReplaceFileWith(const std::string& target, const std::function<bool(std::FILE*)>& writer,
                      Durability durability = Durability::kFlushToDisk);
+// ReplaceFileSafely hands the contents to the thread's replacement catcher
+// instead, when one is installed (util/replacement_catcher.h).
 bool ReplaceFileSafely(const std::string& target, ByteSpan contents,
                        Durability durability = Durability::kFlushToDisk);
 

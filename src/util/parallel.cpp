@@ -5,9 +5,13 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include "util/replacement_catcher.h"
+#include "util/reporter.h"
 
 namespace fpskit {
 
@@ -43,7 +47,17 @@ void ProcessBlocksInOrder(size_t blockCount, unsigned workers, size_t slotCount,
   // An exception (std::bad_alloc) in process() or deliver() stops every
   // worker and is thrown again in the calling thread once all have ended;
   // escaping a thread it would end the process.
+  // Helper threads print through the caller's reporter and hand their
+  // replacements to the caller's catcher, as the caller's own work would.
+  Reporter& reporter = CurrentReporter();
+  const ReplacementCatcher* catcher = CurrentReplacementCatcher();
   auto work = [&](unsigned worker) {
+    std::optional<ScopedReporter> scopedReporter;
+    std::optional<ScopedReplacementCatcher> scopedCatcher;
+    if (worker != 0) {
+      scopedReporter.emplace(reporter);
+      scopedCatcher.emplace(catcher);
+    }
     try {
       for (;;) {
         const size_t block = next.fetch_add(1);

@@ -135,4 +135,9 @@ void IgnoreFileSizeSignal();
 // locale stays as it was.
 void SetRussianLocale();
 
+// True when standard error is an interactive terminal that can show a
+// progress line rewritten in place (on Windows, a console that accepts the
+// cursor sequences, which this turns on). False for a pipe, a file or CI.
+bool StderrIsTerminal();
+
 }  // namespace fpskit::platform

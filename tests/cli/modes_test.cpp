@@ -38,8 +38,10 @@ TEST(CommandLine, TooFewArgumentsPrintTheUsageText) {
 TEST(CommandLine, HelpAndVersionSucceed) {
   const ToolRun help = RunTool(FPSKIT_BINARY, {"--help"});
   EXPECT_EQ(help.status, 0);
-  // --help names the listing word too; the usage text after a wrong command line does not.
+  // --help names the listing word and the tree words too; the usage text
+  // after a wrong command line does not.
   std::string withListing = kUsage;
+  withListing.insert(withListing.size() - 1, "\nUsage: *.exe  dump   / insert / check    DIR or file [utf8/1]");
   withListing.insert(std::strlen("\nUsage: *.exe  unfps  / fps               anyfile"),
                      "\nUsage: *.exe  lsfps                     anyfile");
   EXPECT_EQ(help.output, withListing);

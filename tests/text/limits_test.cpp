@@ -220,5 +220,43 @@ TEST(TextLimits, InsertionWarnsForEveryTextOverItsLimitAndWritesIt) {
             "WARNING: d.txt line 4: the text is 5 bytes, limit 4\n");
 }
 
+// "check" says by its exit status what it found: 0 nothing, 3 texts over a
+// limit, 1 a dump that could not be written back (whatever the limits).
+// "insert" writes texts over a limit and warns.
+TEST(TextLimits, CheckExitStatusTellsTextsOverALimitFromFailures) {
+  support::TempDir dir;
+  const std::string binary = FPSKIT_BINARY;
+  std::filesystem::create_directories(dir / "t");
+  support::ChtxBuilder chat;
+  chat.String("lead");
+  chat.Entry("Speaker", "jp text", "a rather long line");
+  ASSERT_TRUE(support::WriteTestFile(dir / "t/talk.bin", chat.Build()));
+  auto run = [&](const char* word) { return support::RunTool(binary, {word, "t"}, dir.path()); };
+  ASSERT_EQ(run("dump").status, 0);
+
+  EXPECT_EQ(run("check").status, 0);
+  ASSERT_TRUE(support::WriteTestFile(dir / "LIMITS.TXT", "chat EN chars 10\r\n"));
+  const support::ToolRun over = run("check");
+  EXPECT_EQ(over.status, 3) << over.output;
+  EXPECT_NE(over.output.find("WARNING: t/talk.txt line 5: line 1 of the text is 18 characters, limit 10"),
+            std::string::npos)
+      << over.output;
+
+  ASSERT_TRUE(support::WriteTestFile(dir / "t/talk.txt", "lead\r\n\r\nSpeaker\r\n[JP]: jp text\r\n"
+                                                         "[EN]: a rather long line, longer\r\n"));
+  const support::ToolRun inserted = run("insert");
+  EXPECT_EQ(inserted.status, 0) << inserted.output;
+  EXPECT_NE(inserted.output.find("line 1 of the text is 26 characters, limit 10"), std::string::npos);
+  EXPECT_NE(support::ToString(support::ReadTestFile(dir / "t/talk.bin")).find("longer"), std::string::npos);
+
+  ASSERT_TRUE(support::WriteTestFile(dir / "t/talk.txt", "lead\r\n\r\nSpeaker\r\n[JP]: jp text\r\n"));
+  EXPECT_EQ(run("check").status, 1);
+  ASSERT_TRUE(support::WriteTestFile(dir / "LIMITS.TXT", "chat EN chars\r\n"));
+  const support::ToolRun badLimits = run("check");
+  EXPECT_EQ(badLimits.status, 1);
+  EXPECT_NE(badLimits.output.find("ERROR: LIMITS.TXT line 1: expected a limit"), std::string::npos)
+      << badLimits.output;
+}
+
 }  // namespace
 }  // namespace fpskit

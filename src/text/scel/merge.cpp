@@ -30,10 +30,10 @@ bool MergeScel(const std::string& path, bool raw, bool swap, unsigned workers) {
   ProcessBlocksInOrder(
       count, threads, count,
       [&](unsigned, size_t number) {
-        if (!failed) status[number] = DecodeScelMember(file, container, number, members[number]);
+        if (!failed || CheckingWholeDump()) status[number] = DecodeScelMember(file, container, number, members[number]);
       },
       [&](size_t number) {
-        if (failed) return;
+        if (failed && !CheckingWholeDump()) return;
         Printf("\n+ %s", FileNameOf(ScelMemberPath(path, number, raw ? "bin" : "txt")).c_str());
         if (status[number] != ScelMemberStatus::kDecoded) {
           ReportScelMember(status[number], container, number);

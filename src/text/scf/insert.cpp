@@ -17,25 +17,41 @@ bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<ui
   CrlfLineReader reader(inputs.dump, ByteOrderMarkLength(inputs.dump));
   ByteSpan line;
   size_t lineNumber = 0;
-  size_t textLine = 0;  // the block's last line, when it came right before
+  bool ok = true;
+  bool skipping = false;  // a check reads on after a broken block from the next empty line
+  size_t textLine = 0;    // the block's last line, when it came right before
   while (reader.ReadCrlfLine(line)) {
     ++lineNumber;
+    if (skipping) skipping = !line.empty();
+    if (skipping) continue;
     if (!IsTaggedBlockStart(line)) {
       // An empty separator line, or a note on a line of its own after one.
       // A line right after a block's last text is the rest of that text.
       if (!line.empty() && textLine != 0) {
         ReportTypedLineBreak(inputs.dumpName, textLine, lineNumber, true);
+        ok = false;
+        textLine = 0;
+        skipping = true;
+        if (CheckingWholeDump()) continue;
         return false;
       }
       textLine = 0;
       continue;
     }
     TaggedBlock tagged;
-    if (!ReadTaggedBlock(reader, line, inputs.dumpName, lineNumber, tagged)) return false;
+    if (!ReadTaggedBlock(reader, line, inputs.dumpName, lineNumber, tagged)) {
+      ok = false;
+      textLine = 0;
+      skipping = true;
+      if (CheckingWholeDump()) continue;
+      return false;
+    }
     textLine = lineNumber;
     if (!std::binary_search(entryTags.begin(), entryTags.end(), tagged.tag)) {
       Printf("\nERROR: %s line %zu: tag %08X is not an entry of this SCFOMBIN file; keep the tags that \"unscf\" wrote",
              inputs.dumpName.c_str(), tagged.lines[0], tagged.tag);
+      ok = false;
+      if (CheckingWholeDump()) continue;
       return false;
     }
     ScfBlock block;
@@ -46,7 +62,7 @@ bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<ui
     }
     blocks.push_back(std::move(block));
   }
-  return true;
+  return ok;
 }
 
 bool BuildScfFile(ByteSpan file, const ScfHeader& header, const std::vector<ScfBlock>& blocks, Bytes& out) {
@@ -98,16 +114,15 @@ bool InsertScf(const std::string& path, bool swap) {
   std::vector<ScfBlock> blocks;
   TextLimitCheck limits(inputs.limits, TextFormat::kScf, path, dumpName);
   const bool parsed = ParseScfDump(inputs, swap, entryTags, blocks, &limits);
-  limits.Report();
-  if (!parsed) return false;
   // Appending nothing would only pad the file: leave it as it is.
-  if (blocks.empty()) {
+  if (parsed && blocks.empty()) {
     Warnf("NOTE: %s holds no block; %s was not changed", dumpName.c_str(), path.c_str());
     return true;
   }
   Bytes rebuilt;
-  if (!BuildScfFile(file, header, blocks, rebuilt)) return false;
-  return ReplaceFileSafely(path, rebuilt);
+  const bool built = parsed && BuildScfFile(file, header, blocks, rebuilt);
+  limits.Report();  // after what would stop the write-back
+  return built && ReplaceFileSafely(path, rebuilt);
 }
 
 }  // namespace fpskit

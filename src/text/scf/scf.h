@@ -110,8 +110,10 @@ struct ScfBlock {
 // ConvertDumpLine. A block's tag must be one of `entryTags` (the tags that
 // "unscf" writes for this file, in ascending order): a tag mistyped into
 // another position of the table would rewrite the wrong bytes. A broken block
-// is reported with the dump's name and line number, and the result is false.
-// `limits`, when given, measures every converted text.
+// is reported with the dump's name and line number, and the result is false;
+// in a check (CheckingWholeDump) the reading goes on from the next empty line,
+// so that every broken block is reported. `limits`, when given, measures
+// every converted text.
 bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<uint32_t>& entryTags,
                   std::vector<ScfBlock>& blocks, TextLimitCheck* limits = nullptr);
 

@@ -77,7 +77,7 @@ class DumpParser {
             dumpName_.c_str(), int(kTssFingerprintPrefix.size() - 1), kTssFingerprintPrefix.data());
     }
     if (context_.stringDictionary && context_.swap) SwapPairs();
-    return true;
+    return !failed_;
   }
 
  private:
@@ -109,6 +109,13 @@ class DumpParser {
     return true;
   }
 
+  // After a problem was reported: true to stop there, or false when a check
+  // reads on to report the next one (the result is a failure either way).
+  bool StopAfterProblem() {
+    failed_ = true;
+    return !CheckingWholeDump();
+  }
+
   // Quad groups up to "[END]": a line beginning "[0" starts a group of four
   // lines tagged with the quad's position, two "_JP]: " lines and two
   // "_EN]: " lines; other lines are notes.
@@ -117,8 +124,15 @@ class DumpParser {
     static constexpr size_t kSwappedOrder[kTssQuadSlotCount] = {2, 3, 0, 1};
     const size_t* order = context_.swap ? kSwappedOrder : kStraightOrder;
     ByteSpan line;
+    bool skipping = false;  // a check reads on after a broken group from the next empty line
     while (NextLine(line)) {
-      if (BreaksText(line)) return false;
+      if (skipping) skipping = !line.empty();
+      if (skipping) continue;
+      if (BreaksText(line)) {
+        skipping = true;
+        if (StopAfterProblem()) return false;
+        continue;
+      }
       if (StartsWith(line, kTssFingerprintPrefix)) {
         const bool same = std::equal(line.begin(), line.end(), fingerprint_.begin(), fingerprint_.end());
         fingerprintSeen_ = same ? Fingerprint::kSame : Fingerprint::kDifferent;
@@ -132,23 +146,31 @@ class DumpParser {
       }
       if (!IsTaggedBlockStart(line)) continue;
       TaggedBlock tagged;
-      if (!ReadTaggedBlock(reader_, line, dumpName_, lineNumber_, tagged)) return false;
+      if (!ReadTaggedBlock(reader_, line, dumpName_, lineNumber_, tagged)) {
+        skipping = true;
+        if (StopAfterProblem()) return false;
+        continue;
+      }
       textLine_ = lineNumber_;
       if (!QuadFitsStringArea(file_.size(), header_, tagged.tag)) {
         Printf("\nERROR: %s line %zu: %08X is not a quad position of this script (its string area holds 0x%X "
                "bytes)",
                dumpName_.c_str(), tagged.lines[0], tagged.tag, header_.textSize);
-        return false;
+        if (StopAfterProblem()) return false;
+        continue;
       }
       if (!NamesQuad(file_, header_, tagged.tag)) {
         Printf("\nERROR: %s line %zu: %08X is not a quad position of this script (its 16 bytes are not four "
                "offsets of strings)",
                dumpName_.c_str(), tagged.lines[0], tagged.tag);
-        return false;
+        if (StopAfterProblem()) return false;
+        continue;
       }
       TssQuadEdit quad;
       quad.position = tagged.tag;
-      for (size_t k = 0; k < kTssQuadSlotCount; ++k) quad.slots[order[k]] = Convert(tagged.texts[k], tagged.lines[k], k < 2 ? TextLine::kJp : TextLine::kEn);
+      for (size_t k = 0; k < kTssQuadSlotCount; ++k) {
+        quad.slots[order[k]] = Convert(tagged.texts[k], tagged.lines[k], k < 2 ? TextLine::kJp : TextLine::kEn);
+      }
       edits_.quads.push_back(std::move(quad));
     }
     Printf("\nERROR: %s: its \"[END]\" line is missing; it follows the quad groups, and stands even when there "
@@ -165,7 +187,7 @@ class DumpParser {
     for (;;) {
       const size_t start = reader_.position();
       if (!NextLine(line)) return true;
-      if (BreaksText(line)) return false;
+      if (BreaksText(line)) return !StopAfterProblem();
       if (line.size() < 3 || line[0] != '[') continue;
       if (!StartsWith(line, "[SP]")) {
         reader_ = CrlfLineReader(dump_, start);
@@ -173,7 +195,10 @@ class DumpParser {
         return true;
       }
       ByteSpan text;
-      if (!TakePrefixedText(line, "[SP]: ", text)) return Fail("the SP line must begin with \"[SP]: \"");
+      if (!TakePrefixedText(line, "[SP]: ", text)) {
+        Fail("the SP line must begin with \"[SP]: \"");
+        return !StopAfterProblem();
+      }
       edits_.sp = Convert(text, lineNumber_, TextLine::kSpeaker);
       textLine_ = lineNumber_;
       return true;
@@ -185,7 +210,10 @@ class DumpParser {
   bool ReadReferences() {
     ByteSpan line;
     while (NextLine(line)) {
-      if (BreaksText(line)) return false;
+      if (BreaksText(line)) {
+        if (StopAfterProblem()) return false;
+        continue;
+      }
       if (!LooksNumbered(line)) {
         if (StartsWith(line, "[SP]") || StartsWith(line, "[END]") || (line.size() >= 4 && StartsWith(line, "[0"))) {
           Warnf("WARNING: %s line %zu is not read: quad groups stand before \"[END]\" and the \"[SP]\" line "
@@ -198,14 +226,18 @@ class DumpParser {
       const std::string prefix = std::string(line.begin(), line.begin() + 8) + ": ";
       ByteSpan text;
       if (!std::all_of(digits.begin(), digits.end(), IsDecimalDigit) || !TakePrefixedText(line, prefix, text)) {
-        return Fail("a numbered line must begin with '[', six digits and \"]: \"");
+        Fail("a numbered line must begin with '[', six digits and \"]: \"");
+        if (StopAfterProblem()) return false;
+        continue;
       }
       const uint32_t number = ParseDecimal(digits);
       if (number >= edits_.references.size()) {
         char what[96];
         std::snprintf(what, sizeof what, "reference %06u does not exist: the script has %zu", number,
                       edits_.references.size());
-        return Fail(what);
+        Fail(what);
+        if (StopAfterProblem()) return false;
+        continue;
       }
       // Quad groups carry their position and the SP slot stays where it
       // is; only the numbered lines depend on the reference order.
@@ -235,6 +267,7 @@ class DumpParser {
   CrlfLineReader reader_;
   size_t lineNumber_ = 0;
   size_t textLine_ = 0;  // the line before, when it held a text
+  bool failed_ = false;
   const std::string& dumpName_;
   ByteSpan file_;
   const TssHeader& header_;
@@ -343,10 +376,10 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
   TextLimitCheck limits(tables.inputs.limits, TextFormat::kScript, path, dumpPath);
   context.limits = &limits;
   TssEdits edits;
-  const bool parsed = ParseTssDump(tables.inputs.dump, dumpPath, file, header, code, context, edits);
-  limits.Report();
-  if (!parsed || !RebuildTss(file, header, code, edits, out)) return TssOutcome::kFailed;
-  return TssOutcome::kDone;
+  const bool rebuilt = ParseTssDump(tables.inputs.dump, dumpPath, file, header, code, context, edits) &&
+                       RebuildTss(file, header, code, edits, out);
+  limits.Report();  // after what would stop the write-back
+  return rebuilt ? TssOutcome::kDone : TssOutcome::kFailed;
 }
 
 bool InsertTssText(const std::string& path, bool swap) {

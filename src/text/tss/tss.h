@@ -201,7 +201,9 @@ struct TssDumpContext {
 // prefix that lost only its final space is an empty text: TakePrefixedText), a
 // quad position whose 16 bytes lie outside the string area, and a reference
 // number the script does not have are reported with the dump's name and line
-// number, and the result is false. A quad tag must name a quad: four offsets of
+// number, and the result is false (in a check, CheckingWholeDump, after the
+// reading went on past each of them: a broken group from the next empty line).
+// A quad tag must name a quad: four offsets of
 // zero-terminated strings inside the string area. A dump with numbered lines
 // whose fingerprint line (before "[END]") differs from the script's is refused;
 // one without such a line is read with a warning on standard error. Every text

@@ -1,0 +1,313 @@
+#include "tools/tree.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "codetable/codetable.h"
+#include "text/chtx/chtx.h"
+#include "text/scel/scel.h"
+#include "text/scf/scf.h"
+#include "text/text_tool.h"
+#include "text/tss/tss.h"
+#include "util/console.h"
+#include "util/files.h"
+#include "util/parallel.h"
+#include "util/paths.h"
+#include "util/platform.h"
+#include "util/replacement_catcher.h"
+#include "util/reporter.h"
+
+namespace fpskit {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Part of the name of every temporary file of a replacement.
+constexpr std::string_view kTemporaryMark = "$$$TEMP$$$";
+// The end of the name of a backup kept before an edited file is overwritten.
+constexpr std::string_view kBackupEnding = ".bak";
+
+enum class FileOutcome { kDone, kUnchanged, kNoDump, kFailed };
+
+struct TreeFile {
+  std::string path;
+  TextFileKind kind = TextFileKind::kNone;
+  std::string clash;  // another file that would share this file's dump
+};
+
+bool StartsWith(ByteSpan head, std::string_view magic) {
+  return head.size() >= magic.size() && std::memcmp(head.data(), magic.data(), magic.size()) == 0;
+}
+
+TextFileKind SniffFile(const std::string& path) {
+  uint8_t head[8] = {};
+  size_t length = 0;
+  if (FileHandle file = OpenFile(path, "rb")) length = std::fread(head, 1, sizeof head, file.get());
+  return SniffTextFile(ByteSpan(head, length));
+}
+
+// The member files "untss2" wrote beside a container ('scene/scene_0001.bin')
+// are scripts too, but the container's own dumps carry their names: they are
+// the container's, and "tss2" writes them back.
+bool IsContainerMemberFile(const std::string& path, const std::vector<std::string>& containerDirectories) {
+  const std::string directory = platform::DirectoryPartOf(path);
+  if (directory.empty()) return false;
+  const std::string parent = directory.substr(0, directory.size() - 1);
+  if (!std::binary_search(containerDirectories.begin(), containerDirectories.end(), parent)) return false;
+  const std::string name = FileNameOf(path);
+  const std::string stem = FileNameOf(parent) + "_";
+  return name.size() == stem.size() + 8 && name.compare(0, stem.size(), stem) == 0 &&
+         name.compare(name.size() - 4, 4, ".bin") == 0;
+}
+
+// The game text files among `paths`, with the files whose dumps would
+// coincide marked: neither of them is done.
+std::vector<TreeFile> FindTextFiles(const std::vector<std::string>& paths) {
+  std::vector<TreeFile> files;
+  std::vector<std::string> containerDirectories;
+  for (const std::string& path : paths) {
+    const TextFileKind kind = SniffFile(path);
+    if (kind == TextFileKind::kNone) continue;
+    files.push_back({path, kind, {}});
+    if (kind == TextFileKind::kContainer) containerDirectories.push_back(StripExtension(path));
+  }
+  std::sort(containerDirectories.begin(), containerDirectories.end());
+  std::erase_if(files, [&](const TreeFile& file) {
+    return file.kind == TextFileKind::kScript && IsContainerMemberFile(file.path, containerDirectories);
+  });
+  std::vector<std::pair<std::string, size_t>> dumps;
+  for (size_t i = 0; i < files.size(); ++i) dumps.emplace_back(StripExtension(files[i].path), i);
+  std::sort(dumps.begin(), dumps.end());
+  for (size_t i = 1; i < dumps.size(); ++i) {
+    if (dumps[i].first != dumps[i - 1].first) continue;
+    files[dumps[i].second].clash = files[dumps[i - 1].second].path;
+    files[dumps[i - 1].second].clash = files[dumps[i].second].path;
+  }
+  return files;
+}
+
+// True when the dump (or, for a container, a member's dump) that an
+// insertion would read is there.
+bool HasDump(const TreeFile& file) {
+  if (file.kind != TextFileKind::kContainer) return FileExists(StripExtension(file.path) + ".txt");
+  Bytes data;
+  ScelContainer container;
+  if (!ReadWholeFile(file.path, data)) return true;  // the tool reports it
+  BufferedReporter silent;
+  ScopedReporter scoped(silent);
+  if (!ParseScel(data, container)) return true;
+  for (size_t number = 0; number < container.members.size(); ++number) {
+    if (FileExists(ScelMemberPath(file.path, number, "txt"))) return true;
+  }
+  return false;
+}
+
+bool ShareFlag(const std::string& option) { return std::atol(option.c_str()) != 0; }
+
+bool DumpFile(const TreeFile& file, const std::string& option) {
+  switch (file.kind) {
+    case TextFileKind::kChat: return ExtractChtx(file.path, option);
+    case TextFileKind::kTable: return ExtractScf(file.path, option);
+    case TextFileKind::kScript:
+    case TextFileKind::kContainer: return ScriptTextEntry(file.path, option, true, false, false);
+    case TextFileKind::kNone: break;
+  }
+  return false;
+}
+
+bool InsertFile(const TreeFile& file, const std::string& option) {
+  switch (file.kind) {
+    case TextFileKind::kChat: return InsertChtx(file.path, ShareFlag(option), false);
+    case TextFileKind::kTable: return InsertScf(file.path, false);
+    case TextFileKind::kScript:
+    case TextFileKind::kContainer: return ScriptTextEntry(file.path, option, false, false, false);
+    case TextFileKind::kNone: break;
+  }
+  return false;
+}
+
+// Runs the insertion tool with its replacement caught, then writes the
+// rebuilt file only when its texts differ (and not at all for a check).
+FileOutcome InsertOrCheck(const TreeFile& file, const std::string& option, bool write) {
+  if (!HasDump(file)) return FileOutcome::kNoDump;
+  Bytes before;
+  if (!ReadWholeFile(file.path, before)) {
+    Printf("\nCan't open %s", file.path.c_str());
+    return FileOutcome::kFailed;
+  }
+  std::optional<Bytes> rebuilt;
+  Durability durability = Durability::kFlushToDisk;
+  const ReplacementCatcher catcher = [&](const std::string& target, ByteSpan contents, Durability asked) {
+    if (target != file.path) {
+      Printf("\nERROR: %s would also write %s", file.path.c_str(), target.c_str());
+      return false;
+    }
+    rebuilt.emplace(contents.begin(), contents.end());
+    durability = asked;
+    return true;
+  };
+  bool inserted = false;
+  {
+    ScopedReplacementCatcher scoped(&catcher);
+    inserted = InsertFile(file, option);
+  }
+  if (!inserted) return FileOutcome::kFailed;
+  if (!rebuilt || SameGameTexts(file.kind, before, *rebuilt)) return FileOutcome::kUnchanged;
+  if (!write) return FileOutcome::kDone;
+  return ReplaceFileSafely(file.path, *rebuilt, durability) ? FileOutcome::kDone : FileOutcome::kFailed;
+}
+
+FileOutcome RunOnFile(const TreeFile& file, TreeWord word, const std::string& option) {
+  if (!file.clash.empty()) {
+    Printf("\nERROR: %s and %s would share the dump %s.txt; rename one of them", file.path.c_str(),
+           file.clash.c_str(), StripExtension(file.path).c_str());
+    return FileOutcome::kFailed;
+  }
+  if (word == TreeWord::kDump) return DumpFile(file, option) ? FileOutcome::kDone : FileOutcome::kFailed;
+  return InsertOrCheck(file, option, word == TreeWord::kInsert);
+}
+
+const char* OutcomeWord(FileOutcome outcome, TreeWord word) {
+  switch (outcome) {
+    case FileOutcome::kDone:
+      return word == TreeWord::kDump ? "dumped" : word == TreeWord::kInsert ? "written" : "would be written";
+    case FileOutcome::kUnchanged: return "unchanged";
+    case FileOutcome::kNoDump: return "no dump";
+    case FileOutcome::kFailed: return "failed";
+  }
+  return "failed";
+}
+
+const char* FilesWord(size_t count) { return count == 1 ? "file" : "files"; }
+
+// Selects the tables the word's tools read, once for the whole run.
+bool SelectTables(TreeWord word, std::vector<SelectedTable>& tables) {
+  std::vector<const char*> names = {kGameCodesFile};
+  if (word != TreeWord::kDump) names.push_back(kTranslatorCodesFile);
+  for (const char* name : names) {
+    SelectedTable selected{name, {}};
+    if (!SelectCodeTable(name, selected.table)) return false;
+    tables.push_back(std::move(selected));
+  }
+  return true;
+}
+
+}  // namespace
+
+TextFileKind SniffTextFile(ByteSpan head) {
+  if (StartsWith(head, std::string_view(reinterpret_cast<const char*>(kChtxMagic), sizeof kChtxMagic))) {
+    return TextFileKind::kChat;
+  }
+  if (StartsWith(head, std::string_view(reinterpret_cast<const char*>(kScelMagic), sizeof kScelMagic))) {
+    return TextFileKind::kContainer;
+  }
+  if (StartsWith(head, std::string_view(reinterpret_cast<const char*>(kTssMagic), sizeof kTssMagic))) {
+    return TextFileKind::kScript;
+  }
+  if (StartsWith(head, "SCFOMBIN")) return TextFileKind::kTable;
+  return TextFileKind::kNone;
+}
+
+bool ListTreeFiles(const std::string& root, std::vector<std::string>& files) {
+  files.clear();
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(root, error);
+  if (fs::is_regular_file(status)) {
+    files.push_back(root);
+    return true;
+  }
+  if (!fs::is_directory(status)) {
+    Printf("\nCan't open %s", root.c_str());
+    return false;
+  }
+  // Paths are written with '/' on every system (Windows takes both), so
+  // that a run prints the same lines everywhere.
+  fs::recursive_directory_iterator it(root, error);
+  for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (!it->is_regular_file(error) || it->is_symlink(error)) continue;
+    const fs::path& path = it->path();
+    const std::string name = path.filename().string();
+    if (name.find(kTemporaryMark) != std::string::npos || name.ends_with(kBackupEnding)) continue;
+    files.push_back(path.generic_string());
+  }
+  if (error) {
+    Printf("\nERROR: can't read the directory %s: %s", root.c_str(), error.message().c_str());
+    return false;
+  }
+  std::sort(files.begin(), files.end());
+  return true;
+}
+
+bool RunTextTree(const std::string& root, TreeWord word, const std::string& option, unsigned workers) {
+  std::vector<std::string> paths;
+  if (!ListTreeFiles(root, paths)) return false;
+  const std::vector<TreeFile> files = FindTextFiles(paths);
+  if (files.empty()) Warnf("NOTE: no game text file under %s", root.c_str());
+  std::vector<SelectedTable> tables;
+  if (!files.empty() && !SelectTables(word, tables)) return false;
+  const ScopedSelectedTables selected(tables);
+  // The limits are read once too, and only by the words that insert.
+  TextLimits limits;
+  if (!files.empty() && word != TreeWord::kDump && !SelectTextLimits(limits)) return false;
+  const ScopedSelectedLimits selectedLimits(limits);
+  const size_t overLimitsBefore = TextsOverLimitsReported();
+  std::optional<ScopedDumpCheck> checking;
+  if (word == TreeWord::kCheck) checking.emplace();
+
+  // Each file's text is kept whole while it is worked on and printed in
+  // path order, whatever the number of threads.
+  const size_t count = files.size();
+  // Each thread replaces one file at a time; the interrupt handler keeps
+  // track of a bounded number of replacements in progress.
+  constexpr unsigned kMaxThreads = 32;
+  const unsigned threads = std::min(WorkerCount(workers, count), kMaxThreads);
+  const size_t slotCount = 2 * size_t(threads);
+  std::vector<std::unique_ptr<BufferedReporter>> buffers(slotCount);
+  std::vector<FileOutcome> outcomes(slotCount);
+  size_t tally[4] = {};
+  ProgressMeter progress(word == TreeWord::kDump ? "dump" : word == TreeWord::kInsert ? "insert" : "check", count,
+                         "files");
+  Reporter& reporter = CurrentReporter();
+  ProcessBlocksInOrder(
+      count, threads, slotCount,
+      [&](unsigned, size_t index) {
+        auto buffer = std::make_unique<BufferedReporter>();
+        {
+          ScopedReporter scoped(*buffer);
+          outcomes[index % slotCount] = RunOnFile(files[index], word, option);
+        }
+        buffers[index % slotCount] = std::move(buffer);
+        progress.Advance();
+      },
+      [&](size_t index) {
+        const FileOutcome outcome = outcomes[index % slotCount];
+        ++tally[size_t(outcome)];
+        if (outcome == FileOutcome::kFailed) reporter.MarkFailed();
+        Printf("\n%s: %s", files[index].path.c_str(), OutcomeWord(outcome, word));
+        buffers[index % slotCount]->ReplayTo(reporter);
+        buffers[index % slotCount].reset();
+      });
+
+  const size_t failed = tally[size_t(FileOutcome::kFailed)];
+  const size_t done = tally[size_t(FileOutcome::kDone)];
+  if (word == TreeWord::kDump) {
+    Printf("\n%zu %s: %zu dumped, %zu failed", count, FilesWord(count), done, failed);
+  } else {
+    Printf("\n%zu %s: %zu %s, %zu unchanged, ", count, FilesWord(count), done,
+           word == TreeWord::kInsert ? "written" : "to write", tally[size_t(FileOutcome::kUnchanged)]);
+    if (const size_t noDump = tally[size_t(FileOutcome::kNoDump)]; noDump != 0) Printf("%zu without a dump, ", noDump);
+    Printf("%zu failed", failed);
+  }
+  // A check tells texts over a limit by its exit status (insert only warns).
+  if (word == TreeWord::kCheck && TextsOverLimitsReported() != overLimitsBefore) reporter.MarkOverLimits();
+  return failed == 0;
+}
+
+}  // namespace fpskit
