@@ -80,6 +80,9 @@ const char* ParseBreak(const std::vector<std::string_view>& words, Bytes& code) 
   return nullptr;
 }
 
+// Marks a one-byte code whose width is not (yet) listed.
+constexpr uint32_t kUnlisted = 0xFFFFFFFF;
+
 const char* ParseWidth(const std::vector<std::string_view>& words, TextLimits& limits, bool& defaultSeen) {
   uint32_t width = 0;
   if (words.size() < 2 || !ParseNumber(words.back(), width)) {
@@ -91,16 +94,16 @@ const char* ParseWidth(const std::vector<std::string_view>& words, TextLimits& l
     defaultSeen = true;
     limits.defaultWidth = width;
   } else if (uint8_t first = 0, second = 0; codeWords == 1 && ParseHexPair(words[1], first)) {
-    limits.widths[first] = width;
+    limits.singleWidths[first] = width;
   } else if (codeWords == 2 && ParseHexPair(words[1], first) && ParseHexPair(words[2], second)) {
-    limits.widths[0x10000u | uint32_t(first) << 8 | second] = width;
+    limits.doubleWidths[uint32_t(first) << 8 | second] = width;
+    limits.listedLeads[first] = true;
   } else if (codeWords == 1 && words[1].size() == 5 && words[1][2] == '-' && ParseHexPair(words[1].substr(0, 2), first) &&
              ParseHexPair(words[1].substr(3), second) && first <= second) {
-    for (uint32_t code = first; code <= second; ++code) limits.widths[code] = width;
+    for (uint32_t code = first; code <= second; ++code) limits.singleWidths[code] = width;
   } else {
     return "expected one code (\"HH\" or \"HH HH\") or a range (\"HH-HH\") before the width";
   }
-  limits.hasWidths = true;
   return nullptr;
 }
 
@@ -181,6 +184,7 @@ bool IsLeadByte(uint8_t byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >
 
 bool ParseTextLimits(ByteSpan text, TextLimits& limits, size_t& errorLine, std::string& error) {
   limits = TextLimits();
+  limits.singleWidths.fill(kUnlisted);
   CrlfLineReader reader(text, ByteOrderMarkLength(text));
   ByteSpan line;
   size_t lineNumber = 0;
@@ -221,6 +225,14 @@ bool ParseTextLimits(ByteSpan text, TextLimits& limits, size_t& errorLine, std::
   }
   if (limits.lineBreak == limits.pageBreak) {
     return fail(pageBreakLine, "the page break is the same code as the line break");
+  }
+  limits.specialBytes.fill(false);
+  for (const Bytes* code : {&limits.lineBreak, &limits.pageBreak}) {
+    if (!code->empty()) limits.specialBytes[(*code)[0]] = true;
+  }
+  for (const ControlCode& control : limits.controls) limits.specialBytes[control.bytes[0]] = true;
+  for (uint32_t& width : limits.singleWidths) {
+    if (width == kUnlisted) width = limits.defaultWidth;
   }
   for (const LimitRule& rule : limits.rules) {
     if (rule.pixels != 0 && !defaultWidthSeen) {
@@ -266,11 +278,7 @@ std::vector<LimitExcess> MeasureText(const TextLimits& limits, const LimitRule& 
   using Kind = LimitExcess::Kind;
   std::vector<LimitExcess> excesses;
   std::vector<LimitExcess> pages;
-  std::array<bool, 256> special{};  // bytes that may begin a break or a control code
-  for (const Bytes* code : {&limits.lineBreak, &limits.pageBreak}) {
-    if (!code->empty()) special[(*code)[0]] = true;
-  }
-  for (const ControlCode& control : limits.controls) special[control.bytes[0]] = true;
+  const std::array<bool, 256>& special = limits.specialBytes;
 
   size_t line = 1;
   size_t page = 1;
@@ -318,9 +326,14 @@ std::vector<LimitExcess> MeasureText(const TextLimits& limits, const LimitRule& 
     const bool twoBytes = IsLeadByte(byte) && p + 1 < game.size();
     ++chars;
     if (rule.pixels != 0) {
-      const uint32_t code = twoBytes ? 0x10000u | uint32_t(byte) << 8 | game[p + 1] : byte;
-      const auto width = limits.widths.find(code);
-      pixels += width != limits.widths.end() ? width->second : limits.defaultWidth;
+      if (!twoBytes) {
+        pixels += limits.singleWidths[byte];
+      } else if (!limits.listedLeads[byte]) {
+        pixels += limits.defaultWidth;
+      } else {
+        const auto width = limits.doubleWidths.find(uint32_t(byte) << 8 | game[p + 1]);
+        pixels += width != limits.doubleWidths.end() ? width->second : limits.defaultWidth;
+      }
     }
     p += twoBytes ? 2 : 1;
   }

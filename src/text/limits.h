@@ -33,6 +33,7 @@
 // and count nothing.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -72,13 +73,22 @@ struct ControlCode {
 struct TextLimits {
   Bytes lineBreak{0x0A};
   Bytes pageBreak;  // empty: no pages
-  bool hasWidths = false;
   uint32_t defaultWidth = 0;
-  // Widths of single codes: a one-byte code by its byte, a two-byte code by
-  // 0x10000 | first << 8 | second.
-  std::unordered_map<uint32_t, uint32_t> widths;
+  // The width of every one-byte code (the default where none is listed), and
+  // of the two-byte codes listed, by first << 8 | second; `listedLeads`
+  // marks the first bytes of those, so that other codes need no lookup.
+  std::array<uint32_t, 256> singleWidths{};
+  std::array<bool, 256> listedLeads{};
+  std::unordered_map<uint32_t, uint32_t> doubleWidths;
   std::vector<ControlCode> controls;
   std::vector<LimitRule> rules;
+  // The bytes that may begin a break or a control code (the line break's
+  // by default), so that the measurement tries those only there.
+  std::array<bool, 256> specialBytes = [] {
+    std::array<bool, 256> special{};
+    special[0x0A] = true;
+    return special;
+  }();
 };
 
 // Parses the text of a limits file. False, with the line (from 1) and what is

@@ -81,6 +81,7 @@ TEST(TextLimits, MeasuresPixelsThroughTheWidthTable) {
       {widths, "\x82\xA0\x82\xA0", {}},                 // the default width, once per double-byte code
       {widths, "\x82\xA0\x82\xA0" "a", {"line 1 of the text is 26 pixels, limit 20"}},
       {widths, "\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40", {}},  // a listed double-byte code
+      {widths, "\x81\x41\x81\x41\x81\x40", {"line 1 of the text is 24 pixels, limit 20"}},  // its neighbours are not
       {widths, "AAA", {"line 1 of the text is 24 pixels, limit 20"}},  // a later line overrides the range
       {widths, "abcd\nab", {"line 1 of the text is 24 pixels, limit 20"}},
   });
