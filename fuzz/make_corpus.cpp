@@ -22,6 +22,8 @@
 #include "support/temp_dir.h"
 #include "support/tlzc_builder.h"
 #include "support/tss_builder.h"
+#include "texture/dds.h"
+#include "texture/txm.h"
 
 using namespace fpskit;
 using namespace fpskit::support;
@@ -261,6 +263,17 @@ Seeds TxmSeeds() {
     AppendText(edited, "==DDS==");
     AppendBytes(edited, RandomBytes(128 + dataSize, 11));
     seeds[std::string(name) + "-edited"] = edited;
+    // Edited pixels behind the header the texture was exported with.
+    TextureSet set;
+    if (ReadTextureRecords(BuildTxm(layout), dataSize, "seed", set) && !set.textures[0].duplicate) {
+      const TextureRecord& first = set.textures[0];
+      const DdsHeader header = MakeDdsHeader(first, TextureFormatCode(first, set.mapsFormats));
+      Bytes matching(pair);
+      AppendText(matching, "==DDS==");
+      AppendBytes(matching, header);
+      AppendBytes(matching, RandomBytes(ImageSize(first), 13));
+      seeds[std::string(name) + "-edited-header"] = matching;
+    }
     AppendText(pair, "==DDS==");
     AppendBytes(pair, RandomBytes(100, 12));
     seeds[std::string(name) + "-edited-short"] = pair;

@@ -6,7 +6,8 @@
 // followed by the image's pixel bytes (or the export reports it), and nothing
 // is written outside the directory; imported back into a copy of the data member, the unchanged
 // files give the data member byte for byte, and an edited first image
-// changes exactly that image's bytes.
+// changes exactly that image's bytes when its header still describes the
+// texture, and stops the import when it does not.
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -46,6 +47,8 @@ struct ImageFile {
   uint32_t size = 0;
   bool reversed = false;
   int uses = 0;  // images whose file has this name
+  TextureRecord texture;
+  uint32_t code = 0;
 };
 
 // True when another image's path is a directory on this one's way, or this
@@ -84,6 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       file.start = texture.dataOffset + uint64_t(image) * ImageSize(texture);
       file.size = ImageSize(texture);
       file.reversed = code == kReversedFormatCode;
+      file.texture = texture;
+      file.code = code;
       Bytes imagePixels(pixels.begin() + ptrdiff_t(file.start), pixels.begin() + ptrdiff_t(file.start + file.size));
       if (file.reversed) ReverseGroupsOfFour(imagePixels);
       file.contents.assign(header.begin(), header.end());
@@ -122,12 +127,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The images imported back into a copy of the data member, the first one
   // edited when the input holds an edit.
   Bytes want(pixels.begin(), pixels.end());
+  bool refused = false;
   if (!firstImage.empty() && !edited.empty()) {
     FUZZ_CHECK(support::WriteTestFile(directory + "/" + firstImage, edited));
     const ImageFile& file = expected[firstImage];
-    if (edited.size() > kDdsHeaderSize) {
-      Bytes imported(edited.begin() + kDdsHeaderSize,
-                     edited.begin() + ptrdiff_t(kDdsHeaderSize + std::min<size_t>(file.size, edited.size() - kDdsHeaderSize)));
+    const DdsCheck check = CheckDdsFile(edited.first(std::min<size_t>(edited.size(), kDdsHeaderSize + kDdsDx10HeaderSize)),
+                                        edited.size(), file.texture, file.code);
+    refused = edited.size() > kDdsHeaderSize && !check.matches;
+    if (edited.size() > kDdsHeaderSize && check.matches) {
+      const size_t start = check.pixelStart;
+      Bytes imported(edited.begin() + ptrdiff_t(start),
+                     edited.begin() + ptrdiff_t(start + std::min<size_t>(file.size, edited.size() - start)));
       if (file.reversed) ReverseGroupsOfFour(imported);
       std::copy(imported.begin(), imported.end(), want.begin() + ptrdiff_t(file.start));
     }
@@ -135,7 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Bytes copy;
   ByteSink sink = ByteSink::InMemory(copy);
   FUZZ_CHECK(sink.Write(pixels));
-  FUZZ_CHECK(RebuildTexturePair(ByteSource::InMemory(txm), pixels.size(), sink, 0, 7, directory, "fuzz"));
-  FUZZ_CHECK(copy == want);
+  const bool rebuilt = RebuildTexturePair(ByteSource::InMemory(txm), pixels.size(), sink, 0, 7, directory, "fuzz");
+  FUZZ_CHECK(rebuilt == !refused);
+  if (rebuilt) FUZZ_CHECK(copy == want);
   return 0;
 }

@@ -126,6 +126,19 @@ bool WriteMemberData(Rebuild& rebuild, size_t i) {
       Printf("\nERROR: %s: can't read member %zu", rebuild.label.c_str(), i);
       return false;
     }
+    // A container that does not decompress completely left only part of
+    // the member in its file: compressing that would cut the member short,
+    // edited or not.
+    Bytes decoded;
+    if (!DecompressTlzc(container, decoded)) {
+      if (fromFile) {
+        Printf("\nERROR: %s: member %zu does not decompress completely: %s holds only part of it; nothing was changed",
+               rebuild.label.c_str(), i, path.c_str());
+      } else {
+        Printf("\nERROR: %s: member %zu does not decompress; nothing was changed", rebuild.label.c_str(), i);
+      }
+      return false;
+    }
     if (fromFile) {
       Printf("\n+ %s", path.c_str());
       Bytes data;
@@ -133,13 +146,8 @@ bool WriteMemberData(Rebuild& rebuild, size_t i) {
         Printf("\nERROR: can't read %s", path.c_str());
         return false;
       }
-      result = RecompressTlzc(container, data);
+      result = RecompressTlzc(container, decoded, data);
     } else {
-      Bytes decoded;
-      if (!DecompressTlzc(container, decoded)) {
-        Printf("\nERROR: %s: member %zu does not decompress; nothing was changed", rebuild.label.c_str(), i);
-        return false;
-      }
       Bytes rebuilt;
       bool nested = false;
       // Only an archive (or a container that may hold one) takes a directory,

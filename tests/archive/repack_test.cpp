@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 
@@ -361,6 +362,13 @@ TEST(RepackArchive, FailuresChangeNoFileAndLeaveNoTemporaryFile) {
          WriteTestFile(dir / "A.dat", bytes);
        },
        "member 1 does not decompress"},
+      {"member that fails to decompress, its recovered file kept",
+       [&](const TempDir& dir) {
+         Bytes bytes = ReadTestFile(dir / "A.dat");
+         StoreU32LE(bytes.data() + 0x1000 + 12, 0xFFFFFFFF);
+         WriteTestFile(dir / "A.dat", bytes);
+       },
+       "/A/A_001.bin holds only part of it; nothing was changed"},
       {"type string after the data", [&](const TempDir& dir) { patchArchive(dir, 24, 0x800); },
        "strings after the member data; nothing was changed"},
       {"name string after the data",
@@ -397,6 +405,13 @@ TEST(RepackArchive, FailuresChangeNoFileAndLeaveNoTemporaryFile) {
          std::filesystem::create_directory(dir / "A/dxt_2_0.dds");
        },
        "dxt_2_0.dds"},
+      {"image saved in another format",
+       [](const TempDir& dir) {
+         Bytes image = ReadTestFile(dir / "A/dxt_2_0.dds");
+         std::memcpy(image.data() + 84, "DXT5", 4);
+         WriteTestFile(dir / "A/dxt_2_0.dds", image);
+       },
+       "dxt_2_0.dds: saved as DXT5; the texture is DXT1 8x4 without mipmaps"},
   };
   for (const Case& test : cases) {
     TempDir dir;

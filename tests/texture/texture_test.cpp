@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "support/archive_builder.h"
 #include "support/builders.h"
@@ -126,20 +128,23 @@ TEST(TextureFormats, CodesAndDdsHeadersForEveryFormat) {
     EXPECT_EQ(TextureFormatCode(texture, test.maps), test.code) << int(test.format[0]) << " " << int(test.format[3]);
   }
 
+  // A 30 x 257 texture: only DXTn raise the size to whole 4 x 4 blocks (32 x
+  // 260); rows (uncompressed) or the first level (DXTn) in bytes where known.
   struct Header {
     uint32_t code;
+    uint32_t sizeFlag, pitch, width, height;
     uint32_t pixelFlags, fourCC, bitCount, red, green, blue, alpha;
   };
   const Header headers[] = {
-      {1, 0x20, 0, 0, 0, 0, 0, 0},
-      {3, 0x41, 0, 16, 0x0F00, 0x00F0, 0x000F, 0xF000},
-      {5, 0x41, 0, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000},
-      {6, 0x4, 0x31545844, 0, 0, 0, 0, 0},
-      {7, 0x4, 0x33545844, 0, 0, 0, 0, 0},
-      {8, 0x4, 0x35545844, 0, 0, 0, 0, 0},
-      {15, 0x4, 113, 0, 0, 0, 0, 0},
-      {0, 0, 0, 0, 0, 0, 0, 0},  // no row: an empty pixel format, the pixels still at 128
-      {9, 0, 0, 0, 0, 0, 0, 0},
+      {1, 0, 0, 30, 0x101, 0x20, 0, 0, 0, 0, 0, 0},
+      {3, 0x8, 60, 30, 0x101, 0x41, 0, 16, 0x0F00, 0x00F0, 0x000F, 0xF000},
+      {5, 0x8, 120, 30, 0x101, 0x41, 0, 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000},
+      {6, 0x80000, 8 * 65 * 8, 32, 0x104, 0x4, 0x31545844, 0, 0, 0, 0, 0},
+      {7, 0x80000, 8 * 65 * 16, 32, 0x104, 0x4, 0x33545844, 0, 0, 0, 0, 0},
+      {8, 0x80000, 8 * 65 * 16, 32, 0x104, 0x4, 0x35545844, 0, 0, 0, 0, 0},
+      {15, 0x8, 240, 30, 0x101, 0x4, 113, 0, 0, 0, 0, 0},
+      {0, 0, 0, 30, 0x101, 0, 0, 0, 0, 0, 0, 0},  // no row: an empty pixel format, the pixels still at 128
+      {9, 0, 0, 30, 0x101, 0, 0, 0, 0, 0, 0, 0},
   };
   for (const Header& test : headers) {
     for (const uint8_t mips : {1, 5}) {
@@ -151,9 +156,10 @@ TEST(TextureFormats, CodesAndDdsHeadersForEveryFormat) {
       auto at = [&](size_t offset) { return LoadU32LE(header.data() + offset); };
       EXPECT_EQ(std::string(header.begin(), header.begin() + 4), "DDS ");
       EXPECT_EQ(at(4), 124u);
-      EXPECT_EQ(at(8), mips > 1 ? 0x21007u : 0x1007u) << test.code;
-      EXPECT_EQ(at(12), 0x104u);
-      EXPECT_EQ(at(16), 32u);
+      EXPECT_EQ(at(8), (mips > 1 ? 0x21007u : 0x1007u) | test.sizeFlag) << test.code;
+      EXPECT_EQ(at(12), test.height) << test.code;
+      EXPECT_EQ(at(16), test.width) << test.code;
+      EXPECT_EQ(at(20), test.pitch) << test.code;
       EXPECT_EQ(at(28), mips);
       EXPECT_EQ(at(76), 32u);
       const uint32_t expected[] = {test.pixelFlags, test.fourCC, test.bitCount, test.red, test.green, test.blue, test.alpha};
@@ -165,6 +171,75 @@ TEST(TextureFormats, CodesAndDdsHeadersForEveryFormat) {
   Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   ReverseGroupsOfFour(pixels);
   EXPECT_EQ(pixels, (Bytes{4, 3, 2, 1, 8, 7, 6, 5, 9, 10}));
+}
+
+// An edited file goes back only when its header still describes the
+// texture: what an editor changed is named, as a translator would say it.
+TEST(TextureImport, DdsFilesMustDescribeTheirTexture) {
+  TextureRecord sign;  // DXT1 256 x 256 with 9 mipmaps: a chain of 43704 bytes, padded in its member
+  sign.width = 256;
+  sign.height = 256;
+  sign.mipCount = 9;
+  sign.size = 45056;
+  TextureRecord banner;  // A8R8G8B8 100 x 30, one level
+  banner.width = 100;
+  banner.height = 30;
+  banner.mipCount = 1;
+  banner.size = 12000;
+  auto header = [](const TextureRecord& texture, uint32_t code, const std::function<void(uint8_t*)>& edit = {}) {
+    DdsHeader bytes = MakeDdsHeader(texture, code);
+    if (edit) edit(bytes.data());
+    return Bytes(bytes.begin(), bytes.end());
+  };
+  auto dx10 = [&](uint32_t format, uint32_t arraySize) {
+    Bytes bytes = header(sign, 6, [](uint8_t* h) { std::memcpy(h + 84, "DX10", 4); });
+    for (const uint32_t field : {format, 3u, 0u, arraySize, 0u}) AppendU32LE(bytes, field);
+    return bytes;
+  };
+  TextureRecord flat = sign;
+  flat.mipCount = 1;
+  struct Case {
+    const char* what;
+    const TextureRecord& texture;
+    uint32_t code;
+    Bytes head;
+    uint64_t pixels;
+    std::string problem;  // empty: accepted
+    size_t pixelStart = 128;
+  };
+  const std::string sign9 = "; the texture is DXT1 256x256 with 9 mipmaps";
+  const Case cases[] = {
+      {"as exported", sign, 6, header(sign, 6), 45056, ""},
+      {"the chain without the member's padding", sign, 6, header(sign, 6), 43704, ""},
+      {"pixels cut short", sign, 6, header(sign, 6), 1000, "holds 1000 bytes of pixels" + sign9 + " in 43704 bytes"},
+      {"32-bit without mipmaps", sign, 6, header(flat, 5), 262144, "saved as 32-bit RGBA without mipmaps" + sign9},
+      {"DXT5", sign, 6, header(sign, 8), 45056, "saved as DXT5" + sign9},
+      {"half the width", sign, 6, header(sign, 6, [](uint8_t* h) { StoreU32LE(h + 16, 128); }), 45056,
+       "saved as DXT1 128x256" + sign9},
+      {"DX10 of the same format", sign, 6, dx10(71, 1), 45056, "", 148},
+      {"DX10 of another format", sign, 6, dx10(77, 1), 45056, "saved as DX10 format 77" + sign9, 148},
+      {"DX10 array", sign, 6, dx10(71, 6), 45056, "saved as DX10 format 71 in an array of 6" + sign9, 148},
+      {"DX10 header cut short", sign, 6, [&] {
+         Bytes cut = dx10(71, 1);
+         cut.resize(140);
+         return cut;
+       }(), 0,
+       "saved as DX10 with its extended header cut short" + sign9, 148},
+      {"not a DDS file", sign, 6, Bytes(128, 0x89), 45056, "not a DDS file"},
+      {"uncompressed, mip count 0", banner, 5, header(banner, 5, [](uint8_t* h) { h[28] = 0; }), 12000, ""},
+      {"earlier versions' rounded height", banner, 5, header(banner, 5, [](uint8_t* h) { StoreU32LE(h + 12, 32); }),
+       12000, ""},
+      {"an editor's rounded height", banner, 5, header(banner, 5, [](uint8_t* h) { StoreU32LE(h + 12, 32); }), 12800,
+       "saved as A8R8G8B8 100x32; the texture is A8R8G8B8 100x30 without mipmaps"},
+      {"channels in another order", banner, 5, header(banner, 5, [](uint8_t* h) { StoreU32LE(h + 92, 0xFF); }),
+       12000, "saved as 32-bit RGBA in another channel order; the texture is A8R8G8B8"},
+  };
+  for (const Case& test : cases) {
+    const DdsCheck check = CheckDdsFile(test.head, test.pixelStart + test.pixels, test.texture, test.code);
+    EXPECT_EQ(check.matches, test.problem.empty()) << test.what << ": " << check.problem;
+    EXPECT_EQ(check.problem.substr(0, test.problem.size()), test.problem) << test.what;
+    EXPECT_EQ(check.pixelStart, test.pixelStart) << test.what;
+  }
 }
 
 // Every image of a texture at its own offset, A8R8G8B8 groups reversed;
@@ -215,17 +290,20 @@ TEST(TextureExport, ImageMagickReadsTheExportedImages) {
   }
   struct Case {
     uint32_t code;
-    uint32_t bytes;  // of an 8 x 8 image
+    uint16_t width, height;
+    uint32_t bytes;
     std::string compression;
   };
-  const Case cases[] = {{6, 32, "DXT1"}, {7, 64, "DXT3"}, {8, 64, "DXT5"}, {5, 256, "None"}};
+  // An uncompressed image keeps a size that is no multiple of 4.
+  const Case cases[] = {{6, 8, 8, 32, "DXT1"}, {7, 8, 8, 64, "DXT3"}, {8, 8, 8, 64, "DXT5"}, {5, 8, 8, 256, "None"},
+                        {5, 100, 30, 12000, "None"}};
   TempDir dir;
   for (const Case& test : cases) {
     TextureRecord texture;
-    texture.width = 8;
-    texture.height = 8;
+    texture.width = test.width;
+    texture.height = test.height;
     texture.mipCount = 1;
-    texture.name = "img" + std::to_string(test.code);
+    texture.name = "img" + std::to_string(test.code) + "_" + std::to_string(test.width);
     texture.size = test.bytes;
     texture.format = TxmFormatBytes(test.code, 10);
     const Bytes pixels = support::RandomBytes(test.bytes, test.code);
@@ -236,7 +314,8 @@ TEST(TextureExport, ImageMagickReadsTheExportedImages) {
     const std::string path = dir / (texture.name + "_0_0.dds");
     const support::ToolRun run = support::RunTool("identify", {"-format", "%w %h %C", path});
     EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output, "8 8 " + test.compression) << test.code;
+    EXPECT_EQ(run.output, std::to_string(test.width) + " " + std::to_string(test.height) + " " + test.compression)
+        << test.code;
   }
 }
 
