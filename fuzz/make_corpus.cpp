@@ -22,6 +22,7 @@
 #include "support/temp_dir.h"
 #include "support/tlzc_builder.h"
 #include "support/tss_builder.h"
+#include "text/po/catalog.h"
 #include "texture/dds.h"
 #include "texture/txm.h"
 
@@ -338,6 +339,45 @@ Seeds ScelSeeds() {
   return seeds;
 }
 
+Seeds PoSeeds() {
+  Seeds seeds;
+  const struct {
+    const char* name;
+    DumpLayout layout;
+    std::string dump;
+  } dumps[] = {
+      {"chat", DumpLayout::kChat,
+       "lead\r\n\r\nMira\r\n[JP]: one\\ntwo\r\n[EN]: One\\nTwo\r\n\r\nTobin\r\n[JP]: same\r\n[EN]: same\r\n"},
+      {"script", DumpLayout::kScript,
+       "References: 2, fingerprint 1A2B3C4D\r\n\r\n[00000054_JP]: a\r\n[00000054_JP]: b\\n\r\n[00000054_EN]: A\r\n[00000054_EN]:\r\n\r\n[END]\r\n\r\n"
+       "[SP]: sp\r\n\r\n[000000]: x\r\n[000001]: y\r\n"},
+      {"scf", DumpLayout::kScf,
+       "note\r\n[00001A90_JP]: \\nfront\r\n[00001A90_JP]: b\r\n[00001A90_EN]: Front\r\n[00001A90_EN]: \r\n\r\n"},
+  };
+  for (const auto& dump : dumps) {
+    CatalogDump catalog;
+    catalog.text = ByteSpan(reinterpret_cast<const uint8_t*>(dump.dump.data()), dump.dump.size());
+    catalog.reference = std::string(dump.name) + ".txt";
+    TextError error;
+    std::vector<PoEntry> entries{CatalogHeader(dump.name, CatalogSource::kJapanese, "2000-01-01 00:00+0000")};
+    if (!ReadDumpUnits(catalog.text, dump.layout, false, catalog.units, error) ||
+        !AppendCatalogEntries(catalog, CatalogSource::kJapanese, "\\n", entries, error)) {
+      std::printf("po seed %s: line %zu: %s\n", dump.name, error.line, error.what.c_str());
+      continue;
+    }
+    seeds[std::string(dump.name) + "-dump"] = ToBytes(dump.dump);
+    const Bytes po = WritePo(entries);
+    seeds[std::string(dump.name) + "-po"] = po;
+    // As platforms save it: a byte order mark, CR LF, obsolete entries.
+    std::string saved = "\xEF\xBB\xBF";
+    for (uint8_t c : po) saved += c == '\n' ? std::string("\r\n") : std::string(1, char(c));
+    saved += "\r\n#~ msgid \"old\"\r\n#~ msgstr \"x\"\r\n#| msgid \"a\" \"b\"\r\nmsgid \"\\x41\\101\"\r\nmsgstr \"\"";
+    seeds[std::string(dump.name) + "-saved"] = ToBytes(saved);
+  }
+  seeds["broken-string"] = ToBytes("msgid \"a\\q\"\nmsgstr \"\n");
+  return seeds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -346,7 +386,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::map<std::string, std::function<Seeds()>> targets = {
-      {"chtx", ChtxSeeds}, {"codetable", CodeTableSeeds}, {"fps4", ArchiveSeeds}, {"lzss", LzssSeeds}, {"repack", ArchiveSeeds}, {"scel", ScelSeeds},
+      {"chtx", ChtxSeeds}, {"codetable", CodeTableSeeds}, {"fps4", ArchiveSeeds}, {"lzss", LzssSeeds}, {"po", PoSeeds}, {"repack", ArchiveSeeds}, {"scel", ScelSeeds},
       {"scf", ScfSeeds},   {"tlzc", TlzcSeeds},           {"tss", TssSeeds}, {"txm", TxmSeeds},      {"unpack", ArchiveSeeds},
   };
   bool ok = true;

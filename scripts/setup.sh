@@ -3,7 +3,7 @@
 # when any is missing. Uses sudo only when not already root.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config zlib1g-dev liblzma-dev libgtest-dev libbenchmark-dev xz-utils imagemagick time)
+packages=(cmake ninja-build g++ pkg-config zlib1g-dev liblzma-dev libgtest-dev libbenchmark-dev xz-utils imagemagick time gettext)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

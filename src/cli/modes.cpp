@@ -7,6 +7,7 @@
 
 #include "archive/format.h"
 #include "text/chtx/chtx.h"
+#include "text/po/po_tool.h"
 #include "text/scel/scel.h"
 #include "text/scf/scf.h"
 #include "tools/tree.h"
@@ -78,6 +79,13 @@ constexpr ModeRow kModeTable[] = {
     {"check", [](const std::string&, const std::string& path, const std::string& option) {
        return RunTextTree(path, TreeWord::kCheck, option);
      }},
+    // Translation tools: a dump as a gettext PO file, and back.
+    {"dump2po", [](const std::string&, const std::string& path, const std::string& option) {
+       return DumpToPo(path, option);
+     }},
+    {"po2dump", [](const std::string&, const std::string& path, const std::string& option) {
+       return PoToDump(path, option);
+     }},
 };
 
 }  // namespace
@@ -109,6 +117,8 @@ void PrintUsage(bool help) {
   Print("\nUsage: *.exe  untss  / tss / tss_switch  TSS/ZK6SCEL [ansi/utf8]");
   Print("\nUsage: *.exe  unscf  / scf / scf_switch  SCFOMBIN    [ansi/utf8]");
   if (help) Print("\nUsage: *.exe  dump   / insert / check    DIR or file [utf8/1]");
+  // So are the translation words.
+  if (help) Print("\nUsage: *.exe  dump2po / po2dump         ZK6CHTX/TSS/ZK6SCEL/SCFOMBIN [en/pot] / [fuzzy]");
   Print("\n");
 }
 

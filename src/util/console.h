@@ -13,12 +13,18 @@ namespace fpskit {
 // The formats of Printf and Warnf are checked as C99 ones (%zu included): on
 // MinGW the C++ library prints through its own C99 printf, not through the
 // older one of the system's runtime that a plain `printf` check assumes there.
+// Clang (the fuzz build) knows no gnu_printf and checks plain printf as C99.
+#if defined(__clang__)
+#define FPSKIT_PRINTF_FORMAT [[gnu::format(printf, 1, 2)]]
+#else
+#define FPSKIT_PRINTF_FORMAT [[gnu::format(gnu_printf, 1, 2)]]
+#endif
 
 void Print(std::string_view text);
-[[gnu::format(gnu_printf, 1, 2)]] void Printf(const char* format, ...);
+FPSKIT_PRINTF_FORMAT void Printf(const char* format, ...);
 
 // One line on standard error: the text, then a line feed.
 void Warn(std::string_view text);
-[[gnu::format(gnu_printf, 1, 2)]] void Warnf(const char* format, ...);
+FPSKIT_PRINTF_FORMAT void Warnf(const char* format, ...);
 
 }  // namespace fpskit

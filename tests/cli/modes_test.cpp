@@ -38,12 +38,14 @@ TEST(CommandLine, TooFewArgumentsPrintTheUsageText) {
 TEST(CommandLine, HelpAndVersionSucceed) {
   const ToolRun help = RunTool(FPSKIT_BINARY, {"--help"});
   EXPECT_EQ(help.status, 0);
-  // --help names the listing word and the tree words too; the usage text
-  // after a wrong command line does not.
+  // --help names the listing word, the tree words and the translation words
+  // too; the usage text after a wrong command line does not.
   std::string withListing = kUsage;
   withListing.insert(withListing.size() - 1, "\nUsage: *.exe  dump   / insert / check    DIR or file [utf8/1]");
   withListing.insert(std::strlen("\nUsage: *.exe  unfps  / fps               anyfile"),
                      "\nUsage: *.exe  lsfps                     anyfile");
+  withListing.insert(withListing.size() - 1,
+                     "\nUsage: *.exe  dump2po / po2dump         ZK6CHTX/TSS/ZK6SCEL/SCFOMBIN [en/pot] / [fuzzy]");
   EXPECT_EQ(help.output, withListing);
   const ToolRun version = RunTool(FPSKIT_BINARY, {"--version"});
   EXPECT_EQ(version.status, 0);
@@ -62,7 +64,7 @@ TEST(CommandLine, EveryModeWordReachesItsTool) {
   // Each tool fails on a file that does not exist and says so; none answers
   // "WRONG MODE", whatever option and extra arguments follow.
   for (const char* mode : {"unfps", "fps", "uncht", "cht_switch", "cht", "untss2", "tss2", "untss",
-                           "tss_switch", "tss", "unscf", "scf_switch", "scf", "lsfps"}) {
+                           "tss_switch", "tss", "unscf", "scf_switch", "scf", "lsfps", "dump2po", "po2dump"}) {
     const ToolRun run = RunTool(FPSKIT_BINARY, {mode, "/nonexistent/fpskit-file", "utf8", "extra", "more"});
     EXPECT_EQ(run.status, 1) << mode;
     EXPECT_EQ(run.output.find("WRONG MODE"), std::string::npos) << mode;
