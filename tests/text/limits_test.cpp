@@ -259,5 +259,32 @@ TEST(TextLimits, CheckExitStatusTellsTextsOverALimitFromFailures) {
       << badLimits.output;
 }
 
+// "dump2po" gives an entry whose translation has a limit of characters or
+// bytes the flag translation platforms read, and the limit in a comment.
+TEST(TextLimits, CatalogEntriesCarryTheirLimit) {
+  support::TempDir dir;
+  support::ChtxBuilder chat;
+  chat.String("lead");
+  chat.Entry("Speaker", "jp one", "en one");
+  chat.Entry("Speaker", "jp two", "");
+  ASSERT_TRUE(support::WriteTestFile(dir / "talk.bin", chat.Build()));
+  ASSERT_TRUE(support::WriteTestFile(dir / "LIMITS.TXT", "chat file other* EN bytes 5\r\nchat EN chars 20 lines 2 bytes 40\r\n"));
+  const std::string binary = FPSKIT_BINARY;
+  ASSERT_EQ(support::RunTool(binary, {"uncht", "talk.bin"}, dir.path()).status, 0);
+  const support::ToolRun made = support::RunTool(binary, {"dump2po", "talk.bin"}, dir.path());
+  ASSERT_EQ(made.status, 0) << made.output;
+  const std::string catalog = support::ToString(support::ReadTestFile(dir / "talk.po"));
+  const std::string limit =
+      "#. max-length 39: 20 characters a line, 2 lines, 40 bytes with the terminating zero (LIMITS.TXT line 2)\n";
+  // 20 a line, 2 lines and the line feed between them: 41; 40 bytes hold 39.
+  for (const char* entry : {"msgctxt \"entry 0\"", "msgctxt \"entry 1\""}) {
+    const size_t at = catalog.find(entry);
+    ASSERT_NE(at, std::string::npos) << catalog;
+    const std::string head = catalog.substr(catalog.rfind("\n\n", at), at - catalog.rfind("\n\n", at));
+    EXPECT_NE(head.find(limit), std::string::npos) << head;
+    EXPECT_NE(head.find("#, max-length:39\n"), std::string::npos) << head;
+  }
+}
+
 }  // namespace
 }  // namespace fpskit
