@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Windows executables (build-windows/) and runs them under Wine,
-# headless and in a Wine prefix of their own: the whole unit test suite, then
-# the demo's steps, whose transcript and files must equal those of the Linux
-# build (build/) byte for byte, console lines aside, which end in CR LF on
-# Windows. scripts/test.sh runs it last, when build/ is up to date already.
+# headless and in a Wine prefix of their own: the whole unit test suite (with
+# paths in Japanese and paths beyond 260 characters), then the demo's steps
+# in a folder named in Japanese, whose transcript and files must equal those
+# of the Linux build (build/) byte for byte, console lines aside, which end in
+# CR LF on Windows. scripts/test.sh runs it last, when build/ is up to date already.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root="$PWD"
@@ -27,8 +28,10 @@ wineboot </dev/null >/dev/null 2>&1
 
 ctest --test-dir build-windows --output-on-failure -j"$(nproc)"
 
-# The demo's steps on the same samples at the same place, once per build.
-demo="$root/build-windows/demo"
+# The demo's steps on the same samples at the same place, once per build: a
+# folder named in Japanese, which the system's ANSI code page under Wine
+# cannot spell, as translators of a Japanese game name theirs.
+demo="$root/build-windows/demo-翻訳作業"
 run_demo() {  # fpskit command, transcript, directory that keeps the files
   rm -rf "$demo" "$3" && mkdir -p "$demo"
   build/make_samples "$demo" >/dev/null

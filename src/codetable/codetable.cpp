@@ -4,12 +4,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <utility>
 
 #include "codetable/lines.h"
 #include "util/console.h"
 #include "util/files.h"
+#include "util/platform.h"
 
 namespace fpskit {
 namespace {
@@ -204,8 +204,7 @@ bool LoadCodeTable(const std::string& path, CodeTable& table) {
   Bytes text;
   errno = 0;
   if (!ReadWholeFile(path, text)) {
-    std::error_code ignored;
-    const int error = std::filesystem::is_directory(path, ignored) ? EISDIR : errno;
+    const int error = platform::IsDirectory(path) ? EISDIR : errno;
     Printf("\nERROR: can't read the code table %s: %s", path.c_str(),
            error != 0 ? std::strerror(error) : "read failed");
     return false;
@@ -223,7 +222,7 @@ ScopedSelectedTables::ScopedSelectedTables(const std::vector<SelectedTable>& tab
 
 ScopedSelectedTables::~ScopedSelectedTables() { selectedTables = nullptr; }
 
-bool SelectCodeTable(const std::string& name, CodeTable& table) {
+bool SelectCodeTable(const std::string& name, const std::string& gameFile, CodeTable& table) {
   if (const std::vector<SelectedTable>* selected = selectedTables.load()) {
     for (const SelectedTable& entry : *selected) {
       if (entry.name != name) continue;
@@ -233,14 +232,27 @@ bool SelectCodeTable(const std::string& name, CodeTable& table) {
   }
   // Only a file that is not there falls back; one that cannot be read (no
   // permission, a directory, a dangling link) must not be taken for absent.
-  std::error_code ignored;
-  if (std::filesystem::symlink_status(name, ignored).type() != std::filesystem::file_type::not_found) {
-    return LoadCodeTable(name, table);
+  if (platform::EntryExists(name)) return LoadCodeTable(name, table);
+  // Started from a shortcut, by a file dropped onto the program or from
+  // another folder, the current directory is rarely the one with the
+  // tables: the game file's directory is tried next, then the program's.
+  std::vector<std::string> searched = {platform::CurrentDirectory()};
+  const std::string program = platform::ExecutablePath();
+  for (const std::string& directory :
+       {platform::DirectoryPartOf(gameFile), program.empty() ? std::string() : platform::DirectoryPartOf(program)}) {
+    // A game file without a directory lies in the current one.
+    if (directory.empty() || std::find(searched.begin(), searched.end(), directory) != searched.end()) continue;
+    const std::string beside = directory + name;
+    if (platform::EntryExists(beside)) {
+      Warnf("NOTE: no %s in the current directory; %s is used", name.c_str(), beside.c_str());
+      return LoadCodeTable(beside, table);
+    }
+    searched.push_back(directory);
   }
   table = BuiltInCodeTable();
-  const std::filesystem::path directory = std::filesystem::current_path(ignored);
-  Warnf("NOTE: no %s in %s; the built-in table is used, which converts no byte", name.c_str(),
-        directory.string().c_str());
+  std::string places = searched[0];
+  for (size_t i = 1; i < searched.size(); ++i) places += (i + 1 == searched.size() ? " or " : ", ") + searched[i];
+  Warnf("NOTE: no %s in %s; the built-in table is used, which converts no byte", name.c_str(), places.c_str());
   return true;
 }
 

@@ -4,8 +4,8 @@
 //
 // "JPCODES.TXT" pairs game bytes with text: extraction converts left to right,
 // insertion right to left. "CODES.TXT" is applied on insertion only, left to
-// right, before that step. A file that does not exist is replaced by the
-// built-in table, which changes nothing.
+// right, before that step. A file that is found nowhere (SelectCodeTable) is
+// replaced by the built-in table, which changes nothing.
 #pragma once
 
 #include <array>
@@ -93,13 +93,16 @@ bool ParseCodeTable(ByteSpan text, const std::string& name, CodeTable& table);
 // read or breaks the grammar.
 bool LoadCodeTable(const std::string& path, CodeTable& table);
 
-// The table every text tool uses: the file `name` in the current directory.
-// When it does not exist the built-in table is used, and a notice on standard
-// error names the directory searched (a run from the wrong directory would
-// otherwise write the dump's text into the game file unconverted). False,
-// with a message, when the file exists but cannot be read or loaded; the tool
-// then stops before writing anything.
-bool SelectCodeTable(const std::string& name, CodeTable& table);
+// The table every text tool uses: the file `name` in the current directory;
+// when there is none, the one beside `gameFile` (the file the tool reads or
+// writes back), then the one beside the running program, each with a notice
+// on standard error that names the file used. When none of them exists the
+// built-in table is used, and a notice on standard error names the
+// directories searched (a run from the wrong directory would otherwise write
+// the dump's text into the game file unconverted). False, with a message,
+// when the file found cannot be read or loaded; the tool then stops before
+// writing anything.
+bool SelectCodeTable(const std::string& name, const std::string& gameFile, CodeTable& table);
 
 // A run over many files selects each table once: while a ScopedSelectedTables
 // is alive, SelectCodeTable(name) on any thread copies the table selected for

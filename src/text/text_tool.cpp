@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
 #include <vector>
 
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
+#include "util/platform.h"
 
 namespace fpskit {
 
@@ -80,9 +80,10 @@ bool TextDumpPath(const std::string& path, std::string& dumpPath) {
 }
 
 bool LoadInsertionInputs(const std::string& dumpPath, InsertionInputs& inputs) {
-  return SelectCodeTable(kGameCodesFile, inputs.gameCodes) &&
-         SelectCodeTable(kTranslatorCodesFile, inputs.translatorCodes) && SelectTextLimits(inputs.limits) &&
-         ReadTextDump(dumpPath, inputs);
+  // The dump lies beside its game file: the tables and limits are looked up there too.
+  return SelectCodeTable(kGameCodesFile, dumpPath, inputs.gameCodes) &&
+         SelectCodeTable(kTranslatorCodesFile, dumpPath, inputs.translatorCodes) &&
+         SelectTextLimits(dumpPath, inputs.limits) && ReadTextDump(dumpPath, inputs);
 }
 
 namespace {
@@ -98,26 +99,37 @@ ScopedSelectedLimits::~ScopedSelectedLimits() { selectedLimits = nullptr; }
 
 size_t TextsOverLimitsReported() { return textsOverLimits; }
 
-bool SelectTextLimits(TextLimits& limits) {
+bool SelectTextLimits(const std::string& gameFile, TextLimits& limits) {
   if (const TextLimits* selected = selectedLimits.load()) {
     limits = *selected;
     return true;
   }
   limits = TextLimits();
-  std::error_code ignored;
-  if (std::filesystem::symlink_status(kLimitsFile, ignored).type() == std::filesystem::file_type::not_found) {
-    return true;
+  // Where the code tables are looked for, in the same order: the current
+  // directory, beside the game file, beside the program.
+  std::string path = kLimitsFile;
+  if (!platform::EntryExists(path)) {
+    const std::string program = platform::ExecutablePath();
+    path.clear();
+    for (const std::string& directory :
+         {platform::DirectoryPartOf(gameFile), program.empty() ? std::string() : platform::DirectoryPartOf(program)}) {
+      if (directory.empty() || !platform::EntryExists(directory + kLimitsFile)) continue;
+      path = directory + kLimitsFile;
+      Warnf("NOTE: no %s in the current directory; %s is used", kLimitsFile, path.c_str());
+      break;
+    }
+    if (path.empty()) return true;
   }
   Bytes text;
-  if (!ReadWholeFile(kLimitsFile, text)) {
-    Printf("\nERROR: can't read %s", kLimitsFile);
+  if (!ReadWholeFile(path, text)) {
+    Printf("\nERROR: can't read %s", path.c_str());
     return false;
   }
-  if (!CheckCrlfText(text, kLimitsFile, CrlfTextKind::kCodeTable)) return false;
+  if (!CheckCrlfText(text, path, CrlfTextKind::kCodeTable)) return false;
   size_t line = 0;
   std::string error;
   if (ParseTextLimits(text, limits, line, error)) return true;
-  Printf("\nERROR: %s line %zu: %s", kLimitsFile, line, error.c_str());
+  Printf("\nERROR: %s line %zu: %s", path.c_str(), line, error.c_str());
   return false;
 }
 

@@ -36,9 +36,10 @@ struct InsertionInputs {
   TextLimits limits = {};  // "LIMITS.TXT"; no rule when there is none
 };
 
-// Selects both code tables (SelectCodeTable) and the limits
-// (SelectTextLimits) and reads the dump (ReadTextDump). False, with a
-// message, when a table or the limits cannot be loaded or the dump cannot be
+// Selects both code tables (SelectCodeTable; the dump lies beside its game
+// file, so they are also looked up beside it) and the limits
+// (SelectTextLimits, likewise) and reads the dump (ReadTextDump). False, with
+// a message, when a table or the limits cannot be loaded or the dump cannot be
 // used; the tool then stops before it writes anything.
 bool LoadInsertionInputs(const std::string& dumpPath, InsertionInputs& inputs);
 
@@ -61,11 +62,12 @@ Bytes ConvertDumpLine(ByteSpan line, size_t lineNumber, const InsertionInputs& i
 Bytes ConvertDumpLine(ByteSpan line, const std::string& dumpName, size_t lineNumber,
                       const CodeTable& translatorCodes, const CodeTable& gameCodes);
 
-// Reads "LIMITS.TXT" from the current directory into `limits`. Without one,
-// `limits` has no rule and nothing is said. False, with
-// "\nERROR: LIMITS.TXT line <n>: <what>" (or why the file cannot be read, or
-// the CheckCrlfText error), when it cannot be used.
-bool SelectTextLimits(TextLimits& limits);
+// Reads "LIMITS.TXT" into `limits`, found as the code tables are: in the
+// current directory, else beside `gameFile`, else beside the program (with a
+// notice naming the file used). Without one, `limits` has no rule and nothing
+// is said. False, with "\nERROR: LIMITS.TXT line <n>: <what>" (or why the
+// file cannot be read, or the CheckCrlfText error), when it cannot be used.
+bool SelectTextLimits(const std::string& gameFile, TextLimits& limits);
 
 // A run over many files reads the limits once: while a ScopedSelectedLimits
 // is alive, SelectTextLimits on any thread copies `limits` without reading

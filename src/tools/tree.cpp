@@ -187,13 +187,15 @@ const char* OutcomeWord(FileOutcome outcome, TreeWord word) {
 
 const char* FilesWord(size_t count) { return count == 1 ? "file" : "files"; }
 
-// Selects the tables the word's tools read, once for the whole run.
-bool SelectTables(TreeWord word, std::vector<SelectedTable>& tables) {
+// Selects the tables the word's tools read, once for the whole run; when the
+// current directory has none, the tree's own directory is looked in first.
+bool SelectTables(TreeWord word, const std::string& root, std::vector<SelectedTable>& tables) {
   std::vector<const char*> names = {kGameCodesFile};
   if (word != TreeWord::kDump) names.push_back(kTranslatorCodesFile);
   for (const char* name : names) {
     SelectedTable selected{name, {}};
-    if (!SelectCodeTable(name, selected.table)) return false;
+    const std::string within = platform::IsDirectory(root) ? JoinPath(root, "") : root;
+    if (!SelectCodeTable(name, within, selected.table)) return false;
     tables.push_back(std::move(selected));
   }
   return true;
@@ -251,11 +253,14 @@ bool RunTextTree(const std::string& root, TreeWord word, const std::string& opti
   const std::vector<TreeFile> files = FindTextFiles(paths);
   if (files.empty()) Warnf("NOTE: no game text file under %s", root.c_str());
   std::vector<SelectedTable> tables;
-  if (!files.empty() && !SelectTables(word, tables)) return false;
+  if (!files.empty() && !SelectTables(word, root, tables)) return false;
   const ScopedSelectedTables selected(tables);
   // The limits are read once too, and only by the words that insert.
   TextLimits limits;
-  if (!files.empty() && word != TreeWord::kDump && !SelectTextLimits(limits)) return false;
+  if (!files.empty() && word != TreeWord::kDump &&
+      !SelectTextLimits(platform::IsDirectory(root) ? JoinPath(root, "") : root, limits)) {
+    return false;
+  }
   const ScopedSelectedLimits selectedLimits(limits);
   const size_t overLimitsBefore = TextsOverLimitsReported();
   std::optional<ScopedDumpCheck> checking;

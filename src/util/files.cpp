@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <vector>
 
 #include "util/console.h"
@@ -13,7 +12,7 @@
 namespace fpskit {
 
 FileHandle OpenFile(const std::string& path, const char* mode) {
-  return FileHandle(std::fopen(path.c_str(), mode));
+  return FileHandle(platform::OpenFile(path, mode));
 }
 
 bool ReadWholeFile(const std::string& path, Bytes& out) {
@@ -44,7 +43,10 @@ bool MakeParentDirectories(const std::string& root, const std::string& relativeF
   return true;
 }
 
-bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0 || errno == ENOENT; }
+bool RemoveFile(const std::string& path) {
+  const platform::SystemError error = platform::RemoveFile(path);
+  return error == 0 || error == ENOENT;
+}
 
 bool ReadFileAt(std::FILE* file, uint64_t position, size_t count, Bytes& out) {
   out.resize(count);
@@ -89,18 +91,11 @@ constexpr char kTemporaryPrefix[] = "$$$TEMP$$$";
 // left by a run that was killed (an interrupt removes its own), or being
 // written by another run right now, so they are not removed.
 void NoteLeftTemporaries(const std::string& directory, const std::string& target) {
-  std::error_code error;
-  std::filesystem::directory_iterator entries(directory.empty() ? "." : directory, error);
-  for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
-    // Compared in the system's own characters: another name there need not
-    // convert to this program's.
-    const std::filesystem::path file = entries->path().filename();
-    const auto& native = file.native();
-    const size_t prefixLength = sizeof kTemporaryPrefix - 1;
-    if (native.size() < prefixLength || !std::equal(kTemporaryPrefix, kTemporaryPrefix + prefixLength, native.begin())) {
-      continue;
-    }
-    const std::string name = file.string();
+  std::vector<platform::DirectoryItem> items;
+  platform::ListDirectory(directory, items);
+  for (const platform::DirectoryItem& item : items) {
+    const std::string& name = item.name;
+    if (name.rfind(kTemporaryPrefix, 0) != 0) continue;
     Warnf("NOTE: %s%s was left by a run that was killed while it replaced a file there (or another run is writing "
           "it now); it is not removed: delete it when no other run is writing %s",
           directory.c_str(), name.c_str(), target.c_str());

@@ -10,11 +10,12 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -40,9 +41,16 @@ namespace {
 constexpr size_t kTemporarySlots = 64;
 constexpr size_t kTemporaryPathCapacity = 4096;
 enum SlotState : int { kSlotFree, kSlotPending, kSlotListed };
+// A slot keeps the path as the system takes it (UTF-16 on Windows), so that
+// the handler need not convert it.
+#ifdef _WIN32
+using SlotChar = wchar_t;
+#else
+using SlotChar = char;
+#endif
 struct TemporarySlot {
   std::atomic<int> state{kSlotFree};
-  char path[kTemporaryPathCapacity];
+  SlotChar path[kTemporaryPathCapacity];
 };
 static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the slots lock-free");
 TemporarySlot temporarySlots[kTemporarySlots];
@@ -60,7 +68,7 @@ int ClaimSlot() {
   }
 }
 
-void RemovePath(const char* path);
+void RemovePath(const SlotChar* path);
 void PauseBriefly();
 
 // Runs in the interrupt handler: waits (a few seconds at most) for creations
@@ -107,10 +115,169 @@ SystemError FromWindowsError(DWORD code) {
   }
 }
 
+// UTF-16 for bytes in a code page; false when they are not valid in it.
+bool Widen(std::string_view bytes, UINT codePage, DWORD flags, std::wstring& out) {
+  out.clear();
+  if (bytes.empty()) return true;
+  const int length = MultiByteToWideChar(codePage, flags, bytes.data(), int(bytes.size()), nullptr, 0);
+  if (length <= 0) return false;
+  out.resize(size_t(length));
+  return MultiByteToWideChar(codePage, flags, bytes.data(), int(bytes.size()), out.data(), length) == length;
+}
+
+// The one conversion of the program's text (paths, console lines) to the
+// system's UTF-16. The program's paths are UTF-8, but a name read from a game
+// file is bytes in the game's encoding: a part between separators that is not
+// valid UTF-8 is taken in the system's ANSI code page, as the "A" functions
+// took every path before.
+std::wstring WideFromText(std::string_view text) {
+  std::wstring whole;
+  if (Widen(text, CP_UTF8, MB_ERR_INVALID_CHARS, whole)) return whole;
+  whole.clear();
+  size_t start = 0;
+  for (;;) {
+    const size_t end = text.find_first_of("/\\", start);
+    const std::string_view part = text.substr(start, end == std::string_view::npos ? end : end - start);
+    std::wstring wide;
+    if (!Widen(part, CP_UTF8, MB_ERR_INVALID_CHARS, wide)) Widen(part, CP_ACP, 0, wide);
+    whole += wide;
+    if (end == std::string_view::npos) return whole;
+    whole += wchar_t(text[end]);
+    start = end + 1;
+  }
+}
+
+std::string Utf8FromWide(std::wstring_view wide) {
+  if (wide.empty()) return std::string();
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string out(size_t(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), length, nullptr, nullptr);
+  return out;
+}
+
+// Beyond this length a path needs the "\\?\" form: 260 characters less the
+// 12 that a directory must leave for an 8.3 file name in it.
+constexpr size_t kShortPathLimit = MAX_PATH - 12;
+
+// A path as the wide functions take it. A long one is made absolute (which
+// also turns '/' into '\' and resolves "." and "..", as the "\\?\" form
+// needs) and prefixed with "\\?\" (or "\\?\UNC\" for a share), which lifts
+// the 260-character limit wherever the file system allows longer paths.
+std::wstring NativePath(const std::string& path) {
+  std::wstring wide = WideFromText(path);
+  if (wide.size() < kShortPathLimit || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return wide;
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return wide;
+  full.resize(length);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
 // The attributes of a path, or INVALID_FILE_ATTRIBUTES when it does not exist.
-DWORD AttributesOf(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+DWORD AttributesOf(const std::string& path) { return GetFileAttributesW(NativePath(path).c_str()); }
+
+// Whether a C stream is a console window, and its handle.
+bool IsConsole(std::FILE* stream, HANDLE& handle) {
+  handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode;
+  return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
 
 }  // namespace
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(Utf8FromWide(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return _wfopen(NativePath(path).c_str(), WideFromText(mode).c_str());
+}
+
+SystemError RemoveFile(const std::string& path) {
+  return DeleteFileW(NativePath(path).c_str()) ? 0 : FromWindowsError(GetLastError());
+}
+
+bool EntryExists(const std::string& path) { return AttributesOf(path) != INVALID_FILE_ATTRIBUTES; }
+
+std::string CurrentDirectory() {
+  const DWORD needed = GetCurrentDirectoryW(0, nullptr);
+  if (needed == 0) return std::string();
+  std::wstring wide(needed, L'\0');
+  const DWORD length = GetCurrentDirectoryW(needed, wide.data());
+  if (length == 0 || length >= needed) return std::string();
+  wide.resize(length);
+  return Utf8FromWide(wide);
+}
+
+std::string ExecutablePath() {
+  std::wstring wide(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, wide.data(), DWORD(wide.size()));
+    if (length == 0) return std::string();
+    if (length < wide.size()) {
+      wide.resize(length);
+      // A long path comes back in the "\\?\" form; the program's paths do
+      // without it.
+      if (wide.rfind(L"\\\\?\\UNC\\", 0) == 0) return "\\\\" + Utf8FromWide(wide.substr(8));
+      if (wide.rfind(L"\\\\?\\", 0) == 0) return Utf8FromWide(wide.substr(4));
+      return Utf8FromWide(wide);
+    }
+    if (wide.size() >= 32768) return std::string();
+    wide.resize(wide.size() * 2);
+  }
+}
+
+bool WriteToConsole(std::FILE* stream, std::string_view text) {
+  HANDLE console;
+  if (!IsConsole(stream, console)) return false;
+  // What the stream holds still goes first.
+  std::fflush(stream);
+  const std::wstring wide = WideFromText(text);
+  for (size_t done = 0; done < wide.size();) {
+    DWORD written = 0;
+    const DWORD chunk = DWORD(std::min<size_t>(wide.size() - done, 8192));
+    if (!WriteConsoleW(console, wide.data() + done, chunk, &written, nullptr) || written == 0) break;
+    done += written;
+  }
+  return true;
+}
+
+bool StartedOnItsOwnConsole() {
+  // A console started for this process alone lists only it; one of cmd.exe,
+  // PowerShell or a terminal lists them too. Without a console window for
+  // input and output (a script, redirected streams, Wine in a terminal,
+  // whose console has no window) nobody could read or answer a prompt.
+  DWORD processes[2];
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode;
+  HANDLE output;
+  return GetConsoleProcessList(processes, 2) == 1 && GetConsoleWindow() != nullptr &&
+         input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode) != 0 && IsConsole(stdout, output);
+}
+
+void WaitForEnter() {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  FlushConsoleInputBuffer(input);
+  wchar_t typed[256];
+  DWORD read = 0;
+  // A line is complete at Enter; a longer line is read on until its end.
+  while (ReadConsoleW(input, typed, 256, &read, nullptr) && read > 0) {
+    if (std::wstring_view(typed, read).find(L'\n') != std::wstring_view::npos ||
+        std::wstring_view(typed, read).find(L'\r') != std::wstring_view::npos) {
+      return;
+    }
+  }
+}
 
 bool FileLength(std::FILE* file, uint64_t& length) {
   struct _stat64 info;
@@ -139,21 +306,25 @@ bool IsSymbolicLink(const std::string& path) {
 
 bool ListDirectory(const std::string& path, std::vector<DirectoryItem>& items) {
   items.clear();
-  WIN32_FIND_DATAA found;
-  const HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+  std::string pattern = path.empty() ? std::string(".") : path;
+  if (pattern.back() != '/' && pattern.back() != '\\') pattern += '\\';
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(NativePath(pattern + "*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   do {
-    const std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    items.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-  } while (FindNextFileA(search, &found));
+    const std::wstring_view name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    items.push_back({Utf8FromWide(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileW(search, &found));
   FindClose(search);
   return true;
 }
 
-SystemError MakeOneDirectory(const std::string& path) { return _mkdir(path.c_str()) == 0 ? 0 : errno; }
+SystemError MakeOneDirectory(const std::string& path) {
+  return CreateDirectoryW(NativePath(path).c_str(), nullptr) ? 0 : FromWindowsError(GetLastError());
+}
 
-bool RemoveEmptyDirectory(const std::string& path) { return _rmdir(path.c_str()) == 0; }
+bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryW(NativePath(path).c_str()) != 0; }
 
 bool SeekFile(std::FILE* file, uint64_t position) {
   return position <= uint64_t(INT64_MAX) && _fseeki64(file, int64_t(position), SEEK_SET) == 0;
@@ -195,7 +366,7 @@ SystemError CreateUniqueFile(const std::string& stem, std::FILE*& file, std::str
     path = stem + suffix;
     // Shared for deletion, so that an interrupt can remove the file while
     // it is still open (it goes when the process's handles close).
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const HANDLE handle = CreateFileW(NativePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       const SystemError error = FromWindowsError(GetLastError());
@@ -206,14 +377,14 @@ SystemError CreateUniqueFile(const std::string& stem, std::FILE*& file, std::str
     if (fd < 0) {
       const SystemError error = errno;
       CloseHandle(handle);
-      DeleteFileA(path.c_str());
+      DeleteFileW(NativePath(path).c_str());
       return error;
     }
     file = _fdopen(fd, "wb");
     if (file != nullptr) return 0;
     const SystemError error = errno;
     _close(fd);
-    _unlink(path.c_str());
+    DeleteFileW(NativePath(path).c_str());
     return error;
   }
   return EEXIST;
@@ -230,17 +401,18 @@ SystemError RenameOver(const std::string& from, const std::string& to, const Kep
   // onto the old one when the move fails).
   const DWORD old = AttributesOf(to);
   const bool readOnly = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) != 0;
-  if (readOnly && !SetFileAttributesA(to.c_str(), old & ~DWORD(FILE_ATTRIBUTE_READONLY))) {
+  const std::wstring target = NativePath(to);
+  if (readOnly && !SetFileAttributesW(target.c_str(), old & ~DWORD(FILE_ATTRIBUTE_READONLY))) {
     return FromWindowsError(GetLastError());
   }
-  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileExW(NativePath(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     const SystemError error = FromWindowsError(GetLastError());
-    if (readOnly) SetFileAttributesA(to.c_str(), old);
+    if (readOnly) SetFileAttributesW(target.c_str(), old);
     return error;
   }
   if (attributes.value & FILE_ATTRIBUTE_READONLY) {
     const DWORD now = AttributesOf(to);
-    if (now != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(to.c_str(), now | FILE_ATTRIBUTE_READONLY);
+    if (now != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(target.c_str(), now | FILE_ATTRIBUTE_READONLY);
   }
   return 0;
 }
@@ -253,7 +425,8 @@ std::string ResolveLinks(const std::string& path) { return path; }
 
 namespace {
 
-void RemovePath(const char* path) { DeleteFileA(path); }
+void RemovePath(const SlotChar* path) { DeleteFileW(path); }
+std::wstring SlotPath(const std::string& path) { return NativePath(path); }
 void PauseBriefly() { Sleep(1); }
 
 // Runs on a thread of its own that the system starts; returning FALSE lets
@@ -284,6 +457,50 @@ void SetRussianLocale() {
 
 #else  // POSIX
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+SystemError RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0 ? 0 : errno; }
+
+bool EntryExists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+std::string CurrentDirectory() {
+  std::vector<char> buffer(4096);
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE || buffer.size() > (1u << 20)) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+std::string ExecutablePath() {
+#if defined(__linux__)
+  std::vector<char> buffer(4096);
+  for (;;) {
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length <= 0) return std::string();
+    if (size_t(length) < buffer.size()) return std::string(buffer.data(), size_t(length));
+    if (buffer.size() > (1u << 20)) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+#else
+  return std::string();
+#endif
+}
+
+bool WriteToConsole(std::FILE*, std::string_view) { return false; }  // a terminal takes the bytes
+
+bool StartedOnItsOwnConsole() { return false; }
+
+void WaitForEnter() {}
+
+
 bool FileLength(std::FILE* file, uint64_t& length) {
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
@@ -313,12 +530,12 @@ bool IsSymbolicLink(const std::string& path) {
 
 bool ListDirectory(const std::string& path, std::vector<DirectoryItem>& items) {
   items.clear();
-  DIR* directory = opendir(path.c_str());
+  DIR* directory = opendir(path.empty() ? "." : path.c_str());
   if (directory == nullptr) return false;
   while (const dirent* entry = readdir(directory)) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    items.push_back({name, IsDirectory(path + "/" + name)});
+    items.push_back({name, IsDirectory(path.empty() ? name : path + "/" + name)});
   }
   closedir(directory);
   return true;
@@ -453,7 +670,8 @@ namespace {
 
 constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-void RemovePath(const char* path) { unlink(path); }
+void RemovePath(const SlotChar* path) { unlink(path); }
+const std::string& SlotPath(const std::string& path) { return path; }
 
 void PauseBriefly() {
   const struct timespec millisecond = {0, 1000000};
@@ -517,7 +735,7 @@ void SetRussianLocale() {
 
 SystemError CreateTemporaryFile(const std::string& stem, std::FILE*& file, std::string& path, int& slot) {
   // The unique part is at most 8 characters.
-  if (stem.size() + 9 > kTemporaryPathCapacity) return ENAMETOOLONG;
+  if (SlotPath(stem + "00000000").size() + 1 > kTemporaryPathCapacity) return ENAMETOOLONG;
   InterruptsHeld held;
   slot = ClaimSlot();
   TemporarySlot& entry = temporarySlots[slot];
@@ -530,7 +748,8 @@ SystemError CreateTemporaryFile(const std::string& stem, std::FILE*& file, std::
     entry.state.store(kSlotFree);
     return error;
   }
-  std::memcpy(entry.path, path.c_str(), path.size() + 1);
+  const auto stored = SlotPath(path);
+  std::memcpy(entry.path, stored.c_str(), (stored.size() + 1) * sizeof(SlotChar));
   entry.state.store(kSlotListed);
   return 0;
 }
@@ -546,7 +765,7 @@ SystemError RenameTemporaryOver(int slot, const std::string& from, const std::st
 }
 
 void RemoveTemporary(int slot, const std::string& path) {
-  RemovePath(path.c_str());
+  RemovePath(SlotPath(path).c_str());
   temporarySlots[slot].state.store(kSlotFree);
 }
 

@@ -2,15 +2,22 @@
 // program calls these and no system call of its own, so that the same source
 // builds for POSIX systems and for Windows (MinGW-w64).
 //
-// Paths are byte strings as the command line delivers them: on Windows they
-// are in the system's ANSI code page and reach the ANSI ("A") functions of the
-// system unchanged. Both '/' and '\\' separate path parts on Windows; on POSIX
-// only '/' does for the system (the naming helpers in util/paths.h accept both).
+// Paths are byte strings. On POSIX they reach the system unchanged. On
+// Windows they are UTF-8 (the command line is read in UTF-16 and converted
+// once, CommandLineArguments) and every call here converts them to UTF-16 for
+// the system's wide ("W") functions, in one place (the conversion in
+// platform.cpp): a part of a path between separators that is not valid UTF-8
+// (a name read from a game file) is taken in the system's ANSI code page, as
+// the system itself would have taken it. A long path goes to the system in
+// its "\\?\" form, so that it may exceed 260 characters. Both '/' and '\\'
+// separate path parts on Windows; on POSIX only '/' does for the system (the
+// naming helpers in util/paths.h accept both).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fpskit::platform {
@@ -21,6 +28,44 @@ using SystemError = int;
 
 // The text for an error returned by these functions.
 std::string SystemErrorText(SystemError error);
+
+// The process's arguments, argv[0] included: on POSIX as the system gives
+// them, on Windows read from the UTF-16 command line and converted to UTF-8.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// fopen, for any path.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+// Removes a file; a missing one gives ENOENT.
+SystemError RemoveFile(const std::string& path);
+
+// Whether anything has this name, a symbolic link that leads nowhere
+// included (a link is not followed).
+bool EntryExists(const std::string& path);
+
+// The current directory as an absolute path; empty when the system cannot
+// tell.
+std::string CurrentDirectory();
+
+// The path of the running executable (/proc/self/exe on Linux); empty where
+// the system cannot tell.
+std::string ExecutablePath();
+
+// Writes console text on `stream` (stdout or stderr) when it is a console
+// window, in the console's own characters (UTF-16 on Windows, so that every
+// path shows right whatever the console's code page), and returns true; false
+// (nothing written) when it is a file or a pipe, which get the bytes as they
+// are, and always on POSIX.
+bool WriteToConsole(std::FILE* stream, std::string_view text);
+
+// Whether the process has a console window of its own that nobody else uses:
+// on Windows, started from Explorer (a double-click, a file dropped onto the
+// executable, a shortcut), so that the window closes as soon as the process
+// ends; its input and output are that console. Always false on POSIX.
+bool StartedOnItsOwnConsole();
+
+// Waits until Enter is pressed on the console (or its input ends).
+void WaitForEnter();
 
 // The length of an open regular file; false for anything else (a directory,
 // a device) or when the system cannot tell.
@@ -35,9 +80,9 @@ bool IsRegularFile(const std::string& path);
 // symbolic links and junctions), whatever it points at.
 bool IsSymbolicLink(const std::string& path);
 
-// The names in a directory, without "." and "..", each with whether it is a
-// directory itself (a link to a directory counts as a directory). False when
-// the directory cannot be read.
+// The names in a directory (empty: the current one), without "." and "..",
+// each with whether it is a directory itself (a link to a directory counts
+// as a directory). False when the directory cannot be read.
 struct DirectoryItem {
   std::string name;
   bool directory = false;

@@ -15,6 +15,12 @@ thread_local Reporter* currentReporter = nullptr;
 constexpr const char* kEraseLine = "\r\033[K";
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 
+// A console window gets the text in its own characters (every path shows
+// right, whatever its code page); a file or a pipe gets the bytes as they are.
+void Write(std::FILE* stream, std::string_view text) {
+  if (!platform::WriteToConsole(stream, text)) std::fwrite(text.data(), 1, text.size(), stream);
+}
+
 }  // namespace
 
 ConsoleReporter::ConsoleReporter() : terminal_(platform::StderrIsTerminal()) {}
@@ -40,7 +46,7 @@ void ConsoleReporter::ClearProgressLocked() {
 void ConsoleReporter::Output(std::string_view text) {
   std::lock_guard<std::mutex> guard(lock_);
   ClearProgressLocked();
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  Write(stdout, text);
   if (!terminal_) return;
   const size_t lastFeed = text.rfind('\n');
   column_ = lastFeed == std::string_view::npos ? column_ + text.size() : text.size() - lastFeed - 1;
@@ -51,7 +57,7 @@ void ConsoleReporter::Notice(std::string_view line) {
   ClearProgressLocked();
   // On a terminal the notice follows the output before it on the screen.
   if (terminal_) std::fflush(stdout);
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  Write(stderr, line);
   std::fputc('\n', stderr);
   if (terminal_) column_ = 0;
 }
@@ -71,7 +77,7 @@ void ConsoleReporter::Progress(std::string_view line) {
     progressBelow_ = true;
   }
   std::fputs(kEraseLine, stderr);
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  Write(stderr, line);
   std::fflush(stderr);
   progressShown_ = true;
 }

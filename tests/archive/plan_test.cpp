@@ -93,6 +93,9 @@ TEST(MemberPlan, PathsThatWouldBeOneFileOrThatWindowsRefusesAreNeitherWrittenNor
     ASSERT_TRUE(WriteTestFile(dir / "A.dat", archive));
     std::string console;
     EXPECT_FALSE(Quietly(UnpackArchive, dir / "A.dat", &console));
+    // Checked before anything is planted: on Windows a planted "Chat.bin"
+    // is "chat.bin" too.
+    std::vector<std::string> planted;
     for (size_t i = 0; i < plan.members.size(); ++i) {
       const MemberPlan& member = plan.members[i];
       if (member.role == MemberRole::kPairData || member.check == kUsable) continue;
@@ -103,7 +106,15 @@ TEST(MemberPlan, PathsThatWouldBeOneFileOrThatWindowsRefusesAreNeitherWrittenNor
 #endif
       const std::string path = dir / ("A/" + member.fileName);
       EXPECT_FALSE(std::filesystem::exists(path)) << path;
-      std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+      planted.push_back(path);
+    }
+    for (const std::string& path : planted) {
+      std::error_code error;
+      std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+#ifdef _WIN32
+      if (error) continue;  // "sub", planted as a file, is "SUB" too there: no directory fits
+#endif
+      ASSERT_FALSE(error) << path;
       WriteTestFile(path, "planted");
     }
     EXPECT_TRUE(Quietly(RepackArchive, dir / "A.dat", &console)) << console;

@@ -10,7 +10,11 @@
 #include <filesystem>
 
 #include "codetable/lines.h"
+#include "util/paths.h"
+#include "util/platform.h"
 #include "support/builders.h"
+#include "support/chtx_builder.h"
+#include "support/run_tool.h"
 #include "support/temp_dir.h"
 
 namespace fpskit {
@@ -143,38 +147,74 @@ TEST(SelectCodeTable, FallsBackOnlyForAMissingFileAndSaysSo) {
   CodeTable table;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  EXPECT_TRUE(SelectCodeTable(kGameCodesFile, table));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "NOTE: no JPCODES.TXT in " +
-                                                        std::filesystem::current_path().string() +
-                                                        "; the built-in table is used, which converts no byte\n");
+  // A game file in the current directory: the program's directory is searched too.
+  EXPECT_TRUE(SelectCodeTable(kGameCodesFile, "chat.bin", table));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "NOTE: no JPCODES.TXT in " + platform::CurrentDirectory() + " or " +
+                platform::DirectoryPartOf(platform::ExecutablePath()) +
+                "; the built-in table is used, which converts no byte\n");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(table.entries.size(), 2u);
   EXPECT_EQ(table.name, "");
 
   ASSERT_TRUE(support::WriteTestFile(kGameCodesFile, std::string("41; 61\r\n")));
   testing::internal::CaptureStderr();
-  ASSERT_TRUE(SelectCodeTable(kGameCodesFile, table));
+  ASSERT_TRUE(SelectCodeTable(kGameCodesFile, "chat.bin", table));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   ASSERT_EQ(table.entries.size(), 1u);
 
   // A table that exists but cannot be read, or breaks the grammar, stops the tool.
   ASSERT_TRUE(support::WriteTestFile(kTranslatorCodesFile, std::string("41; 61\r\nzz\r\n")));
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(SelectCodeTable(kTranslatorCodesFile, table));
+  EXPECT_FALSE(SelectCodeTable(kTranslatorCodesFile, "chat.bin", table));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: CODES.TXT line 2: expected two hexadecimal digits");
   std::filesystem::remove(kTranslatorCodesFile);
   std::filesystem::create_directory(kTranslatorCodesFile);
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(SelectCodeTable(kTranslatorCodesFile, table));
+  EXPECT_FALSE(SelectCodeTable(kTranslatorCodesFile, "chat.bin", table));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: can't read the code table CODES.TXT: Is a directory");
 #ifndef _WIN32  // Windows has no permission bits that stop the owner reading
   if (geteuid() != 0) {
     ASSERT_EQ(chmod(kGameCodesFile, 0), 0);
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(SelectCodeTable(kGameCodesFile, table));
+    EXPECT_FALSE(SelectCodeTable(kGameCodesFile, "chat.bin", table));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: can't read the code table JPCODES.TXT: Permission denied");
   }
 #endif
+}
+
+// Run from another folder (a shortcut, a file dropped onto the program), the
+// table beside the game file is used, then the one beside the program; the
+// current directory's always wins, and a note names any other one used.
+TEST(SelectCodeTable, LooksBesideTheGameFileThenBesideTheProgram) {
+  support::TempDir dir;
+  for (const char* sub : {"work", "game", "program"}) std::filesystem::create_directory(dir / sub);
+  // The real program, copied where no test's table lies beside it.
+  std::string binary = FPSKIT_BINARY;
+  if (DirectoryOf(binary).empty()) binary = platform::DirectoryPartOf(platform::ExecutablePath()) + binary;
+  const std::string program = dir / ("program/" + FileNameOf(binary));
+  std::filesystem::copy_file(binary, program);
+  support::ChtxBuilder chat;
+  chat.String("A");
+  ASSERT_TRUE(support::WriteTestFile(dir / "game/chat.bin", chat.Build()));
+  // Each place maps "A" to its own letter.
+  ASSERT_TRUE(support::WriteTestFile(dir / "game/JPCODES.TXT", std::string("41; 67\r\n")));
+  ASSERT_TRUE(support::WriteTestFile(dir / "program/JPCODES.TXT", std::string("41; 70\r\n")));
+  const auto dumpOf = [&](const std::string& note) {
+    std::filesystem::remove(dir / "game/chat.txt");
+    const support::ToolRun run = support::RunTool(program, {"uncht", "../game/chat.bin"}, dir / "work");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("NOTE: "), note.empty() ? std::string::npos : run.output.find(note)) << run.output;
+    const Bytes dump = support::ReadTestFile(dir / "game/chat.txt");
+    return std::string(dump.begin(), dump.end());
+  };
+  EXPECT_EQ(dumpOf("NOTE: no JPCODES.TXT in the current directory; ../game/JPCODES.TXT is used\n"), "g\r\n");
+  std::filesystem::remove(dir / "game/JPCODES.TXT");
+  // Named as the system gives the program's path (with '\\' on Windows).
+  EXPECT_EQ(dumpOf("NOTE: no JPCODES.TXT in the current directory; " + dir.path()), "p\r\n");
+  ASSERT_TRUE(support::WriteTestFile(dir / "game/JPCODES.TXT", std::string("41; 67\r\n")));
+  ASSERT_TRUE(support::WriteTestFile(dir / "work/JPCODES.TXT", std::string("41; 77\r\n")));
+  EXPECT_EQ(dumpOf(""), "w\r\n");
 }
 
 std::string Convert(const std::string& content, const std::vector<CodeTableEntry>& rows, bool swap = false) {

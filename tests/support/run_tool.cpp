@@ -7,6 +7,7 @@
 #endif
 
 #include <cstdio>
+#include <string>
 
 #include "util/files.h"
 #include "util/paths.h"
@@ -58,8 +59,12 @@ ToolRun RunTool(const std::string& binary, const std::vector<std::string>& argum
   std::string command = directory.empty() ? "" : "cd /d " + Quoted(directory) + " && ";
   command += Quoted(Locate(binary));
   for (const std::string& argument : arguments) command += " " + Quoted(argument);
-  // cmd.exe /c takes off the outer pair of quotes.
-  std::FILE* pipe = _popen(("\"" + command + " 2>&1\"").c_str(), "rb");
+  // cmd.exe /c takes off the outer pair of quotes. The command goes in
+  // UTF-16, so that paths in any characters reach the program as they are.
+  const std::string line = "\"" + command + " 2>&1\"";
+  std::wstring wide(line.size() + 1, L'\0');
+  wide.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, line.data(), int(line.size()), wide.data(), int(wide.size()))));
+  std::FILE* pipe = _wpopen(wide.c_str(), L"rb");
 #else
   std::string command = directory.empty() ? "" : "cd " + Quoted(directory) + " && ";
   command += Quoted(binary);

@@ -2,12 +2,66 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <random>
 
 #include "support/builders.h"
 #include "util/files.h"
+#include "util/platform.h"
 
 namespace fpskit::support {
+
+namespace {
+
+// Visits everything below `root` (paths relative to it, '/' between parts),
+// each directory before what it holds. On Windows through the program's own
+// listing, which reaches below 260 characters where the C++ library's does
+// not.
+void WalkTree(const std::string& root, const std::function<void(const std::string&, bool)>& visit) {
+#ifdef _WIN32
+  std::vector<std::string> pending = {""};
+  while (!pending.empty()) {
+    const std::string relative = pending.back();
+    pending.pop_back();
+    std::vector<platform::DirectoryItem> items;
+    platform::ListDirectory(relative.empty() ? root : root + "/" + relative, items);
+    for (const platform::DirectoryItem& item : items) {
+      const std::string child = relative.empty() ? item.name : relative + "/" + item.name;
+      visit(child, item.directory);
+      if (item.directory) pending.push_back(child);
+    }
+  }
+#else
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    visit(it->path().lexically_relative(root).generic_string(), it->is_directory());
+  }
+#endif
+}
+
+}  // namespace
+
+void RemoveTree(const std::string& path) {
+#ifdef _WIN32
+  std::vector<std::string> directories;
+  WalkTree(path, [&](const std::string& relative, bool directory) {
+    if (directory) {
+      directories.push_back(path + "/" + relative);
+    } else {
+      RemoveFile(path + "/" + relative);
+    }
+  });
+  // Deeper ones first.
+  std::sort(directories.begin(), directories.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& directory : directories) RemoveEmptyDirectory(directory);
+  RemoveEmptyDirectory(path);
+#else
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+#endif
+}
 
 // A new directory under the system's temporary directory, with a random name
 // so that test programs running side by side never share one.
@@ -27,7 +81,7 @@ TempDir::~TempDir() {
   std::error_code ignored;
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
                                ignored);
-  std::filesystem::remove_all(path_, ignored);
+  RemoveTree(path_);
 }
 
 bool WriteTestFile(const std::string& path, ByteSpan bytes) {
@@ -57,23 +111,16 @@ std::vector<std::string> ListDirectory(const std::string& path) {
 
 std::vector<std::string> ListTree(const std::string& path) {
   std::vector<std::string> names;
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(path, ignored)) {
-    std::string name = std::filesystem::relative(entry.path(), path, ignored).generic_string();
-    names.push_back(entry.is_directory() ? name + "/" : name);
-  }
+  WalkTree(path, [&](const std::string& name, bool directory) { names.push_back(directory ? name + "/" : name); });
   std::sort(names.begin(), names.end());
   return names;
 }
 
 TreeSnapshot SnapshotTree(const std::string& root) {
   TreeSnapshot snapshot;
-  std::error_code error;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    const std::string relative = std::filesystem::relative(it->path(), root, error).generic_string();
-    snapshot[relative] = it->is_directory() ? "<dir>" : ToString(ReadTestFile(it->path().string()));
-  }
+  WalkTree(root, [&](const std::string& relative, bool directory) {
+    snapshot[relative] = directory ? "<dir>" : ToString(ReadTestFile(root + "/" + relative));
+  });
   return snapshot;
 }
 

@@ -41,6 +41,10 @@ class ScopedCurrentDirectory {
   std::filesystem::path previous_;
 };
 
+// Removes a directory and everything in it, at any depth (on Windows also
+// below 260 characters).
+void RemoveTree(const std::string& path);
+
 // Writes bytes to a file, replacing it; for setting up test inputs.
 bool WriteTestFile(const std::string& path, ByteSpan bytes);
 bool WriteTestFile(const std::string& path, const std::string& text);

@@ -10,6 +10,7 @@
 #include "support/builders.h"
 #include "support/chtx_builder.h"
 #include "support/temp_dir.h"
+#include "util/platform.h"
 
 namespace fpskit {
 namespace {
@@ -455,7 +456,8 @@ TEST_F(ChtxToolTest, WarnsAboutCharactersThatNoRowConverts) {
   ASSERT_TRUE(support::WriteTestFile("chat.txt", std::string("lead\r\n\r\na\r\n[JP]: b\r\n[EN]: caf\xC3\xA9 \xC3\xA9 \xE9\r\n")));
   EXPECT_EQ(Run("cht", "0", DispatchResult::kSuccess), "");
   EXPECT_EQ(warnings_,
-            "NOTE: no CODES.TXT in " + std::filesystem::current_path().string() +
+            "NOTE: no CODES.TXT in " + platform::CurrentDirectory() + " or " +
+                platform::DirectoryPartOf(platform::ExecutablePath()) +
                 "; the built-in table is used, which converts no byte\n"
                 "WARNING: chat.txt line 5: '\xC3\xA9' (C3 A9) has no row in JPCODES.TXT and is written as it stands\n"
                 "WARNING: chat.txt line 5: byte E9 has no row in JPCODES.TXT and is written as it stands\n");

@@ -64,7 +64,7 @@ bool ExtractChtx(const std::string& path, const std::string& option) {
   ChtxFile chtx;
   if (!ReadChtxFile(path, data, chtx) || !TextDumpPath(path, dumpPath)) return false;
   CodeTable gameCodes;
-  if (!SelectCodeTable(kGameCodesFile, gameCodes)) return false;
+  if (!SelectCodeTable(kGameCodesFile, path, gameCodes)) return false;
 
   const ChtxDump dump = BuildChtxDump(chtx, gameCodes, WantsByteOrderMark(option.c_str()));
   if (!KeepBackupIfDifferent(dumpPath, dump.text) ||

@@ -97,9 +97,9 @@ std::string GameLineBreak(const CodeTable& table) {
   return "\n";
 }
 
-bool LoadLineBreak(std::string& lineBreak) {
+bool LoadLineBreak(const std::string& gameFile, std::string& lineBreak) {
   CodeTable table;
-  if (!SelectCodeTable(kGameCodesFile, table)) return false;
+  if (!SelectCodeTable(kGameCodesFile, gameFile, table)) return false;
   lineBreak = GameLineBreak(table);
   return true;
 }
@@ -171,7 +171,9 @@ bool DumpToPo(const std::string& path, const std::string& option) {
   std::vector<Bytes> storage;
   std::vector<CatalogDump> dumps;
   TextLimits limits;
-  if (!LoadLineBreak(lineBreak) || !SelectTextLimits(limits) || !ReadDumps(files, storage, dumps)) return false;
+  if (!LoadLineBreak(path, lineBreak) || !SelectTextLimits(path, limits) || !ReadDumps(files, storage, dumps)) {
+    return false;
+  }
   const TextFormat format = files.layout == DumpLayout::kChat     ? TextFormat::kChat
                             : files.layout == DumpLayout::kScript ? TextFormat::kScript
                                                                   : TextFormat::kScf;
@@ -215,7 +217,7 @@ bool PoToDump(const std::string& path, const std::string& option) {
   }
   std::vector<Bytes> storage;
   std::vector<CatalogDump> dumps;
-  if (!LoadLineBreak(lineBreak) || !ReadDumps(files, storage, dumps)) return false;
+  if (!LoadLineBreak(path, lineBreak) || !ReadDumps(files, storage, dumps)) return false;
 
   const CatalogApplication result = ApplyCatalog(dumps, entries, lineBreak, option == "fuzzy");
   if (!result.problems.empty()) {

@@ -26,6 +26,7 @@ bool MergeScel(const std::string& path, bool raw, bool swap, unsigned workers) {
   std::vector<Bytes> members(count);
   std::vector<ScelMemberStatus> status(count);
   TssTables tables;
+  tables.gameFile = path;
   std::atomic<bool> failed{false};
   ProcessBlocksInOrder(
       count, threads, count,

@@ -22,7 +22,7 @@ bool SplitScel(const std::string& path, const std::string& option, bool raw, uns
     return false;
   }
   CodeTable gameCodes;
-  if (!raw && !SelectCodeTable(kGameCodesFile, gameCodes)) return false;
+  if (!raw && !SelectCodeTable(kGameCodesFile, path, gameCodes)) return false;
   const bool byteOrderMark = WantsByteOrderMark(option.c_str());
 
   // Members are decoded side by side; each is written (or dumped) in member

@@ -36,7 +36,7 @@ bool ExtractScf(const std::string& path, const std::string& option) {
   std::vector<ScfRecord> records;
   if (!ReadScfEntries(file, header, records)) return false;
   CodeTable gameCodes;
-  if (!SelectCodeTable(kGameCodesFile, gameCodes)) return false;
+  if (!SelectCodeTable(kGameCodesFile, path, gameCodes)) return false;
 
   // Made block by block: slots may share long strings, so the dump can be
   // much larger than the file. `take` gets the mark, then every block.

@@ -98,7 +98,7 @@ bool DumpTssText(const std::string& path, const std::string& option) {
   Bytes file;
   if (!ReadGameFile(path, file)) return false;
   CodeTable gameCodes;
-  if (!SelectCodeTable(kGameCodesFile, gameCodes)) return false;
+  if (!SelectCodeTable(kGameCodesFile, path, gameCodes)) return false;
   return WriteTssDump(file, path, WantsByteOrderMark(option.c_str()), gameCodes) != TssOutcome::kFailed;
 }
 

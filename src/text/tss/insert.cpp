@@ -358,8 +358,10 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
   TssHeader header;
   if (!ReadTssHeader(file, header)) return TssOutcome::kFailed;
   if (!tables.loaded) {
-    if (!SelectCodeTable(kGameCodesFile, tables.inputs.gameCodes) ||
-        !SelectCodeTable(kTranslatorCodesFile, tables.inputs.translatorCodes) || !SelectTextLimits(tables.inputs.limits)) {
+    const std::string& gameFile = tables.gameFile.empty() ? path : tables.gameFile;
+    if (!SelectCodeTable(kGameCodesFile, gameFile, tables.inputs.gameCodes) ||
+        !SelectCodeTable(kTranslatorCodesFile, gameFile, tables.inputs.translatorCodes) ||
+        !SelectTextLimits(gameFile, tables.inputs.limits)) {
       return TssOutcome::kFailed;
     }
     tables.loaded = true;

@@ -224,6 +224,9 @@ bool RebuildTss(ByteSpan file, const TssHeader& header, const TssCode& code, con
 struct TssTables {
   InsertionInputs inputs;  // its tables; the dumps are read one by one
   bool loaded = false;
+  // The game file the tables are looked up beside when the current
+  // directory has none (a container's, for its members); empty: the script.
+  std::string gameFile;
 };
 
 // Writes the dump TextDumpPath(path) into a script held in memory, giving
