@@ -3,7 +3,8 @@
 // of an archive of plain members from 1 KiB to 256 MiB.
 //
 //   archive_bench [--benchmark_...]                    the Google Benchmark runs (plain members: 64 MiB)
-//   archive_bench --write-tlzc ARCHIVE DATA            the TLZC archive, and the member's data alone
+//   archive_bench --write-tlzc ARCHIVE DATA [MIB]      the TLZC archive, and the member's data alone
+//                                                      (default 32 MiB; the member is written block by block)
 //   archive_bench --write-plain ARCHIVE [MIB]          the plain archive (default 1024 MiB), streamed
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -181,13 +182,14 @@ BENCHMARK(BM_RepackPlainMembers)->UseRealTime()->Unit(benchmark::kMillisecond);
 int RunTool(int argc, char** argv) {
   const std::string tool = argv[1];
   if (tool == "--write-tlzc" && argc >= 4) {
-    const Bytes data = support::MixedGameData(kTlzcMemberSize, kInputSeed);
+    const size_t size = argc >= 5 ? size_t(std::strtoull(argv[4], nullptr, 10)) << 20 : kTlzcMemberSize;
+    const Bytes data = support::MixedGameData(size, kInputSeed);
     return support::WriteTestFile(argv[2], TlzcArchive(data)) && support::WriteTestFile(argv[3], data) ? 0 : 1;
   }
   if (tool == "--write-plain" && argc >= 3) {
     return WritePlainArchive(argv[2], argc >= 4 ? std::strtoull(argv[3], nullptr, 10) : 1024) ? 0 : 1;
   }
-  std::fprintf(stderr, "usage: archive_bench [--write-tlzc ARCHIVE DATA | --write-plain ARCHIVE [MIB] | "
+  std::fprintf(stderr, "usage: archive_bench [--write-tlzc ARCHIVE DATA [MIB] | --write-plain ARCHIVE [MIB] | "
                        "--benchmark_...]\n");
   return 2;
 }

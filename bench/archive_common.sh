@@ -24,3 +24,40 @@ check() {  # name value target
 }
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) hardware threads"
+
+# An older build to compare with, run side by side in the same minute:
+# FPSKIT_BASELINE=/path/to/old/fpskit. Every case then runs the new binary and
+# the old one back to back, and reports both.
+binaries=("$fpskit")
+labels=(new)
+if [ -n "${FPSKIT_BASELINE:-}" ]; then
+  binaries+=("$FPSKIT_BASELINE")
+  labels+=(old)
+fi
+
+# The best wall time of every case, the one-minute load average right after
+# that run, and the largest peak resident set of its runs.
+declare -A best best_load peak
+# run NAME COMMAND...: one timed run of a case.
+run() {
+  local name="$1" wall rss
+  shift
+  read -r wall rss < <(measure "$@")
+  if [ -z "${best[$name]:-}" ] || awk -v a="$wall" -v b="${best[$name]}" 'BEGIN { exit !(a < b) }'; then
+    best[$name]=$wall
+    best_load[$name]=$(cut -d' ' -f1 /proc/loadavg)
+  fi
+  if [ -z "${peak[$name]:-}" ] || [ "$rss" -gt "${peak[$name]}" ]; then peak[$name]=$rss; fi
+}
+# show NAME TEXT: one line of the report.
+show() {
+  printf '  %-52s %8s s  %8d KiB  (load %s)\n' "$2" "${best[$1]}" "${peak[$1]}" "${best_load[$1]}"
+}
+# ratio_of A B TARGET TEXT: the ratio of two cases' best times against a target.
+ratio_of() {
+  check "$4" "$(ratio "${best[$1]}" "${best[$2]}")" "$3"
+}
+# peak_of NAME TARGET TEXT: a case's peak resident set in MiB against a target.
+peak_of() {
+  check "$3" "$(awk -v k="${peak[$1]}" 'BEGIN { printf "%.1f", k / 1024 }')" "$2"
+}

@@ -1,6 +1,13 @@
 // Dump and re-insertion of a 4 MiB chat file through a Shift-JIS table of
 // thousands of rows: in memory, and as "uncht" + "cht 1" on files.
+//
+//   chtx_bench                     run the benchmarks
+//   chtx_bench --write-input DIR   write DIR/chat.cht and DIR/JPCODES.TXT, for
+//                                  timing the whole "uncht" process against iconv
 #include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <string>
 
 #include "support/builders.h"
 #include "support/chtx_builder.h"
@@ -75,6 +82,20 @@ void ChtxDumpAndInsertFiles(benchmark::State& state) {
 BENCHMARK(ChtxDumpAndInsertFiles)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
 }  // namespace fpskit
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--write-input") == 0) {
+    const auto& in = fpskit::GetInputs();
+    const std::string dir = argv[2];
+    return fpskit::support::WriteTestFile(dir + "/chat.cht", in.chat) &&
+                   fpskit::support::WriteTestFile(dir + "/JPCODES.TXT", fpskit::support::CodeTableText(in.rows, true))
+               ? 0
+               : 1;
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

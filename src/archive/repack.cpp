@@ -8,6 +8,7 @@
 // archive/plan.h); plain members move in kernel-side copies, nested archives are
 // rebuilt in place inside the new archive (or in memory when compressed), and
 // compressed members keep every block their data still has.
+#include <algorithm>
 #include <cstring>
 
 #include "archive/format.h"
@@ -102,6 +103,110 @@ bool HasMemberFile(const std::string& path, size_t i) {
   return false;
 }
 
+// Reads a source's bytes for the streaming codec.
+TlzcReader SourceReader(const ByteSource& source) {
+  return [source](uint64_t offset, size_t count, uint8_t* out) { return source.ReadInto(offset, count, out); };
+}
+
+// A compressed member from its file, in bounded memory. The source's
+// container is decompressed block by block and compared with the file as
+// the blocks come (a container that does not decompress completely left
+// only part of the member in its file, so it stops the run): a file that
+// holds exactly its bytes keeps the container as it stands; otherwise the
+// file is compressed block by block into the new archive, every block still
+// the same as the source's kept as it stands.
+bool WriteCompressedFromFile(Rebuild& rebuild, size_t i, const std::string& path) {
+  const ArchiveEntry& entry = rebuild.table.entries[i];
+  const ByteSource container = rebuild.source.Sub(entry.offset, entry.size);
+  const TlzcReader readSource = SourceReader(container);
+  FileHandle file = OpenFile(path, "rb");
+  uint64_t length = 0;
+  if (!file || !FileLength(file.get(), length) || !SeekFile(file.get(), 0)) {
+    Printf("\nERROR: can't read %s", path.c_str());
+    return false;
+  }
+  uint8_t headerBytes[kTlzcHeaderSize];
+  container.Peek(0, headerBytes, sizeof headerBytes);
+  TlzcHeader header;
+  ReadTlzcHeader(ByteSpan(headerBytes, std::min<uint64_t>(container.length, sizeof headerBytes)), header);
+  const uint64_t decodedSize = header.uncompressedSize;
+
+  // Which 64 KiB blocks of the file differ from the source's.
+  std::vector<bool> differs(TlzcBlockCount(decodedSize), false);
+  uint64_t position = 0;
+  bool fileFailed = false;
+  Bytes theirs;
+  TlzcMessages messages;
+  const TlzcStreamResult checked = DecompressTlzcStream(
+      readSource, container.length,
+      [&](ByteSpan piece) {
+        const uint64_t available = position < length ? std::min<uint64_t>(piece.size(), length - position) : 0;
+        theirs.resize(size_t(available));
+        if (available > 0 && std::fread(theirs.data(), 1, theirs.size(), file.get()) != theirs.size()) {
+          fileFailed = true;
+          return false;
+        }
+        for (size_t at = 0; at < piece.size();) {
+          const uint64_t block = (position + at) / TlzcBlockSize;
+          const size_t end = size_t(std::min<uint64_t>(piece.size(), (block + 1) * TlzcBlockSize - position));
+          const bool same = end <= available &&
+                            std::equal(piece.begin() + ptrdiff_t(at), piece.begin() + ptrdiff_t(end),
+                                       theirs.begin() + ptrdiff_t(at));
+          if (!same && block < differs.size()) differs[size_t(block)] = true;
+          at = end;
+        }
+        position += piece.size();
+        return true;
+      },
+      0, &messages);
+  if (fileFailed) {
+    Printf("\nERROR: can't read %s", path.c_str());
+    return false;
+  }
+  if (checked == TlzcStreamResult::kReadFailed) {
+    Printf("\nERROR: %s: can't read member %zu", rebuild.label.c_str(), i);
+    return false;
+  }
+  if (checked != TlzcStreamResult::kComplete) {
+    messages.Print();
+    Printf("\nERROR: %s: member %zu does not decompress completely: %s holds only part of it; nothing was changed",
+           rebuild.label.c_str(), i, path.c_str());
+    return false;
+  }
+  Printf("\n+ %s", path.c_str());
+  if (length == decodedSize && std::find(differs.begin(), differs.end(), true) == differs.end()) {
+    return rebuild.sink.Copy(rebuild.source, entry.offset, entry.size);
+  }
+
+  std::vector<TlzcKeptBlock> keep = TlzcSourceBlocks(readSource, container.length);
+  for (size_t b = 0; b < keep.size() && b < differs.size(); ++b) {
+    const uint64_t start = uint64_t(b) * TlzcBlockSize;
+    const uint64_t dataLength = start < length ? std::min<uint64_t>(TlzcBlockSize, length - start) : 0;
+    const uint64_t sourceLength = std::min<uint64_t>(TlzcBlockSize, decodedSize - start);
+    keep[b].kept = !differs[b] && start < length && dataLength == sourceLength;
+  }
+  ByteSink& sink = rebuild.sink;
+  const uint64_t start = sink.length;
+  const TlzcWriter writer{[&sink](ByteSpan bytes) { return sink.Write(bytes); },
+                          [&sink, start](uint64_t at, ByteSpan bytes) { return sink.Patch(start + at, bytes); }};
+  const TlzcReader readFile = [&file](uint64_t offset, size_t count, uint8_t* out) {
+    return SeekFile(file.get(), offset) && std::fread(out, 1, count, file.get()) == count;
+  };
+  switch (CompressTlzcStream(length, readFile, writer, keep, readSource)) {
+    case TlzcWriteResult::kWritten:
+      return true;
+    case TlzcWriteResult::kTooLarge:
+      Printf("\nERROR: %s is too large for a TLZC container", path.c_str());
+      return false;
+    case TlzcWriteResult::kReadFailed:
+      Printf("\nERROR: can't read %s", path.c_str());
+      return false;
+    case TlzcWriteResult::kWriteFailed:
+      break;
+  }
+  return false;
+}
+
 // Writes the data of member i: from its file when there is one, otherwise
 // from the source, rebuilding a nested archive from its directory.
 bool WriteMemberData(Rebuild& rebuild, size_t i) {
@@ -120,46 +225,45 @@ bool WriteMemberData(Rebuild& rebuild, size_t i) {
   const bool compressed = member.compressed;
 
   if (compressed) {
-    Bytes container;
-    Bytes result;
-    if (!rebuild.source.Read(entry.offset, entry.size, container)) {
+    if (fromFile) return WriteCompressedFromFile(rebuild, i, path);
+    // The member comes from the archive: decompressed once to check it
+    // (and to see whether it holds an archive), then copied as it stands.
+    const ByteSource container = rebuild.source.Sub(entry.offset, entry.size);
+    Bytes head;
+    const TlzcStreamResult checked = DecompressTlzcStream(
+        SourceReader(container), container.length, [&](ByteSpan piece) {
+          if (head.size() < 4) AppendBytes(head, piece.first(std::min<size_t>(piece.size(), 4 - head.size())));
+          return true;
+        });
+    if (checked == TlzcStreamResult::kReadFailed) {
       Printf("\nERROR: %s: can't read member %zu", rebuild.label.c_str(), i);
       return false;
     }
-    // A container that does not decompress completely left only part of
-    // the member in its file: compressing that would cut the member short,
-    // edited or not.
-    Bytes decoded;
-    if (!DecompressTlzc(container, decoded)) {
-      if (fromFile) {
-        Printf("\nERROR: %s: member %zu does not decompress completely: %s holds only part of it; nothing was changed",
-               rebuild.label.c_str(), i, path.c_str());
-      } else {
-        Printf("\nERROR: %s: member %zu does not decompress; nothing was changed", rebuild.label.c_str(), i);
-      }
+    if (checked != TlzcStreamResult::kComplete) {
+      Printf("\nERROR: %s: member %zu does not decompress; nothing was changed", rebuild.label.c_str(), i);
       return false;
     }
-    if (fromFile) {
-      Printf("\n+ %s", path.c_str());
-      Bytes data;
-      if (!ReadWholeFile(path, data)) {
-        Printf("\nERROR: can't read %s", path.c_str());
-        return false;
-      }
-      result = RecompressTlzc(container, decoded, data);
-    } else {
-      Bytes rebuilt;
-      bool nested = false;
-      // Only an archive (or a container that may hold one) takes a directory,
-      // as it did when the member was unpacked.
-      const bool mayBeArchive = HasMagic(decoded, kArchiveMagic) || HasMagic(decoded, kTlzcMagic);
-      if (nestedDirectory && mayBeArchive && TakeNestedDirectory(rebuild.plan, i, false) &&
-          !RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuild.label, i, rebuilt, nested)) {
-        return false;
-      }
-      if (nested) rebuild.nestedMembers.Add(entry);
-      result = nested ? RecompressTlzc(container, decoded, rebuilt) : std::move(container);
+    // Only an archive (or a container that may hold one) takes a directory,
+    // as it did when the member was unpacked; it is rebuilt in memory.
+    const bool mayBeArchive = HasMagic(head, kArchiveMagic) || HasMagic(head, kTlzcMagic);
+    if (!nestedDirectory || !mayBeArchive || !TakeNestedDirectory(rebuild.plan, i, false)) {
+      return rebuild.sink.Copy(rebuild.source, entry.offset, entry.size);
     }
+    Bytes source;
+    Bytes decoded;
+    if (!container.Read(0, container.length, source)) {
+      Printf("\nERROR: %s: can't read member %zu", rebuild.label.c_str(), i);
+      return false;
+    }
+    if (!DecompressTlzc(source, decoded)) return false;  // it did a moment ago
+    Bytes rebuilt;
+    bool nested = false;
+    if (!RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuild.label, i, rebuilt, nested)) {
+      return false;
+    }
+    if (!nested) return rebuild.sink.Copy(rebuild.source, entry.offset, entry.size);
+    rebuild.nestedMembers.Add(entry);
+    const Bytes result = RecompressTlzc(source, decoded, rebuilt);
     if (result.empty()) {
       Printf("\nERROR: %s is too large for a TLZC container", path.c_str());
       return false;

@@ -6,6 +6,7 @@
 // loaded whole only when it must be decompressed or its TXM read; a nested
 // archive is unpacked straight from its parent's bytes. What every member
 // becomes is the archive's member plan (archive/plan.h); this file writes it.
+#include <algorithm>
 #include <cstring>
 
 #include "archive/format.h"
@@ -36,6 +37,9 @@ struct Budget {
   uint64_t bytes = 0;
   bool exceeded = false;
 
+  bool Fits(uint64_t moreFiles, uint64_t moreBytes) const {
+    return !exceeded && files + moreFiles <= limits.files && bytes + moreBytes <= limits.bytes;
+  }
   // Counts what is about to be written; false, reported once, past a limit.
   bool Charge(uint64_t moreFiles, uint64_t moreBytes) {
     if (!exceeded && (files + moreFiles > limits.files || bytes + moreBytes > limits.bytes)) {
@@ -80,13 +84,30 @@ bool PassesThroughLink(const std::string& unpackDirectory, const std::string& re
   return false;
 }
 
-// Writes the bytes as the member's file and prints its path.
+// Plain members are compared with an earlier run's file in pieces this large.
+constexpr size_t kComparePiece = 1 << 20;
+
+// Writes the bytes as the member's file and prints its path. A file of an
+// earlier run that holds them already stays as it is.
 bool WriteMemberFile(const ByteSource& bytes, const std::string& unpackDirectory, const std::string& fileName,
                      Budget& budget) {
   if (!budget.Charge(1, bytes.length) || PassesThroughLink(unpackDirectory, fileName)) return false;
   Printf("\n%s", JoinPath(unpackDirectory, fileName).c_str());
-  return WriteFileBelow(unpackDirectory, fileName,
-                        [&](std::FILE* file) { return bytes.CopyTo(0, bytes.length, file); });
+  const ByteProducer pieces = [&](const std::function<bool(ByteSpan)>& put) {
+    if (bytes.file == nullptr) return put(bytes.memory);
+    Bytes piece(size_t(std::min<uint64_t>(bytes.length, kComparePiece)));
+    for (uint64_t offset = 0; offset < bytes.length; offset += piece.size()) {
+      const size_t count = size_t(std::min<uint64_t>(bytes.length - offset, piece.size()));
+      if (!bytes.ReadInto(offset, count, piece.data())) {
+        Printf("\nERROR: can't read %s", JoinPath(unpackDirectory, fileName).c_str());
+        return false;
+      }
+      if (!put(ByteSpan(piece.data(), count))) return false;
+    }
+    return true;
+  };
+  return UpdateFileBelow(unpackDirectory, fileName, bytes.length, pieces,
+                         [&](std::FILE* file) { return bytes.CopyTo(0, bytes.length, file); });
 }
 
 // A nested archive, at `depth` below the archive the run began with, goes
@@ -148,10 +169,12 @@ bool OutputMember(const ByteSource& data, ArchivePlan& plan, size_t i, Nesting& 
   return WriteMemberFile(data, plan.unpackDirectory, fileName, budget);
 }
 
-// Decompresses a member stored in a TLZC container. When the container fails,
-// the member's file holds what was recovered, and the failure counts.
-bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t i, Nesting& nesting,
-                            Budget& budget) {
+// Decompresses a member stored in a TLZC container whole, and unpacks it as
+// a member of its own (an archive in it into a directory). When the
+// container fails, the member's file holds what was recovered, and the
+// failure counts.
+bool OutputDecompressedWhole(const ByteSource& member, ArchivePlan& plan, size_t i, Nesting& nesting,
+                             Budget& budget) {
   const std::string& fileName = plan.members[i].fileName;
   Bytes container;
   if (!member.Read(0, member.length, container)) {
@@ -166,6 +189,67 @@ bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t 
     return false;
   }
   return OutputMember(ByteSource::InMemory(data), plan, i, nesting, budget);
+}
+
+// A member stored in a TLZC container. Unless it holds an archive (or a
+// container that may hold one), it streams from the archive into its file
+// in bounded memory, block by block; the file of an earlier run that holds
+// exactly its bytes stays as it is. When the container fails, the file holds
+// what was recovered, and the failure counts.
+bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t i, Nesting& nesting,
+                            Budget& budget) {
+  const std::string& fileName = plan.members[i].fileName;
+  const std::string path = JoinPath(plan.unpackDirectory, fileName);
+  const TlzcReader read = [&member](uint64_t offset, size_t count, uint8_t* out) {
+    return member.ReadInto(offset, count, out);
+  };
+  // The first bytes of the data tell whether it is unpacked as an archive.
+  Bytes head;
+  TlzcMessages unprinted;
+  const TlzcStreamResult peeked = DecompressTlzcStream(
+      read, member.length,
+      [&](ByteSpan piece) {
+        AppendBytes(head, piece.first(std::min<size_t>(piece.size(), 4 - head.size())));
+        return head.size() < 4;
+      },
+      0, &unprinted);
+  if (peeked == TlzcStreamResult::kReadFailed) {
+    Printf("\nERROR: can't read %s", path.c_str());
+    return false;
+  }
+  uint8_t headerBytes[kTlzcHeaderSize];
+  member.Peek(0, headerBytes, sizeof headerBytes);
+  TlzcHeader header;
+  ReadTlzcHeader(ByteSpan(headerBytes, std::min<uint64_t>(member.length, sizeof headerBytes)), header);
+  // Charged at the size the container claims, and given back what it does
+  // not deliver; a claim past the limits is tried whole, as it really comes.
+  const uint64_t claimed = header.uncompressedSize;
+  if (HasMagic(head, kArchiveMagic) || HasMagic(head, kTlzcMagic) || !budget.Fits(1, claimed)) {
+    return OutputDecompressedWhole(member, plan, i, nesting, budget);
+  }
+  if (!budget.Charge(1, claimed) || PassesThroughLink(plan.unpackDirectory, fileName)) return false;
+
+  TlzcMessages messages;
+  TlzcStreamResult result = TlzcStreamResult::kIncomplete;
+  uint64_t produced = 0;
+  const bool written = UpdateFileBelow(
+      plan.unpackDirectory, fileName, claimed, [&](const std::function<bool(ByteSpan)>& put) {
+        result = DecompressTlzcStream(
+            read, member.length,
+            [&](ByteSpan piece) {
+              produced += piece.size();
+              return put(piece);
+            },
+            0, &messages);
+        if (result == TlzcStreamResult::kReadFailed) Printf("\nERROR: can't read %s", path.c_str());
+        return result == TlzcStreamResult::kComplete || result == TlzcStreamResult::kIncomplete;
+      });
+  budget.bytes -= claimed - std::min(produced, claimed);
+  // The messages of the container come before its file's path, as they
+  // would had it been decompressed first.
+  messages.Print();
+  Printf("\n%s", path.c_str());
+  return written && result == TlzcStreamResult::kComplete;
 }
 
 bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const std::string& label, size_t i) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -79,12 +80,28 @@ CodeTableIndex BuildIndex(const CodeTable& table, bool byRight) {
   }
   index.longRows.resize(reachable.size());
   for (uint32_t row : reachable) index.longRows[index.longEnd[slotOf(prefixOf(row))]++] = row;
+
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr size_t kFastTarget = 6;
+    index.fastPair.assign(65536, 0);
+    for (uint32_t pair = 0; pair < 65536; ++pair) {
+      const uint32_t entry = index.shortRow[pair];
+      if ((entry & CodeTableIndex::kHasLong) != 0 || entry == CodeTableIndex::kNone) continue;
+      const CodeTableCandidate& c = index.rows[entry];
+      if (c.targetLength > kFastTarget) continue;
+      uint64_t packed = c.targetLength | uint64_t(c.sourceLength) << 8;
+      for (size_t k = 0; k < c.targetLength; ++k) packed |= uint64_t(table.pool[c.target + k]) << (16 + 8 * k);
+      index.fastPair[pair] = packed;
+    }
+  }
   return index;
 }
 
 // The first row, in table order, whose source matches the content at `in`
 // (`left` bytes remain, at least 1); nullptr when none does.
-const CodeTableCandidate* FindRow(const CodeTableIndex& index, const uint8_t* pool, const uint8_t* in, size_t left) {
+// Inlined into the conversion loop, which calls it for nearly every byte.
+[[gnu::always_inline]] inline const CodeTableCandidate* FindRow(const CodeTableIndex& index, const uint8_t* pool,
+                                                                const uint8_t* in, size_t left) {
   if (left == 1) {
     const uint32_t row = index.firstSingle[in[0]];
     return row == CodeTableIndex::kNone ? nullptr : &index.rows[row];
@@ -262,23 +279,28 @@ namespace {
 // matched are collected (a separate instantiation, so the plain conversion
 // pays nothing for it).
 template <bool kList>
-Bytes Convert(ByteSpan content, bool swap, const CodeTable& table, std::vector<size_t>* unconverted) {
+size_t Convert(ByteSpan content, bool swap, const CodeTable& table, std::vector<size_t>* unconverted, Bytes& out,
+               size_t at) {
   const CodeTableIndex& index = swap ? table.byRight : table.byLeft;
   const uint8_t* pool = table.pool.data();
+  const uint64_t* fast = index.fastPair.empty() ? nullptr : index.fastPair.data();
   const uint8_t* in = content.data();
   const size_t m = content.size();
   // The output grows in place; every step may append at most one target of
   // 100 bytes plus the slack of the 8-byte copy.
   constexpr size_t kStepRoom = kMaxSequenceLength + kSlack;
-  Bytes out(m + m / 2 + kStepRoom);
-  uint8_t* dst = out.data();
+  auto grow = [&](size_t needed) {
+    if (out.size() < needed) out.resize(std::max(needed, out.size() * 2));
+  };
+  grow(at + m + m / 2 + kStepRoom);
+  uint8_t* dst = out.data() + at;
   uint8_t* limit = out.data() + out.size() - kStepRoom;
   bool converting = true;
   size_t p = 0;
   while (p < m) {
     if (dst > limit) {
       const size_t written = size_t(dst - out.data());
-      out.resize(out.size() * 2);
+      grow(out.size() * 2);
       dst = out.data() + written;
       limit = out.data() + out.size() - kStepRoom;
     }
@@ -289,6 +311,16 @@ Bytes Convert(ByteSpan content, bool swap, const CodeTable& table, std::vector<s
       continue;
     }
     if (converting) {
+      if (fast != nullptr && left >= 2) {
+        const uint64_t packed = fast[(uint32_t(in[p]) << 8) | in[p + 1]];
+        if (packed != 0) {
+          const uint64_t target = packed >> 16;
+          std::memcpy(dst, &target, sizeof target);  // within the step's room
+          dst += packed & 0xFF;
+          p += (packed >> 8) & 0xFF;
+          continue;
+        }
+      }
       const CodeTableCandidate* match = FindRow(index, pool, in + p, left);
       if (match != nullptr) {
         if (match->targetLength <= kSlack) {
@@ -306,20 +338,27 @@ Bytes Convert(ByteSpan content, bool swap, const CodeTable& table, std::vector<s
     }
     *dst++ = in[p++];
   }
-  out.resize(size_t(dst - out.data()));
-  return out;
+  return size_t(dst - out.data());
 }
 
 }  // namespace
 
 Bytes ConvertSequences(ByteSpan content, bool swap, const CodeTable& table) {
-  return Convert<false>(content, swap, table, nullptr);
+  Bytes out;
+  out.resize(Convert<false>(content, swap, table, nullptr, out, 0));
+  return out;
+}
+
+size_t ConvertSequencesInto(ByteSpan content, bool swap, const CodeTable& table, Bytes& out, size_t at) {
+  return Convert<false>(content, swap, table, nullptr, out, at);
 }
 
 Bytes ConvertSequencesListingUnconverted(ByteSpan content, bool swap, const CodeTable& table,
                                          std::vector<size_t>& unconverted) {
   unconverted.clear();
-  return Convert<true>(content, swap, table, &unconverted);
+  Bytes out;
+  out.resize(Convert<true>(content, swap, table, &unconverted, out, 0));
+  return out;
 }
 
 }  // namespace fpskit

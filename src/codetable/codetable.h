@@ -60,6 +60,13 @@ struct CodeTableIndex {
   std::vector<uint32_t> longStart;
   std::vector<uint32_t> longEnd;
   std::vector<uint32_t> longRows;  // row numbers
+  // For the conversion loop, one load per position instead of three: per
+  // pair, when the pair's row is all there is to know (no longer row starts
+  // with it) and its target has at most 6 bytes, the target's length (bits
+  // 0-7), the source's length (8-15) and the target's bytes (from bit 16, in
+  // memory order on a little-endian machine); 0 sends the pair to FindRow.
+  // Empty on other machines.
+  std::vector<uint64_t> fastPair;
 };
 
 struct CodeTable {
@@ -126,6 +133,13 @@ class ScopedSelectedTables {
 // bytes at that position wins and its target is emitted; otherwise the byte is
 // copied. The result holds the converted bytes, without a terminating NUL.
 Bytes ConvertSequences(ByteSpan content, bool swap, const CodeTable& table);
+
+// ConvertSequences written into `out` from `at` on, for a caller that
+// builds a long output record by record: `out` grows when it must (doubling,
+// so its bytes are zero-filled about once in all) and never shrinks, and
+// what lies past the returned end of the converted bytes is room, not
+// output. The caller cuts `out` to its real end when it is done.
+size_t ConvertSequencesInto(ByteSpan content, bool swap, const CodeTable& table, Bytes& out, size_t at);
 
 // ConvertSequences that also lists, in `unconverted`, the positions in
 // `content` of the bytes 80 to FF that were copied because no row matched

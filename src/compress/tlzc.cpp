@@ -3,8 +3,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "compress/lzma_block.h"
@@ -33,140 +35,212 @@ LzmaProperties ContainerProperties() {
   return properties;
 }
 
+// Input of the zlib kind is read, and its output given, in pieces this large.
+constexpr size_t kInflatePiece = 256 * 1024;
+
 // ---- zlib kind
 
-bool DecompressZlibKind(ByteSpan container, const TlzcHeader& header, Bytes& out) {
-  const size_t end = std::min<size_t>(header.containerSize, container.size());
-  const ByteSpan payload = end > kTlzcZlibPayloadOffset
-                               ? container.subspan(kTlzcZlibPayloadOffset, end - kTlzcZlibPayloadOffset)
-                               : ByteSpan();
+TlzcStreamResult DecompressZlibKind(const TlzcReader& read, uint64_t containerLength, const TlzcHeader& header,
+                                    const TlzcConsumer& consume) {
+  const uint64_t end = std::min<uint64_t>(header.containerSize, containerLength);
+  const uint64_t payloadEnd = std::max<uint64_t>(end, kTlzcZlibPayloadOffset);
+  z_stream inflater{};
+  if (inflateInit2(&inflater, -MAX_WBITS) != Z_OK) return TlzcStreamResult::kIncomplete;
+  struct InflaterEnd {
+    z_stream& stream;
+    ~InflaterEnd() { inflateEnd(&stream); }
+  } inflaterEnd{inflater};
+  Bytes input(kInflatePiece);
+  Bytes output(kInflatePiece);
+  uint64_t fed = kTlzcZlibPayloadOffset;
   // One byte more than the size tells a stream that inflates to too much.
+  const uint64_t limit = uint64_t(header.uncompressedSize) + 1;
+  uint64_t produced = 0;
   bool ended = false;
-  out = InflateRawToBuffer(payload, size_t(header.uncompressedSize) + 1, &ended);
-  const bool tooLong = out.size() > header.uncompressedSize;
-  if (tooLong) out.resize(header.uncompressedSize);
+  while (produced < limit) {
+    if (inflater.avail_in == 0 && fed < payloadEnd) {
+      const size_t piece = size_t(std::min<uint64_t>(payloadEnd - fed, input.size()));
+      if (!read(fed, piece, input.data())) return TlzcStreamResult::kReadFailed;
+      inflater.next_in = input.data();
+      inflater.avail_in = uInt(piece);
+      fed += piece;
+    }
+    inflater.next_out = output.data();
+    inflater.avail_out = uInt(std::min<uint64_t>(output.size(), limit - produced));
+    const int ret = inflate(&inflater, Z_NO_FLUSH);
+    const size_t got = size_t(inflater.next_out - output.data());
+    // Only what fits the size is given.
+    const uint64_t room = header.uncompressedSize - std::min<uint64_t>(produced, header.uncompressedSize);
+    const size_t given = size_t(std::min<uint64_t>(got, room));
+    produced += got;
+    if (given > 0 && !consume(ByteSpan(output.data(), given))) return TlzcStreamResult::kStopped;
+    // Z_BUF_ERROR: no progress possible, the input has ended.
+    if (ret != Z_OK) {
+      ended = ret == Z_STREAM_END;
+      break;
+    }
+  }
   // A stream cut off just before its end still gives every byte; without its
   // final block it is not complete.
-  return ended && !tooLong && out.size() == header.uncompressedSize && header.containerSize <= container.size();
+  const bool complete = ended && produced == header.uncompressedSize && header.containerSize <= containerLength;
+  return complete ? TlzcStreamResult::kComplete : TlzcStreamResult::kIncomplete;
 }
 
 // ---- LZMA kind
 
 struct LzmaKindBlock {
-  ByteSpan data;           // the stream, or the stored bytes, as far as the container holds them
+  uint64_t offset;         // in the container
+  size_t length;           // of the stream, or the stored bytes, as far as the container holds them
   uint32_t nominalSize;    // 65536, or the rest of the uncompressed size for the last block
   bool stored;
 };
 
-// Finds every block in the container from the table. Stops after the first
-// block that the container's end cuts off (every later one would start past
-// the end) and sets `cutOff`, as it does when the table itself or the
-// container size of the header lies beyond the bytes there are.
-std::vector<LzmaKindBlock> LayOutBlocks(ByteSpan container, const TlzcHeader& header, bool& cutOff) {
-  std::vector<LzmaKindBlock> blocks;
+// Finds every block in the container from its table (read here). Stops
+// after the first block that the container's end cuts off (every later one
+// would start past the end) and sets `cutOff`, as it does when the table
+// itself or the container size of the header lies beyond the bytes there are.
+bool LayOutBlocks(const TlzcReader& read, uint64_t containerLength, const TlzcHeader& header, bool& cutOff,
+                  std::vector<LzmaKindBlock>& blocks) {
+  blocks.clear();
   const size_t count = TlzcBlockCount(header.uncompressedSize);
-  if (!InRange(container.size(), kTlzcHeaderSize, 2 * uint64_t(count))) {
+  if (!InRange(containerLength, kTlzcHeaderSize, 2 * uint64_t(count))) {
     cutOff = true;
-    return blocks;
+    return true;
   }
-  if (header.containerSize > container.size()) cutOff = true;
-  const size_t storedLastEnd = std::min<size_t>(header.containerSize, container.size());
+  Bytes table(2 * count);
+  if (!read(kTlzcHeaderSize, table.size(), table.data())) return false;
+  if (header.containerSize > containerLength) cutOff = true;
+  const uint64_t storedLastEnd = std::min<uint64_t>(header.containerSize, containerLength);
   blocks.reserve(count);
-  size_t position = kTlzcHeaderSize + 2 * count;
+  uint64_t position = kTlzcHeaderSize + 2 * uint64_t(count);
   for (size_t i = 0; i < count; ++i) {
-    const uint16_t entry = LoadU16LE(container.data() + kTlzcHeaderSize + 2 * i);
+    const uint16_t entry = LoadU16LE(table.data() + 2 * i);
     const bool last = i + 1 == count;
-    size_t length = entry;
+    uint64_t length = entry;
     if (entry == 0) {
       // A stored last block runs to the container's end, however long.
       length = last ? (storedLastEnd > position ? storedLastEnd - position : 0) : TlzcBlockSize;
     }
-    const size_t available = std::min(length, container.size() - position);
+    const uint64_t available = std::min<uint64_t>(length, containerLength - position);
     const uint32_t nominal = last ? header.uncompressedSize - uint32_t(i) * TlzcBlockSize : TlzcBlockSize;
-    blocks.push_back({container.subspan(position, available), nominal, entry == 0});
+    blocks.push_back({position, size_t(available), nominal, entry == 0});
     position += available;
     if (available < length) {
       cutOff = true;
       break;
     }
   }
-  return blocks;
+  return true;
 }
 
-// Decodes the compressed blocks in parallel and puts every block's output
+// Decodes the compressed blocks in parallel and gives every block's output
 // directly after what the blocks before it actually produced: a block that
 // comes out short moves every later block forward.
-bool DecompressLzmaKind(ByteSpan container, const TlzcHeader& header, Bytes& out, unsigned threads, bool report) {
+TlzcStreamResult DecompressLzmaKind(const TlzcReader& read, uint64_t containerLength, const TlzcHeader& header,
+                                    const TlzcConsumer& consume, unsigned threads, TlzcMessages* deferred) {
   bool cutOff = false;
-  const std::vector<LzmaKindBlock> blocks = LayOutBlocks(container, header, cutOff);
+  std::vector<LzmaKindBlock> blocks;
+  if (!LayOutBlocks(read, containerLength, header, cutOff, blocks)) return TlzcStreamResult::kReadFailed;
   const uint32_t size = header.uncompressedSize;
-  out.reserve(std::min<uint64_t>(size, uint64_t(container.size()) * kReserveRatio));
 
   const unsigned workers = WorkerCount(threads, blocks.size());
   const size_t slotCount = workers * kSlotsPerWorker;
   std::vector<LzmaCoder> coders(workers);
+  std::vector<Bytes> inputs(slotCount);
   std::vector<Bytes> decoded(slotCount);
   std::vector<LzmaStreamEnd> ends(slotCount);
   const LzmaProperties properties = ContainerProperties();
+  std::mutex readLock;
+  std::atomic<bool> halted{false};
+  bool readFailed = false;  // set under readLock
+  bool stopped = false;     // set by deliveries, one at a time
+  uint64_t produced = 0;
   bool tooLong = false;
   // A compressed block that comes out short shifts every later block; a
   // longer stored last block could make the total come out right.
   bool shortBlock = false;
 
   auto decode = [&](unsigned worker, size_t i) {
+    if (halted) return;
     const LzmaKindBlock& block = blocks[i];
+    Bytes& input = inputs[i % slotCount];
+    input.resize(block.length);
+    {
+      std::lock_guard<std::mutex> guard(readLock);
+      if (readFailed || (block.length > 0 && !read(block.offset, block.length, input.data()))) {
+        readFailed = true;
+        halted = true;
+        return;
+      }
+    }
     if (block.stored) return;
     if (!coders[worker]) coders[worker] = NewLzmaCoder();
-    ends[i % slotCount] = DecodeLzmaStream(coders[worker], properties, block.nominalSize, block.data,
+    ends[i % slotCount] = DecodeLzmaStream(coders[worker], properties, block.nominalSize, input,
                                            decoded[i % slotCount]);
   };
   auto place = [&](size_t i) {
+    if (halted) return;
     const LzmaKindBlock& block = blocks[i];
-    ByteSpan bytes = block.data;
+    ByteSpan bytes = inputs[i % slotCount];
     if (!block.stored) {
       bytes = decoded[i % slotCount];
-      if (report && ends[i % slotCount] == LzmaStreamEnd::kInputEnded) Print(kLzmaStreamEndedMessage);
+      if (ends[i % slotCount] == LzmaStreamEnd::kInputEnded) {
+        if (deferred != nullptr) {
+          ++deferred->streamsEndedEarly;
+        } else {
+          Print(kLzmaStreamEndedMessage);
+        }
+      }
       if (ends[i % slotCount] != LzmaStreamEnd::kComplete) shortBlock = true;
     }
     // Only a stored last block can bring more than the size has room for.
-    const size_t room = size - out.size();
+    const uint64_t room = size - produced;
     if (bytes.size() > room) {
       tooLong = true;
-      bytes = bytes.first(room);
+      bytes = bytes.first(size_t(room));
     }
-    AppendBytes(out, bytes);
+    produced += bytes.size();
+    if (!bytes.empty() && !consume(bytes)) {
+      stopped = true;
+      halted = true;
+    }
   };
   ProcessBlocksInOrder(blocks.size(), workers, slotCount, decode, place);
-  return !cutOff && !tooLong && !shortBlock && out.size() == size;
+  if (readFailed) return TlzcStreamResult::kReadFailed;
+  if (stopped) return TlzcStreamResult::kStopped;
+  const bool complete = !cutOff && !tooLong && !shortBlock && produced == size;
+  return complete ? TlzcStreamResult::kComplete : TlzcStreamResult::kIncomplete;
+}
+
+TlzcReader MemoryReader(ByteSpan bytes) {
+  return [bytes](uint64_t offset, size_t count, uint8_t* out) {
+    if (!InRange(bytes.size(), offset, count)) return false;
+    if (count > 0) std::memcpy(out, bytes.data() + offset, count);
+    return true;
+  };
 }
 
 // Decompresses a container of either kind; prints the codec's messages only
 // with `report`.
 bool Decompress(ByteSpan container, Bytes& out, unsigned threads, bool report) {
+  TlzcMessages unprinted;
   out.clear();
   TlzcHeader header;
-  bool complete = ReadTlzcHeader(container, header);
-  // An empty result needs no payload (the nominal last block of 65536 bytes
-  // would otherwise count as missing).
-  if (complete && header.uncompressedSize == 0) return true;
-  if (complete) {
-    complete = header.lzmaKind ? DecompressLzmaKind(container, header, out, threads, report)
-                               : DecompressZlibKind(container, header, out);
+  if (ReadTlzcHeader(container, header) && header.lzmaKind) {
+    // Reserved up to a multiple of the container at first; beyond that the
+    // result grows with the output, so that an absurd size in a header costs
+    // nothing until the blocks really deliver it.
+    out.reserve(std::min<uint64_t>(header.uncompressedSize, uint64_t(container.size()) * kReserveRatio));
   }
-  if (!complete && report) Print(kDecompressFailed);
-  return complete;
+  const TlzcStreamResult result = DecompressTlzcStream(
+      MemoryReader(container), container.size(),
+      [&](ByteSpan piece) {
+        AppendBytes(out, piece);
+        return true;
+      },
+      threads, report ? nullptr : &unprinted);
+  return result == TlzcStreamResult::kComplete;
 }
-
-// A block of a source container that a new container takes over as it stands.
-struct KeptBlock {
-  bool kept = false;
-  uint16_t entry = 0;  // its table entry: 0 stored, otherwise the stream length
-  ByteSpan bytes;
-};
-
-// Compresses data into a container of the LZMA kind; blocks marked in `kept`
-// are taken over instead of being encoded.
-Bytes CompressBlocks(ByteSpan data, unsigned threads, const std::vector<KeptBlock>& kept);
 
 }  // namespace
 
@@ -188,11 +262,160 @@ size_t TlzcBlockCount(uint64_t uncompressedSize) {
   return size_t(std::max<uint64_t>(1, (uncompressedSize + TlzcBlockSize - 1) / TlzcBlockSize));
 }
 
+void TlzcMessages::Print() const {
+  for (size_t i = 0; i < streamsEndedEarly; ++i) fpskit::Print(kLzmaStreamEndedMessage);
+  if (failed) fpskit::Print(kDecompressFailed);
+}
+
+TlzcStreamResult DecompressTlzcStream(const TlzcReader& read, uint64_t containerLength, const TlzcConsumer& consume,
+                                      unsigned threads, TlzcMessages* deferred) {
+  uint8_t head[kTlzcHeaderSize];
+  const size_t headLength = size_t(std::min<uint64_t>(containerLength, kTlzcHeaderSize));
+  if (!read(0, headLength, head)) return TlzcStreamResult::kReadFailed;
+  TlzcHeader header;
+  TlzcStreamResult result = TlzcStreamResult::kIncomplete;
+  if (ReadTlzcHeader(ByteSpan(head, headLength), header)) {
+    // An empty result needs no payload (the nominal last block of 65536
+    // bytes would otherwise count as missing).
+    if (header.uncompressedSize == 0) return TlzcStreamResult::kComplete;
+    result = header.lzmaKind ? DecompressLzmaKind(read, containerLength, header, consume, threads, deferred)
+                             : DecompressZlibKind(read, containerLength, header, consume);
+  }
+  if (result == TlzcStreamResult::kIncomplete) {
+    if (deferred != nullptr) {
+      deferred->failed = true;
+    } else {
+      Print(kDecompressFailed);
+    }
+  }
+  return result;
+}
+
 bool DecompressTlzc(ByteSpan container, Bytes& out, unsigned threads) {
   return Decompress(container, out, threads, true);
 }
 
-Bytes CompressTlzc(ByteSpan data, unsigned threads) { return CompressBlocks(data, threads, {}); }
+std::vector<TlzcKeptBlock> TlzcSourceBlocks(const TlzcReader& read, uint64_t containerLength) {
+  std::vector<TlzcKeptBlock> kept;
+  uint8_t head[kTlzcHeaderSize];
+  TlzcHeader header;
+  if (containerLength < kTlzcHeaderSize || !read(0, kTlzcHeaderSize, head) ||
+      !ReadTlzcHeader(ByteSpan(head, kTlzcHeaderSize), header) || !header.lzmaKind) {
+    return kept;
+  }
+  bool cutOff = false;
+  std::vector<LzmaKindBlock> blocks;
+  if (!LayOutBlocks(read, containerLength, header, cutOff, blocks) || cutOff) return kept;
+  kept.reserve(blocks.size());
+  for (const LzmaKindBlock& block : blocks) {
+    kept.push_back({false, block.stored ? uint16_t(0) : uint16_t(block.length), block.offset, uint32_t(block.length)});
+  }
+  return kept;
+}
+
+TlzcWriteResult CompressTlzcStream(uint64_t dataSize, const TlzcReader& readData, const TlzcWriter& writer,
+                                   const std::vector<TlzcKeptBlock>& keep, const TlzcReader& readSource,
+                                   unsigned threads) {
+  if (dataSize > UINT32_MAX) return TlzcWriteResult::kTooLarge;
+  const size_t count = TlzcBlockCount(dataSize);
+  // The header and the table are written as zeros first and patched in once
+  // every block's entry is known.
+  Bytes head(kTlzcHeaderSize + 2 * count);
+  if (!writer.write(head)) return TlzcWriteResult::kWriteFailed;
+
+  const unsigned workers = WorkerCount(threads, count);
+  const size_t slotCount = workers * kSlotsPerWorker;
+  std::vector<LzmaCoder> coders(workers);
+  std::vector<Bytes> inputs(slotCount);
+  std::vector<Bytes> streams(slotCount);
+  std::vector<LzmaStreamEnd> ends(slotCount);
+  const LzmaBlockSettings settings;
+  std::mutex readLock;
+  std::atomic<bool> halted{false};
+  TlzcWriteResult failure = TlzcWriteResult::kWritten;  // set under readLock, or by deliveries
+  uint64_t written = head.size();
+
+  auto isKept = [&](size_t i) { return i < keep.size() && keep[i].kept; };
+  auto encode = [&](unsigned worker, size_t i) {
+    if (halted) return;
+    Bytes& input = inputs[i % slotCount];
+    const bool kept = isKept(i);
+    const uint64_t start = uint64_t(i) * TlzcBlockSize;
+    const uint64_t offset = kept ? keep[i].offset : start;
+    input.resize(kept ? keep[i].length : size_t(std::min<uint64_t>(TlzcBlockSize, dataSize - start)));
+    {
+      std::lock_guard<std::mutex> guard(readLock);
+      if (halted) return;
+      if (!input.empty() && !(kept ? readSource : readData)(offset, input.size(), input.data())) {
+        failure = TlzcWriteResult::kReadFailed;
+        halted = true;
+        return;
+      }
+    }
+    if (kept) return;
+    if (!coders[worker]) coders[worker] = NewLzmaCoder();
+    ends[i % slotCount] = EncodeLzmaStream(coders[worker], input, settings, kLongestBlockStream,
+                                           streams[i % slotCount]);
+  };
+  // Only the stream's length decides: even a last block of a few bytes stays
+  // compressed when its stream is longer than the block. A block that the
+  // encoder fails on is stored too.
+  auto append = [&](size_t i) {
+    if (halted) return;
+    uint16_t entry = 0;
+    ByteSpan bytes = inputs[i % slotCount];
+    if (isKept(i)) {
+      entry = keep[i].entry;
+    } else if (ends[i % slotCount] == LzmaStreamEnd::kComplete) {
+      entry = uint16_t(streams[i % slotCount].size());
+      bytes = streams[i % slotCount];
+    }
+    StoreU16LE(head.data() + kTlzcHeaderSize + 2 * i, entry);
+    written += bytes.size();
+    if (written > UINT32_MAX || !writer.write(bytes)) {
+      failure = written > UINT32_MAX ? TlzcWriteResult::kTooLarge : TlzcWriteResult::kWriteFailed;
+      halted = true;
+    }
+  };
+  ProcessBlocksInOrder(count, workers, slotCount, encode, append);
+  if (failure != TlzcWriteResult::kWritten) return failure;
+
+  uint8_t* header = head.data();
+  std::memcpy(header, kMagic, 4);
+  StoreU32LE(header + 4, kTlzcFormatWord);
+  StoreU32LE(header + 8, uint32_t(written));
+  StoreU32LE(header + 12, uint32_t(dataSize));
+  StoreU32LE(header + 16, 0);
+  StoreU32LE(header + 20, 0);
+  std::memcpy(header + kTlzcPropertiesOffset, kTlzcLzmaProperties, sizeof kTlzcLzmaProperties);
+  return writer.patch(0, head) ? TlzcWriteResult::kWritten : TlzcWriteResult::kWriteFailed;
+}
+
+namespace {
+
+// Compresses data into a container in memory; empty when it would not fit.
+Bytes CompressInMemory(ByteSpan data, unsigned threads, const std::vector<TlzcKeptBlock>& keep, ByteSpan source) {
+  Bytes container;
+  if (data.size() > UINT32_MAX) return container;
+  container.reserve(kTlzcHeaderSize + 2 * TlzcBlockCount(data.size()) + data.size() + 64);
+  const TlzcWriter writer{[&](ByteSpan bytes) {
+                            AppendBytes(container, bytes);
+                            return true;
+                          },
+                          [&](uint64_t position, ByteSpan bytes) {
+                            std::copy(bytes.begin(), bytes.end(), container.begin() + ptrdiff_t(position));
+                            return true;
+                          }};
+  if (CompressTlzcStream(data.size(), MemoryReader(data), writer, keep, MemoryReader(source), threads) !=
+      TlzcWriteResult::kWritten) {
+    return {};
+  }
+  return container;
+}
+
+}  // namespace
+
+Bytes CompressTlzc(ByteSpan data, unsigned threads) { return CompressInMemory(data, threads, {}, {}); }
 
 Bytes RecompressTlzc(ByteSpan source, ByteSpan data, unsigned threads) {
   Bytes decoded;
@@ -205,83 +428,21 @@ Bytes RecompressTlzc(ByteSpan source, ByteSpan decodedSource, ByteSpan data, uns
     return Bytes(source.begin(), source.end());
   }
   TlzcHeader header;
-  if (!ReadTlzcHeader(source, header) || !header.lzmaKind || header.uncompressedSize != decodedSource.size() ||
-      data.size() > UINT32_MAX) {
+  if (!ReadTlzcHeader(source, header) || header.uncompressedSize != decodedSource.size()) {
     return CompressTlzc(data, threads);
   }
   // The source decoded completely, so block i of it is the 64 KiB at i * 65536.
-  bool cutOff = false;
-  const std::vector<LzmaKindBlock> blocks = LayOutBlocks(source, header, cutOff);
-  std::vector<KeptBlock> kept(TlzcBlockCount(data.size()));
-  for (size_t i = 0; i < kept.size() && i < blocks.size() && !cutOff; ++i) {
+  std::vector<TlzcKeptBlock> kept = TlzcSourceBlocks(MemoryReader(source), source.size());
+  for (size_t i = 0; i < kept.size(); ++i) {
     const size_t start = i * TlzcBlockSize;
-    const size_t length = std::min<size_t>(TlzcBlockSize, data.size() - start);
-    if (length != blocks[i].nominalSize ||
-        !std::equal(data.begin() + ptrdiff_t(start), data.begin() + ptrdiff_t(start + length),
-                    decodedSource.begin() + ptrdiff_t(start))) {
-      continue;
-    }
-    kept[i] = {true, blocks[i].stored ? uint16_t(0) : uint16_t(blocks[i].data.size()), blocks[i].data};
+    const size_t length = start < data.size() ? std::min<size_t>(TlzcBlockSize, data.size() - start) : 0;
+    const size_t sourceLength = std::min<size_t>(TlzcBlockSize, decodedSource.size() - start);
+    kept[i].kept = start < data.size() && length == sourceLength &&
+                   std::equal(data.begin() + ptrdiff_t(start), data.begin() + ptrdiff_t(start + length),
+                              decodedSource.begin() + ptrdiff_t(start));
   }
-  return CompressBlocks(data, threads, kept);
+  return CompressInMemory(data, threads, kept, source);
 }
-
-namespace {
-
-Bytes CompressBlocks(ByteSpan data, unsigned threads, const std::vector<KeptBlock>& kept) {
-  if (data.size() > UINT32_MAX) return {};
-  const size_t count = TlzcBlockCount(data.size());
-  const size_t tableEnd = kTlzcHeaderSize + 2 * count;
-  Bytes container(tableEnd);
-  container.reserve(tableEnd + data.size() + 64);
-
-  const unsigned workers = WorkerCount(threads, count);
-  const size_t slotCount = workers * kSlotsPerWorker;
-  std::vector<LzmaCoder> coders(workers);
-  std::vector<Bytes> streams(slotCount);
-  std::vector<LzmaStreamEnd> ends(slotCount);
-  const LzmaBlockSettings settings;
-
-  auto blockAt = [&](size_t i) {
-    const size_t start = i * TlzcBlockSize;
-    return data.subspan(start, std::min<size_t>(TlzcBlockSize, data.size() - start));
-  };
-  auto isKept = [&](size_t i) { return i < kept.size() && kept[i].kept; };
-  auto encode = [&](unsigned worker, size_t i) {
-    if (isKept(i)) return;
-    if (!coders[worker]) coders[worker] = NewLzmaCoder();
-    ends[i % slotCount] = EncodeLzmaStream(coders[worker], blockAt(i), settings, kLongestBlockStream,
-                                           streams[i % slotCount]);
-  };
-  // Only the stream's length decides: even a last block of a few bytes stays
-  // compressed when its stream is longer than the block. A block that the
-  // encoder fails on is stored too.
-  auto append = [&](size_t i) {
-    if (isKept(i)) {
-      StoreU16LE(container.data() + kTlzcHeaderSize + 2 * i, kept[i].entry);
-      AppendBytes(container, kept[i].bytes);
-      return;
-    }
-    const bool keep = ends[i % slotCount] == LzmaStreamEnd::kComplete;
-    const Bytes& stream = streams[i % slotCount];
-    StoreU16LE(container.data() + kTlzcHeaderSize + 2 * i, keep ? uint16_t(stream.size()) : 0);
-    AppendBytes(container, keep ? ByteSpan(stream) : blockAt(i));
-  };
-  ProcessBlocksInOrder(count, workers, slotCount, encode, append);
-  if (container.size() > UINT32_MAX) return {};
-
-  uint8_t* header = container.data();
-  std::memcpy(header, kMagic, 4);
-  StoreU32LE(header + 4, kTlzcFormatWord);
-  StoreU32LE(header + 8, uint32_t(container.size()));
-  StoreU32LE(header + 12, uint32_t(data.size()));
-  StoreU32LE(header + 16, 0);
-  StoreU32LE(header + 20, 0);
-  std::memcpy(header + kTlzcPropertiesOffset, kTlzcLzmaProperties, sizeof kTlzcLzmaProperties);
-  return container;
-}
-
-}  // namespace
 
 Bytes InflateRawToBuffer(ByteSpan stream, size_t limit, bool* streamEnded) {
   Bytes out;

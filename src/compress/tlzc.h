@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "util/bytes.h"
 
@@ -68,6 +70,72 @@ Bytes RecompressTlzc(ByteSpan source, ByteSpan data, unsigned threads = 0);
 // The same, when the caller has already decompressed `source` completely
 // into `decodedSource`.
 Bytes RecompressTlzc(ByteSpan source, ByteSpan decodedSource, ByteSpan data, unsigned threads = 0);
+
+// ---- Streaming: a container of any size in bounded memory.
+//
+// The streaming coders read their input and give their output through
+// callbacks, never more than a window of blocks at a time (a few MiB,
+// whatever the container's size). A reader is only ever called by one
+// thread at a time, but not always by the same one.
+
+// Reads `count` bytes at `offset` into `out`; false when it cannot.
+using TlzcReader = std::function<bool(uint64_t offset, size_t count, uint8_t* out)>;
+// Takes the next piece of the output, in order; false stops the coder.
+using TlzcConsumer = std::function<bool(ByteSpan piece)>;
+
+enum class TlzcStreamResult {
+  kComplete,    // as DecompressTlzc's true
+  kIncomplete,  // as DecompressTlzc's false: what was produced was given
+  kStopped,     // the consumer returned false
+  kReadFailed,  // the reader returned false
+};
+
+// The messages of a decompression, kept to be printed later (after the
+// output they concern has been written, say).
+struct TlzcMessages {
+  size_t streamsEndedEarly = 0;  // "\nSome error, check the code\n" each
+  bool failed = false;           // "\nDECOMPRESS FAILED\n"
+  void Print() const;
+};
+
+// DecompressTlzc for a container of `containerLength` bytes read through
+// `read`, its output given to `consume` as it comes: the same bytes, the
+// same verdict, and the same messages, printed as they come or kept in
+// `deferred` when it is given.
+TlzcStreamResult DecompressTlzcStream(const TlzcReader& read, uint64_t containerLength, const TlzcConsumer& consume,
+                                      unsigned threads = 0, TlzcMessages* deferred = nullptr);
+
+// A block of a source container that a new container takes over as it
+// stands: where it lies in the source, and its table entry (0 stored,
+// otherwise the stream's length).
+struct TlzcKeptBlock {
+  bool kept = false;
+  uint16_t entry = 0;
+  uint64_t offset = 0;
+  uint32_t length = 0;
+};
+
+// The blocks of a container of the LZMA kind that decompresses completely,
+// as RecompressTlzc may keep them; empty for any other container. Block i
+// holds the decompressed bytes [i * 65536, i * 65536 + 65536).
+std::vector<TlzcKeptBlock> TlzcSourceBlocks(const TlzcReader& read, uint64_t containerLength);
+
+// Where a streaming compressor writes: `write` appends, `patch` overwrites
+// bytes already written at a position counted from the container's start.
+struct TlzcWriter {
+  std::function<bool(ByteSpan bytes)> write;
+  std::function<bool(uint64_t position, ByteSpan bytes)> patch;
+};
+
+enum class TlzcWriteResult { kWritten, kTooLarge, kReadFailed, kWriteFailed };
+
+// CompressTlzc for `dataSize` bytes read through `readData`, written through
+// `writer` (the table and header are patched in at the end): the same
+// container, byte for byte. Block i is taken from the source instead when
+// keep[i].kept; its bytes are read through `readSource`.
+TlzcWriteResult CompressTlzcStream(uint64_t dataSize, const TlzcReader& readData, const TlzcWriter& writer,
+                                   const std::vector<TlzcKeptBlock>& keep = {}, const TlzcReader& readSource = {},
+                                   unsigned threads = 0);
 
 // Inflates a raw deflate stream (no header, no checksum, 32 KiB window) and
 // returns what it produced: everything up to the stream's end, an error, or

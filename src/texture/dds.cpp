@@ -287,11 +287,9 @@ bool ExportTextureImages(const TextureRecord& texture, bool mapsFormats, const B
       continue;
     }
     if (code == kReversedFormatCode) ReverseGroupsOfFour(pixels);
-    ok = WriteFileBelow(unpackDirectory, name,
-                        [&](std::FILE* file) {
-                          return std::fwrite(header.data(), 1, header.size(), file) == header.size() &&
-                                 (pixels.empty() || std::fwrite(pixels.data(), 1, pixels.size(), file) == pixels.size());
-                        }) &&
+    // An image of an earlier run that holds these bytes already stays as it is.
+    ok = UpdateFileBelow(unpackDirectory, name, header.size() + pixels.size(),
+                         [&](const std::function<bool(ByteSpan)>& put) { return put(header) && put(pixels); }) &&
          ok;
   }
   return ok;

@@ -133,9 +133,11 @@ bool ReplaceFile(const std::string& target, const std::function<WriterStatus(std
   FileHandle file(opened);
   errno = 0;
   const WriterStatus status = writer(file.get());
-  bool ok = status == WriterStatus::kWritten && !std::ferror(file.get());
+  bool ok = (status == WriterStatus::kWritten || status == WriterStatus::kUnchanged) && !std::ferror(file.get());
   if (!ok) {
     error = errno;
+  } else if (status == WriterStatus::kUnchanged) {
+    // Nothing was written; the target stays.
   } else if (durability == Durability::kFlushToDisk) {
     error = platform::FlushToDisk(file.get());
     ok = error == 0;
@@ -147,6 +149,7 @@ bool ReplaceFile(const std::string& target, const std::function<WriterStatus(std
     ok = false;
     error = errno;
   }
+  if (ok && status == WriterStatus::kUnchanged) return true;  // the guard removes the temporary file
   if (ok) {
     error = platform::RenameTemporaryOver(slot, temp, replaced, attributes);
     ok = error == 0;
@@ -201,6 +204,71 @@ bool WriteFileBelow(const std::string& root, const std::string& relativeFile,
       Durability::kRenameOnly, false);
 }
 
+bool UpdateFileBelow(const std::string& root, const std::string& relativeFile, uint64_t length,
+                     const ByteProducer& produce, const std::function<bool(std::FILE*)>& writeFresh,
+                     bool* unchanged) {
+  if (unchanged != nullptr) *unchanged = false;
+  const std::string target = JoinPath(root, relativeFile);
+  // Only a regular file of the very length can hold the same bytes; a link
+  // there is replaced itself, never compared through.
+  FileHandle old;
+  uint64_t oldLength = 0;
+  if (!platform::IsSymbolicLink(target) && platform::IsRegularFile(target)) {
+    old = OpenFile(target, "rb");
+    if (old && (!FileLength(old.get(), oldLength) || oldLength != length || !SeekFile(old.get(), 0))) old.reset();
+  }
+  if (!old && writeFresh) return WriteFileBelow(root, relativeFile, writeFresh);
+  if (!old && !MakeParentDirectories(root, relativeFile)) {
+    Printf("\nERROR: can't create the directories of %s", target.c_str());
+    return false;
+  }
+  bool same = false;
+  const bool written = ReplaceFile(
+      target,
+      [&](std::FILE* file) {
+        uint64_t matched = 0;
+        bool comparing = old != nullptr;
+        bool putFailed = false;
+        Bytes theirs;
+        // The first piece that differs ends the comparison: what matched is
+        // copied from the old file, and every piece from here on written.
+        auto diverge = [&]() {
+          comparing = false;
+          return SeekFile(old.get(), 0) && CopyFileRange(matched, old.get(), file);
+        };
+        const bool produced = produce([&](ByteSpan piece) {
+          if (comparing) {
+            theirs.resize(piece.size());
+            if (matched + piece.size() <= length &&
+                std::fread(theirs.data(), 1, piece.size(), old.get()) == piece.size() &&
+                std::equal(piece.begin(), piece.end(), theirs.begin())) {
+              matched += piece.size();
+              return true;
+            }
+            if (!diverge()) return !(putFailed = true);
+          }
+          if (piece.empty() || std::fwrite(piece.data(), 1, piece.size(), file) == piece.size()) return true;
+          return !(putFailed = true);
+        });
+        WriterStatus status = WriterStatus::kWritten;
+        if (!produced) {
+          status = putFailed ? WriterStatus::kWriteFailed : WriterStatus::kReported;
+        } else if (comparing && matched == length) {
+          same = true;
+          status = WriterStatus::kUnchanged;
+        } else if (comparing && !diverge()) {
+          status = WriterStatus::kWriteFailed;
+        }
+        // Closed before the rename: Windows renames over no file that is
+        // still open.
+        old.reset();
+        return status;
+      },
+      Durability::kRenameOnly, false);
+  if (unchanged != nullptr) *unchanged = written && same;
+  return written;
+}
+
 bool KeepBackupIf(const std::string& path, const std::function<bool(ByteSpan existing)>& differs) {
   if (!FileExists(path)) return true;
   Bytes existing;
@@ -219,6 +287,25 @@ bool KeepBackupIf(const std::string& path, const std::function<bool(ByteSpan exi
 }
 
 bool KeepBackupIfDifferent(const std::string& path, ByteSpan newBytes) {
+  // A file of the same length is compared piece by piece first: the usual
+  // case, an earlier dump that still holds exactly these bytes, then costs
+  // no buffer the size of the file.
+  if (FileHandle file = OpenFile(path, "rb")) {
+    uint64_t length = 0;
+    if (FileLength(file.get(), length) && length == newBytes.size() && SeekFile(file.get(), 0)) {
+      Bytes piece(size_t(std::min<uint64_t>(length, 1 << 20)));
+      size_t compared = 0;
+      while (compared < newBytes.size()) {
+        const size_t count = std::min(piece.size(), newBytes.size() - compared);
+        if (std::fread(piece.data(), 1, count, file.get()) != count ||
+            !std::equal(piece.begin(), piece.begin() + ptrdiff_t(count), newBytes.begin() + ptrdiff_t(compared))) {
+          break;
+        }
+        compared += count;
+      }
+      if (compared == newBytes.size()) return true;
+    }
+  }
   return KeepBackupIf(path, [newBytes](ByteSpan existing) {
     return !std::equal(existing.begin(), existing.end(), newBytes.begin(), newBytes.end());
   });

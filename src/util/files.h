@@ -97,6 +97,7 @@ enum class WriterStatus {
   kWritten,      // the file is complete
   kWriteFailed,  // a write failed; the error is printed as by ReplaceFileWith
   kReported,     // the writer printed its own message; nothing more is printed
+  kUnchanged,    // the target already holds what would be written: it stays as it is
 };
 // As ReplaceFileWith, for such writers.
 bool ReplaceFileWithStatus(const std::string& target, const std::function<WriterStatus(std::FILE*)>& writer,
@@ -121,5 +122,22 @@ bool KeepBackupIf(const std::string& path, const std::function<bool(ByteSpan exi
 // an error and returns false when it cannot.
 bool WriteFileBelow(const std::string& root, const std::string& relativeFile,
                     const std::function<bool(std::FILE*)>& writer);
+
+// Gives a file's bytes in order, piece by piece, to `put`. False when it
+// could not produce them (it has reported why) or when `put` returned false
+// (a failed write).
+using ByteProducer = std::function<bool(const std::function<bool(ByteSpan piece)>& put)>;
+
+// As WriteFileBelow, for an output of `length` bytes that `produce` gives in
+// pieces, written again over an earlier run's: a regular file there that
+// already holds exactly these bytes is left as it stands (compared as the
+// pieces come: nothing is written to it, nothing renamed over it), and
+// `unchanged` (when given) says so. Otherwise the file is replaced safely;
+// the part that matched is copied from the old file, not produced twice.
+// With no file of that length there, `writeFresh` writes the whole output
+// when given (a kernel-side copy, say), `produce` otherwise.
+bool UpdateFileBelow(const std::string& root, const std::string& relativeFile, uint64_t length,
+                     const ByteProducer& produce, const std::function<bool(std::FILE*)>& writeFresh = {},
+                     bool* unchanged = nullptr);
 
 }  // namespace fpskit

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <map>
 
 #include "archive/format.h"
 #include "compress/tlzc.h"
@@ -354,6 +356,51 @@ TEST(UnpackArchive, TexturePairsBecomeImagesByEntryAndByContent) {
   ASSERT_TRUE(WriteTestFile(dir / "X.txv", BuildFps4(textures)));
   EXPECT_TRUE(Unpack(dir / "X.txv").ok);
   EXPECT_EQ(support::ListDirectory(dir / "X"), (std::vector<std::string>{"one_0_0.dds", "two_2_0.dds"}));
+}
+
+// Unpacking over an earlier run writes only the files that differ from what
+// it would write; the others keep their very file (an old time stays).
+TEST(UnpackArchive, AgainOverItsDirectoryWritesOnlyWhatDiffers) {
+  TempDir dir;
+  const Bytes packed = support::MixedGameData(3 * TlzcBlockSize + 77, 41);
+  Fps4Layout layout;
+  layout.members = {Member("plain member"), {CompressTlzc(packed), std::nullopt, false, std::nullopt},
+                    {support::TlzcZlibContainer(packed), std::nullopt, false, std::nullopt},
+                    {SmallTxm(), std::nullopt, false, std::nullopt}, {ToBytes(kPixels), std::nullopt, false, std::nullopt},
+                    Member("kept member")};
+  ASSERT_TRUE(WriteTestFile(dir / "A.dat", BuildFps4(layout)));
+  const Unpacked first = Unpack(dir / "A.dat");
+  ASSERT_TRUE(first.ok) << first.console;
+  const std::vector<std::string> files = {"A_000.bin", "A_001.bin", "A_002.bin", "A_005.bin", "tex_3_0.dds"};
+  ASSERT_EQ(support::ListDirectory(dir / "A"), files);
+  std::map<std::string, Bytes> written;
+  for (const std::string& name : files) written[name] = ReadTestFile(dir / ("A/" + name));
+
+  // Same lengths, other bytes: late in the LZMA member, early in the zlib
+  // member, in the image's pixels; one file gone.
+  auto edit = [&](const std::string& name, size_t at) {
+    Bytes bytes = written[name];
+    bytes[at] ^= 0x55;
+    ASSERT_TRUE(WriteTestFile(dir / ("A/" + name), bytes));
+  };
+  edit("A_001.bin", packed.size() - 3);
+  edit("A_002.bin", 10);
+  edit("tex_3_0.dds", 130);
+  std::filesystem::remove(dir / "A/A_000.bin");
+  const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
+  for (const std::string& name : files) {
+    if (name != "A_000.bin") std::filesystem::last_write_time(dir / ("A/" + name), old);
+  }
+
+  const Unpacked again = Unpack(dir / "A.dat");
+  EXPECT_TRUE(again.ok) << again.console;
+  EXPECT_EQ(again.console, first.console);
+  for (const std::string& name : files) {
+    EXPECT_EQ(ReadTestFile(dir / ("A/" + name)), written[name]) << name;
+    const bool rewritten = name != "A_005.bin";
+    EXPECT_EQ(std::filesystem::last_write_time(dir / ("A/" + name)) != old, rewritten) << name;
+  }
+  EXPECT_EQ(support::ListDirectory(dir / "A"), files);
 }
 
 TEST(UnpackArchive, BrokenHeadersAndTablesWriteNothing) {

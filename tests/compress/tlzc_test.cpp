@@ -386,6 +386,89 @@ TEST(RecompressTlzc, KeepsTheSourceOrEveryBlockTheDataStillHas) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
+// ---- streaming
+
+// A reader over the bytes that fails, and records it, when asked for any
+// range outside them or past `failAt`.
+struct CheckedReader {
+  ByteSpan bytes;
+  uint64_t failAt = UINT64_MAX;
+  bool outside = false;
+  TlzcReader Reader() {
+    return [this](uint64_t offset, size_t count, uint8_t* out) {
+      if (!InRange(bytes.size(), offset, count)) outside = true;
+      if (outside || offset + count > failAt) return false;
+      std::copy_n(bytes.begin() + ptrdiff_t(offset), count, out);
+      return true;
+    };
+  }
+};
+
+TEST(TlzcStream, GivesWhatDecompressTlzcGivesAndStopsWhenTold) {
+  const Bytes data = MixedGameData(7 * TlzcBlockSize + 5, 31);
+  const Bytes lzma = CompressTlzc(data);
+  const Bytes zlib = TlzcZlibContainer(data);
+  for (const Bytes& container : {lzma, zlib, Slice(lzma, 0, lzma.size() / 2), Slice(zlib, 0, zlib.size() / 3)}) {
+    const Decompressed whole = Decompress(container);
+    CheckedReader reader{container};
+    Bytes streamed;
+    TlzcMessages messages;
+    const TlzcStreamResult result = DecompressTlzcStream(
+        reader.Reader(), container.size(),
+        [&](ByteSpan piece) {
+          AppendBytes(streamed, piece);
+          return true;
+        },
+        2, &messages);
+    EXPECT_FALSE(reader.outside);
+    EXPECT_EQ(result, whole.complete ? TlzcStreamResult::kComplete : TlzcStreamResult::kIncomplete);
+    EXPECT_EQ(streamed, whole.out);
+    testing::internal::CaptureStdout();
+    messages.Print();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), whole.messages);
+
+    // A consumer that has seen enough stops it; a reader that fails ends it.
+    size_t pieces = 0;
+    EXPECT_EQ(DecompressTlzcStream(reader.Reader(), container.size(), [&](ByteSpan) { return ++pieces > 1; }, 2,
+                                   &messages),
+              TlzcStreamResult::kStopped);
+    EXPECT_EQ(pieces, 1u);
+    CheckedReader failing{container, container.size() / 4};
+    EXPECT_EQ(DecompressTlzcStream(failing.Reader(), container.size(), [](ByteSpan) { return true; }, 2, &messages),
+              TlzcStreamResult::kReadFailed);
+  }
+}
+
+TEST(TlzcStream, CompressesFromReadsOfTheDataAndKeepsTheSourcesBlocks) {
+  const Bytes data = MixedGameData(6 * TlzcBlockSize + 999, 32);
+  const Bytes source = CompressTlzc(data);
+  Bytes edited = data;
+  edited[4 * TlzcBlockSize] ^= 0x40;
+  CheckedReader sourceReader{source};
+  std::vector<TlzcKeptBlock> keep = TlzcSourceBlocks(sourceReader.Reader(), source.size());
+  ASSERT_EQ(keep.size(), 7u);
+  for (size_t i = 0; i < keep.size(); ++i) keep[i].kept = i != 4;
+  CheckedReader dataReader{edited};
+  Bytes written;
+  const TlzcWriter writer{[&](ByteSpan bytes) {
+                            AppendBytes(written, bytes);
+                            return true;
+                          },
+                          [&](uint64_t at, ByteSpan bytes) {
+                            std::copy(bytes.begin(), bytes.end(), written.begin() + ptrdiff_t(at));
+                            return true;
+                          }};
+  EXPECT_EQ(CompressTlzcStream(edited.size(), dataReader.Reader(), writer, keep, sourceReader.Reader(), 2),
+            TlzcWriteResult::kWritten);
+  EXPECT_FALSE(dataReader.outside || sourceReader.outside);
+  EXPECT_EQ(written, RecompressTlzc(source, edited));
+
+  // A source that is cut off keeps nothing; a data reader that fails is told.
+  EXPECT_TRUE(TlzcSourceBlocks(sourceReader.Reader(), source.size() - 10).empty());
+  CheckedReader failing{edited, edited.size() / 2};
+  EXPECT_EQ(CompressTlzcStream(edited.size(), failing.Reader(), writer), TlzcWriteResult::kReadFailed);
+}
+
 TEST(LzmaBlock, EncodesTheStandaloneHeaderAndDecodesItBack) {
   const Bytes data = MixedGameData(40000, 18);
   const Bytes block = EncodeLzmaBlock(data);

@@ -1,5 +1,6 @@
 // "uncht": dumps every string of a chat file into an editable text file.
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "codetable/lines.h"
@@ -10,11 +11,6 @@
 
 namespace fpskit {
 namespace {
-
-void AppendCrlf(Bytes& out) {
-  out.push_back('\r');
-  out.push_back('\n');
-}
 
 // "the leading string", "record 3 (entry 0, [EN] string)".
 std::string DescribeRecord(size_t record) {
@@ -29,27 +25,41 @@ std::string DescribeRecord(size_t record) {
 ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool byteOrderMark) {
   ChtxDump dump;
   Bytes& out = dump.text;
-  if (byteOrderMark) out.assign(std::begin(kByteOrderMark), std::end(kByteOrderMark));
-  out.reserve(chtx.strings.size() * 2 + chtx.records.size() * 8 + 3);
+  // Written record by record from `used` on into a buffer that only grows,
+  // then cut to its end: no record costs an allocation of its own, and the
+  // buffer is zero-filled about once.
+  // Two bytes of Shift-JIS become three of UTF-8; a prefix and CR LF a record.
+  out.resize(chtx.strings.size() / 2 * 3 + chtx.records.size() * 8 + 3 + 256);
+  size_t used = 0;
+  auto put = [&](ByteSpan bytes) {
+    if (bytes.empty()) return;
+    if (out.size() - used < bytes.size()) out.resize(std::max(used + bytes.size(), out.size() * 2));
+    std::memcpy(out.data() + used, bytes.data(), bytes.size());
+    used += bytes.size();
+  };
+  static constexpr uint8_t kCrlf[] = {'\r', '\n'};
+  if (byteOrderMark) put(kByteOrderMark);
   const size_t last = chtx.records.size() - 1;
   size_t line = 1;
   for (size_t m = 0; m <= last; ++m) {
     const StringRecord& record = chtx.records[m];
     const ChtxRecordText content = ChtxRecordTextOf(chtx.strings, record);
-    const Bytes text = ConvertSequences(content.text, false, gameCodes);
     if (content.zerosInText) dump.zeroRecords.push_back({m, line});
-    AppendText(out, ChtxRecordPrefix(m));
-    AppendBytes(out, text);
-    AppendCrlf(out);
-    const size_t splits = CountCrlf(text);
+    const std::string_view prefix = ChtxRecordPrefix(m);
+    put(ByteSpan(reinterpret_cast<const uint8_t*>(prefix.data()), prefix.size()));
+    const size_t start = used;
+    used = ConvertSequencesInto(content.text, false, gameCodes, out, used);
+    const size_t splits = CountCrlf(ByteSpan(out.data() + start, used - start));
+    put(kCrlf);
     if (splits > 0) dump.splitRecords.push_back({m, line});
     line += 1 + splits;
     // An empty line after the leading string and after every entry but the last.
     if (m % 3 == 0 && m != last) {
-      AppendCrlf(out);
+      put(kCrlf);
       ++line;
     }
   }
+  out.resize(used);
   // A leading string whose text begins with the bytes of the mark would lose
   // them to insertion, which skips a mark: the mark is written before it.
   if (!byteOrderMark && ByteOrderMarkLength(out) != 0) {
