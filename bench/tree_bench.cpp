@@ -106,6 +106,24 @@ class Workspace {
     return std::system(line.c_str()) == 0;
   }
 
+  // Writes the team's limits beside the code tables, or removes them.
+  void SetLimits(bool present) const {
+    const std::string path = dir_.path() + "/LIMITS.TXT";
+    if (!present) {
+      fs::remove(path);
+      return;
+    }
+    // Every text of every file is measured against every kind of limit,
+    // pixels through a width table, after rules whose patterns match no file.
+    support::WriteTestFile(path,
+                           "linebreak 0A\r\npagebreak 0C\r\nwidth 12\r\nwidth 20-7E 6\r\nwidth 81 40 6\r\n"
+                           "control 1B 4E chars 8 pixels 96\r\ncontrol 1B 43 02\r\n"
+                           "chat file opening_* EN chars 20\r\nscript file credits?.bin bytes 40\r\n"
+                           "chat chars 64 lines 4 bytes 256 pixels 768\r\n"
+                           "script chars 64 lines 4 bytes 256 pixels 768\r\n"
+                           "scf chars 64 lines 4 bytes 256 pixels 768\r\n");
+  }
+
   bool ok() const { return ok_; }
   size_t rowCount() const { return rows_.size(); }
 
@@ -147,10 +165,25 @@ void LoopDump(benchmark::State& state) { Measure(state, std::string(kLoop) + " d
 void TreeInsert(benchmark::State& state) { Measure(state, "\"$FPSKIT\" insert game >/dev/null 2>&1", true); }
 void LoopInsert(benchmark::State& state) { Measure(state, std::string(kLoop) + " insert.list", true); }
 
+// "check" over the edited dumps, without and with LIMITS.TXT: the limits may
+// add at most a fifth (bench/compare_check_limits.sh).
+void TreeCheck(benchmark::State& state) {
+  Work().SetLimits(false);
+  Measure(state, "\"$FPSKIT\" check game >/dev/null 2>&1", false);
+}
+void TreeCheckLimits(benchmark::State& state) {
+  Work().SetLimits(true);
+  // Exit status 3: texts over a limit, and nothing worse.
+  Measure(state, "\"$FPSKIT\" check game >/dev/null 2>&1; test $? = 3", false);
+  Work().SetLimits(false);
+}
+
 BENCHMARK(TreeDump)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(LoopDump)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(TreeInsert)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(LoopInsert)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(TreeCheck)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(TreeCheckLimits)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 }  // namespace
 }  // namespace fpskit

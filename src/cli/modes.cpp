@@ -148,7 +148,9 @@ int RunCommandLine(int argc, const char* const* argv) {
   std::fflush(stdout);
   switch (result) {
     // A run marked failed on the console (a file of a tree run) fails too.
-    case DispatchResult::kSuccess: return CurrentReporter().failed() ? kExitToolFailed : kExitSuccess;
+    case DispatchResult::kSuccess:
+      if (CurrentReporter().failed()) return kExitToolFailed;
+      return CurrentReporter().overLimits() ? kExitOverLimits : kExitSuccess;
     case DispatchResult::kToolFailed: return kExitToolFailed;
     case DispatchResult::kWrongMode: return kExitWrongMode;
   }

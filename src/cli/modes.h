@@ -9,6 +9,7 @@ namespace fpskit {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitToolFailed = 1;
 inline constexpr int kExitWrongMode = 2;
+inline constexpr int kExitOverLimits = 3;  // "check": texts over a limit of LIMITS.TXT, nothing worse
 inline constexpr int kExitUsage = 255;
 
 enum class DispatchResult { kSuccess, kToolFailed, kWrongMode };

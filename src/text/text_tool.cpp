@@ -8,6 +8,7 @@
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
+#include "util/platform.h"
 
 namespace fpskit {
 
@@ -79,9 +80,83 @@ bool TextDumpPath(const std::string& path, std::string& dumpPath) {
 }
 
 bool LoadInsertionInputs(const std::string& dumpPath, InsertionInputs& inputs) {
-  // The dump lies beside its game file: the tables are looked up there too.
+  // The dump lies beside its game file: the tables and limits are looked up there too.
   return SelectCodeTable(kGameCodesFile, dumpPath, inputs.gameCodes) &&
-         SelectCodeTable(kTranslatorCodesFile, dumpPath, inputs.translatorCodes) && ReadTextDump(dumpPath, inputs);
+         SelectCodeTable(kTranslatorCodesFile, dumpPath, inputs.translatorCodes) &&
+         SelectTextLimits(dumpPath, inputs.limits) && ReadTextDump(dumpPath, inputs);
+}
+
+namespace {
+
+std::atomic<const TextLimits*> selectedLimits{nullptr};
+std::atomic<size_t> textsOverLimits{0};
+
+}  // namespace
+
+ScopedSelectedLimits::ScopedSelectedLimits(const TextLimits& limits) { selectedLimits = &limits; }
+
+ScopedSelectedLimits::~ScopedSelectedLimits() { selectedLimits = nullptr; }
+
+size_t TextsOverLimitsReported() { return textsOverLimits; }
+
+bool SelectTextLimits(const std::string& gameFile, TextLimits& limits) {
+  if (const TextLimits* selected = selectedLimits.load()) {
+    limits = *selected;
+    return true;
+  }
+  limits = TextLimits();
+  // Where the code tables are looked for, in the same order: the current
+  // directory, beside the game file, beside the program.
+  std::string path = kLimitsFile;
+  if (!platform::EntryExists(path)) {
+    const std::string program = platform::ExecutablePath();
+    path.clear();
+    for (const std::string& directory :
+         {platform::DirectoryPartOf(gameFile), program.empty() ? std::string() : platform::DirectoryPartOf(program)}) {
+      if (directory.empty() || !platform::EntryExists(directory + kLimitsFile)) continue;
+      path = directory + kLimitsFile;
+      Warnf("NOTE: no %s in the current directory; %s is used", kLimitsFile, path.c_str());
+      break;
+    }
+    if (path.empty()) return true;
+  }
+  Bytes text;
+  if (!ReadWholeFile(path, text)) {
+    Printf("\nERROR: can't read %s", path.c_str());
+    return false;
+  }
+  if (!CheckCrlfText(text, path, CrlfTextKind::kCodeTable)) return false;
+  size_t line = 0;
+  std::string error;
+  if (ParseTextLimits(text, limits, line, error)) return true;
+  Printf("\nERROR: %s line %zu: %s", path.c_str(), line, error.c_str());
+  return false;
+}
+
+TextLimitCheck::TextLimitCheck(const TextLimits& limits, TextFormat format, const std::string& gamePath,
+                               std::string dumpName)
+    : limits_(limits), dumpName_(std::move(dumpName)) {
+  const std::string fileName = FileNameOf(gamePath);
+  for (size_t line = 0; line < kTextLineKinds; ++line) {
+    rules_[line] = FindLimitRule(limits, format, fileName, TextLine(line));
+  }
+}
+
+void TextLimitCheck::Measure(TextLine line, size_t dumpLine, ByteSpan game) {
+  const LimitRule* rule = rules_[size_t(line)];
+  if (rule == nullptr) return;
+  const std::vector<LimitExcess> excesses = MeasureText(limits_, *rule, game);
+  if (excesses.empty()) return;
+  ++textsOver_;
+  for (const LimitExcess& excess : excesses) {
+    warnings_.push_back("WARNING: " + dumpName_ + " line " + std::to_string(dumpLine) + ": " + DescribeExcess(excess));
+  }
+}
+
+size_t TextLimitCheck::Report() const {
+  for (const std::string& warning : warnings_) Warn(warning);
+  textsOverLimits += textsOver_;
+  return textsOver_;
 }
 
 bool ReadTextDump(const std::string& dumpPath, InsertionInputs& inputs) {

@@ -10,6 +10,7 @@
 
 #include "codetable/codetable.h"
 #include "codetable/lines.h"
+#include "text/limits.h"
 #include "util/bytes.h"
 
 namespace fpskit {
@@ -24,17 +25,21 @@ bool ReadGameFile(const std::string& path, Bytes& file);
 // and the result is false.
 bool TextDumpPath(const std::string& path, std::string& dumpPath);
 
-// The code tables and the dump that an insertion works from.
+inline constexpr const char* kLimitsFile = "LIMITS.TXT";
+
+// The code tables, the limits and the dump that an insertion works from.
 struct InsertionInputs {
   CodeTable gameCodes;        // "JPCODES.TXT", applied right to left
   CodeTable translatorCodes;  // "CODES.TXT", applied first, left to right
   std::string dumpName;       // the dump's path, for messages
   Bytes dump;
+  TextLimits limits = {};  // "LIMITS.TXT"; no rule when there is none
 };
 
 // Selects both code tables (SelectCodeTable; the dump lies beside its game
-// file, so they are also looked up beside it) and reads the dump (ReadTextDump).
-// False, with a message, when a table cannot be loaded or the dump cannot be
+// file, so they are also looked up beside it) and the limits
+// (SelectTextLimits, likewise) and reads the dump (ReadTextDump). False, with
+// a message, when a table or the limits cannot be loaded or the dump cannot be
 // used; the tool then stops before it writes anything.
 bool LoadInsertionInputs(const std::string& dumpPath, InsertionInputs& inputs);
 
@@ -56,6 +61,55 @@ Bytes ConvertDumpLine(ByteSpan line, size_t lineNumber, const InsertionInputs& i
 // tables for many dumps); `dumpName` names the dump in the warnings.
 Bytes ConvertDumpLine(ByteSpan line, const std::string& dumpName, size_t lineNumber,
                       const CodeTable& translatorCodes, const CodeTable& gameCodes);
+
+// Reads "LIMITS.TXT" into `limits`, found as the code tables are: in the
+// current directory, else beside `gameFile`, else beside the program (with a
+// notice naming the file used). Without one, `limits` has no rule and nothing
+// is said. False, with "\nERROR: LIMITS.TXT line <n>: <what>" (or why the
+// file cannot be read, or the CheckCrlfText error), when it cannot be used.
+bool SelectTextLimits(const std::string& gameFile, TextLimits& limits);
+
+// A run over many files reads the limits once: while a ScopedSelectedLimits
+// is alive, SelectTextLimits on any thread copies `limits` without reading
+// the file.
+class ScopedSelectedLimits {
+ public:
+  explicit ScopedSelectedLimits(const TextLimits& limits);
+  ~ScopedSelectedLimits();
+  ScopedSelectedLimits(const ScopedSelectedLimits&) = delete;
+  ScopedSelectedLimits& operator=(const ScopedSelectedLimits&) = delete;
+};
+
+// The number of texts over a limit that TextLimitCheck::Report has warned
+// about in this process, on any thread: "check" compares it before and after
+// its run.
+size_t TextsOverLimitsReported();
+
+// The texts of one dump measured against the limits as an insertion converts
+// them; an insertion writes them all the same and warns afterwards.
+class TextLimitCheck {
+ public:
+  // `gamePath` is the file the texts go into (its name picks the rules);
+  // `dumpName` names the dump in the warnings.
+  TextLimitCheck(const TextLimits& limits, TextFormat format, const std::string& gamePath, std::string dumpName);
+
+  // Measures the game bytes `game` of the text on dump line `dumpLine`, a
+  // line of kind `line`, against the first rule that matches it.
+  void Measure(TextLine line, size_t dumpLine, ByteSpan game);
+
+  // Warns on standard error for every limit a text is over, in dump order:
+  //   WARNING: chat.txt line 12: line 2 of the text is 35 characters, limit 32
+  // Returns the number of texts over a limit, and adds it to
+  // TextsOverLimitsReported.
+  size_t Report() const;
+
+ private:
+  const TextLimits& limits_;
+  std::array<const LimitRule*, kTextLineKinds> rules_{};
+  std::string dumpName_;
+  std::vector<std::string> warnings_;
+  size_t textsOver_ = 0;
+};
 
 // Warns on standard error that `what` (for example "record 3 (entry 0, [EN]
 // string)") holds CR LF, which splits its line `line` of the dump in two, and

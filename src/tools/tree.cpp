@@ -294,6 +294,14 @@ bool RunTextTree(const std::string& root, TreeWord word, const std::string& opti
   std::vector<SelectedTable> tables;
   if (!files.empty() && !SelectTables(word, root, tables)) return false;
   const ScopedSelectedTables selected(tables);
+  // The limits are read once too, and only by the words that insert.
+  TextLimits limits;
+  if (!files.empty() && word != TreeWord::kDump &&
+      !SelectTextLimits(platform::IsDirectory(root) ? JoinPath(root, "") : root, limits)) {
+    return false;
+  }
+  const ScopedSelectedLimits selectedLimits(limits);
+  const size_t overLimitsBefore = TextsOverLimitsReported();
   std::optional<ScopedDumpCheck> checking;
   if (word == TreeWord::kCheck) checking.emplace();
 
@@ -342,6 +350,8 @@ bool RunTextTree(const std::string& root, TreeWord word, const std::string& opti
     }
     Printf("%zu failed", failed);
   }
+  // A check tells texts over a limit by its exit status (insert only warns).
+  if (word == TreeWord::kCheck && TextsOverLimitsReported() != overLimitsBefore) reporter.MarkOverLimits();
   return failed == 0;
 }
 

@@ -31,7 +31,9 @@ bool ListTreeFiles(const std::string& root, std::vector<std::string>& files);
 // "insert DIR [1]": writes every dump found beside its game file back into
 // it; a file whose dump holds exactly the texts the file already holds is
 // left untouched. "1" shares strings as "cht 1" does.
-// "check DIR": everything "insert" does, without writing anything.
+// "check DIR": everything "insert" does, without writing anything; a text
+// over a limit of "LIMITS.TXT" (which "insert" only warns about) marks the
+// console reporter (Reporter::MarkOverLimits), so the exit status says so.
 // "dump2po DIR [en|pot]": writes the PO file of every game text file under
 // `root` that has its dump ("no dump" otherwise, not a failure).
 // "po2dump DIR [fuzzy]": writes every PO file found beside its game file into

@@ -27,9 +27,14 @@ class Reporter {
   // A run that fails marks it here; the exit status follows it.
   void MarkFailed() { failed_ = true; }
   bool failed() const { return failed_; }
+  // A check that found texts over the team's limits (and nothing worse)
+  // marks it here; its exit status is 3.
+  void MarkOverLimits() { overLimits_ = true; }
+  bool overLimits() const { return overLimits_; }
 
  private:
   std::atomic<bool> failed_{false};
+  std::atomic<bool> overLimits_{false};
 };
 
 // Writes standard output and standard error. When standard error is a

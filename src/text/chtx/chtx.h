@@ -132,6 +132,7 @@ ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool by
 struct ChtxInsertion {
   bool share = false;  // records that shared an offset keep sharing the first one's text
   bool swap = false;   // exchange every entry's "[JP]" and "[EN]" strings
+  TextLimitCheck* limits = nullptr;  // measures every text written, when given
 };
 
 // Rebuilds a chat file from the dump in `inputs`: every line converted back

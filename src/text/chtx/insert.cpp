@@ -10,6 +10,16 @@
 #include "util/files.h"
 
 namespace fpskit {
+namespace {
+
+// The kind of dump line record `m` stands on: the leading string and each
+// entry's first line (its speaker), then its "[JP]" and "[EN]" lines.
+TextLine ChtxRecordLine(size_t m) {
+  if (m == 0 || m % 3 == 1) return TextLine::kSpeaker;
+  return m % 3 == 2 ? TextLine::kJp : TextLine::kEn;
+}
+
+}  // namespace
 
 bool RebuildChtx(const ChtxFile& chtx, const InsertionInputs& inputs, const ChtxInsertion& insertion, Bytes& out) {
   const std::string& dumpName = inputs.dumpName;
@@ -77,6 +87,7 @@ bool RebuildChtx(const ChtxFile& chtx, const InsertionInputs& inputs, const Chtx
       }
     } else {
       const Bytes game = ConvertDumpLine(line, lineNumber, inputs);
+      if (insertion.limits != nullptr) insertion.limits->Measure(ChtxRecordLine(m), lineNumber, game);
       const uint32_t padding = ChtxRecordTextOf(chtx.strings, chtx.records[m]).padding;
       if (strings.size() + game.size() + 1 + padding > stringLimit) {
         Print("\nERROR: the rebuilt ZK6CHTX would be larger than 2 GiB");
@@ -144,8 +155,10 @@ bool InsertChtx(const std::string& path, bool share, bool swap) {
   InsertionInputs inputs;
   if (!LoadInsertionInputs(dumpPath, inputs)) return false;
   Bytes rebuilt;
-  if (!RebuildChtx(chtx, inputs, ChtxInsertion{share, swap}, rebuilt)) return false;
-  return ReplaceFileSafely(path, rebuilt);
+  TextLimitCheck limits(inputs.limits, TextFormat::kChat, path, dumpPath);
+  const bool rebuiltOk = RebuildChtx(chtx, inputs, ChtxInsertion{share, swap, &limits}, rebuilt);
+  limits.Report();  // after what would stop the write-back
+  return rebuiltOk && ReplaceFileSafely(path, rebuilt);
 }
 
 }  // namespace fpskit

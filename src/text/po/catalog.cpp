@@ -1,6 +1,7 @@
 #include "text/po/catalog.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <unordered_map>
 
@@ -309,6 +310,37 @@ bool CatalogTextToDump(std::string_view text, std::string_view lineBreak, Bytes&
   return true;
 }
 
+namespace {
+
+// The kind of dump line a unit's translation goes into: a chat entry's,
+// quad's or block's EN line, the SP line, or a numbered line.
+TextLine TranslationLine(const DumpUnit& unit) {
+  if (unit.key == "SP") return TextLine::kSpeaker;
+  return unit.key.starts_with("line") ? TextLine::kNumbered : TextLine::kEn;
+}
+
+// "#, max-length:N" and "#. max-length N: 32 characters a line, 3 lines
+// (LIMITS.TXT line 5)" for a rule with a limit of characters or bytes.
+void AddLimit(const LimitRule& rule, PoEntry& entry) {
+  if (rule.chars == 0 && rule.bytes == 0) return;
+  uint64_t most = UINT64_MAX;
+  if (rule.chars != 0) most = rule.lineCount == 0 ? rule.chars : uint64_t(rule.chars) * rule.lineCount + rule.lineCount - 1;
+  if (rule.bytes != 0) most = std::min<uint64_t>(most, rule.bytes - 1);
+  entry.maxLength = uint32_t(std::min<uint64_t>(most, UINT32_MAX));
+  std::string limits;
+  auto add = [&](uint32_t value, const char* what) {
+    if (value != 0) limits += (limits.empty() ? "" : ", ") + std::to_string(value) + what;
+  };
+  add(rule.chars, " characters a line");
+  add(rule.lineCount, " lines");
+  add(rule.bytes, " bytes with the terminating zero");
+  add(rule.pixels, " pixels a line");
+  entry.comments.push_back("max-length " + std::to_string(*entry.maxLength) + ": " + limits + " (LIMITS.TXT line " +
+                           std::to_string(rule.fileLine) + ")");
+}
+
+}  // namespace
+
 bool AppendCatalogEntries(const CatalogDump& dump, CatalogSource source, std::string_view lineBreak,
                           std::vector<PoEntry>& entries, TextError& error) {
   auto toCatalog = [&](const DumpSlot& slot, std::string& out) {
@@ -339,6 +371,7 @@ bool AppendCatalogEntries(const CatalogDump& dump, CatalogSource source, std::st
       entry.comments.push_back("other JP: " + CommentText(AsText(SlotText(dump.text, unit.otherPair[0]))));
       entry.comments.push_back("other EN: " + CommentText(AsText(SlotText(dump.text, unit.otherPair[1]))));
     }
+    if (const LimitRule* rule = dump.limits[size_t(TranslationLine(unit))]) AddLimit(*rule, entry);
     entry.references.push_back(dump.reference + ":" + std::to_string(idSlot.line));
     entries.push_back(std::move(entry));
   }

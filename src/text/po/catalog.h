@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "text/limits.h"
 #include "text/po/po.h"
 #include "util/bytes.h"
 
@@ -81,6 +82,9 @@ struct CatalogDump {
   std::string reference;      // its name in "#:" lines, relative to the catalog
   std::string keyPrefix;      // "NNNN/" for a container member, else empty
   std::vector<DumpUnit> units;
+  // The rule of "LIMITS.TXT" for each kind of dump line of this dump's game
+  // file (by TextLine), or nullptr.
+  std::array<const LimitRule*, kTextLineKinds> limits{};
 };
 
 // A dump text in catalog form: every `lineBreak` becomes a line feed. False
@@ -95,7 +99,10 @@ bool CatalogTextToDump(std::string_view text, std::string_view lineBreak, Bytes&
 // dump order. An English text that is empty or the same as its Japanese one
 // is untranslated (empty msgstr). A translation whose first or last line
 // break does not match its source's is marked fuzzy, as the gettext checks
-// require both to agree. False, with `error` naming the dump line, when a
+// require both to agree. A translation whose line has a limit of characters
+// or bytes (`dump.limits`) gets "#, max-length:N" (the most characters that
+// can fit: per line times lines with their line feeds, and no more than the
+// bytes without the zero) and a "#." comment with the rule's limits. False, with `error` naming the dump line, when a
 // text holds a byte a catalog cannot carry.
 bool AppendCatalogEntries(const CatalogDump& dump, CatalogSource source, std::string_view lineBreak,
                           std::vector<PoEntry>& entries, TextError& error);

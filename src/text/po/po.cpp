@@ -272,7 +272,11 @@ Bytes WritePo(const std::vector<PoEntry>& entries) {
       AppendText(out, reference);
       out.push_back('\n');
     }
-    if (entry.fuzzy) AppendText(out, "#, fuzzy\n");
+    if (entry.fuzzy || entry.maxLength) {
+      std::string flags = entry.fuzzy ? "fuzzy" : "";
+      if (entry.maxLength) flags += (flags.empty() ? "max-length:" : ", max-length:") + std::to_string(*entry.maxLength);
+      AppendText(out, "#, " + flags + "\n");
+    }
     if (entry.context) AppendString(out, "msgctxt", *entry.context);
     AppendString(out, "msgid", entry.id);
     AppendString(out, "msgstr", entry.str);

@@ -35,6 +35,7 @@ struct PoEntry {
   std::vector<std::string> comments;    // "#." lines, without the "#. "
   std::vector<std::string> references;  // "#:" lines, without the "#: "
   bool fuzzy = false;
+  std::optional<uint32_t> maxLength;   // written as "#, max-length:N" (translation platforms read it)
   std::optional<std::string> context;  // msgctxt
   std::string id;                      // msgid
   std::string str;                     // msgstr (msgstr[0] of a plural entry)

@@ -24,6 +24,7 @@ struct DumpFiles {
   std::vector<std::string> paths;
   std::vector<std::string> references;  // relative to the catalog's directory
   std::vector<std::string> keyPrefixes;
+  std::vector<std::string> gameNames;  // the game file (or container member) each dump belongs to
   std::vector<bool> dictionaries;
 };
 
@@ -32,7 +33,8 @@ bool HasMagic(const Bytes& file, const void* magic, size_t size) {
 }
 
 void AddDump(DumpFiles& dumps, const std::string& path, std::string reference, std::string keyPrefix,
-             bool dictionary) {
+             bool dictionary, const std::string& gamePath) {
+  dumps.gameNames.push_back(FileNameOf(gamePath));
   dumps.paths.push_back(path);
   dumps.references.push_back(std::move(reference));
   dumps.keyPrefixes.push_back(std::move(keyPrefix));
@@ -58,7 +60,8 @@ bool FindDumps(const std::string& path, DumpFiles& dumps) {
       if (!FileExists(member)) continue;
       char prefix[32];
       std::snprintf(prefix, sizeof prefix, "%04zu/", n);
-      AddDump(dumps, member, directory + "/" + FileNameOf(member), prefix, IsStringDictionary(member));
+      AddDump(dumps, member, directory + "/" + FileNameOf(member), prefix, IsStringDictionary(member),
+              ScelMemberPath(path, n, "dec"));
     }
     return true;
   }
@@ -74,7 +77,8 @@ bool FindDumps(const std::string& path, DumpFiles& dumps) {
     return false;
   }
   if (!TextDumpPath(path, dumpPath)) return false;
-  AddDump(dumps, dumpPath, FileNameOf(dumpPath), "", dumps.layout == DumpLayout::kScript && IsStringDictionary(path));
+  AddDump(dumps, dumpPath, FileNameOf(dumpPath), "", dumps.layout == DumpLayout::kScript && IsStringDictionary(path),
+          path);
   return true;
 }
 
@@ -176,7 +180,18 @@ bool DumpToPo(const std::string& path, const std::string& option) {
   }
   std::vector<Bytes> storage;
   std::vector<CatalogDump> dumps;
-  if (!LoadLineBreak(path, lineBreak) || !ReadDumps(files, storage, dumps)) return false;
+  TextLimits limits;
+  if (!LoadLineBreak(path, lineBreak) || !SelectTextLimits(path, limits) || !ReadDumps(files, storage, dumps)) {
+    return false;
+  }
+  const TextFormat format = files.layout == DumpLayout::kChat     ? TextFormat::kChat
+                            : files.layout == DumpLayout::kScript ? TextFormat::kScript
+                                                                  : TextFormat::kScf;
+  for (size_t i = 0; i < dumps.size(); ++i) {
+    for (size_t line = 0; line < kTextLineKinds; ++line) {
+      dumps[i].limits[line] = FindLimitRule(limits, format, files.gameNames[i], TextLine(line));
+    }
+  }
   std::vector<PoEntry> entries{CatalogHeader(FileNameOf(StripExtension(path)), source, CurrentDate())};
   for (size_t i = 0; i < dumps.size(); ++i) {
     TextError error;

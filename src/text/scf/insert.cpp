@@ -9,7 +9,7 @@
 
 namespace fpskit {
 bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<uint32_t>& entryTags,
-                  std::vector<ScfBlock>& blocks) {
+                  std::vector<ScfBlock>& blocks, TextLimitCheck* limits) {
   static constexpr size_t kStraightOrder[kScfSlotCount] = {0, 1, 2, 3};
   static constexpr size_t kSwappedOrder[kScfSlotCount] = {2, 3, 0, 1};
   const size_t* order = swap ? kSwappedOrder : kStraightOrder;
@@ -58,6 +58,7 @@ bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<ui
     block.tag = tagged.tag;
     for (size_t k = 0; k < kScfSlotCount; ++k) {
       block.slots[order[k]] = ConvertDumpLine(tagged.texts[k], tagged.lines[k], inputs);
+      if (limits != nullptr) limits->Measure(k < 2 ? TextLine::kJp : TextLine::kEn, tagged.lines[k], block.slots[order[k]]);
     }
     blocks.push_back(std::move(block));
   }
@@ -111,15 +112,17 @@ bool InsertScf(const std::string& path, bool swap) {
   InsertionInputs inputs;
   if (!LoadInsertionInputs(dumpName, inputs)) return false;
   std::vector<ScfBlock> blocks;
-  if (!ParseScfDump(inputs, swap, entryTags, blocks)) return false;
+  TextLimitCheck limits(inputs.limits, TextFormat::kScf, path, dumpName);
+  const bool parsed = ParseScfDump(inputs, swap, entryTags, blocks, &limits);
   // Appending nothing would only pad the file: leave it as it is.
-  if (blocks.empty()) {
+  if (parsed && blocks.empty()) {
     Warnf("NOTE: %s holds no block; %s was not changed", dumpName.c_str(), path.c_str());
     return true;
   }
   Bytes rebuilt;
-  if (!BuildScfFile(file, header, blocks, rebuilt)) return false;
-  return ReplaceFileSafely(path, rebuilt);
+  const bool built = parsed && BuildScfFile(file, header, blocks, rebuilt);
+  limits.Report();  // after what would stop the write-back
+  return built && ReplaceFileSafely(path, rebuilt);
 }
 
 }  // namespace fpskit

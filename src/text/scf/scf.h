@@ -112,9 +112,10 @@ struct ScfBlock {
 // another position of the table would rewrite the wrong bytes. A broken block
 // is reported with the dump's name and line number, and the result is false;
 // in a check (CheckingWholeDump) the reading goes on from the next empty line,
-// so that every broken block is reported.
+// so that every broken block is reported. `limits`, when given, measures
+// every converted text.
 bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<uint32_t>& entryTags,
-                  std::vector<ScfBlock>& blocks);
+                  std::vector<ScfBlock>& blocks, TextLimitCheck* limits = nullptr);
 
 // The file with every block's strings appended in dump order, padded with
 // zeros to a multiple of 16, fileSize set, and each tagged entry repointed at

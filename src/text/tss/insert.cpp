@@ -87,8 +87,10 @@ class DumpParser {
     return true;
   }
 
-  Bytes Convert(ByteSpan text, size_t line) const {
-    return ConvertDumpLine(text, dumpName_, line, *context_.translatorCodes, *context_.gameCodes);
+  Bytes Convert(ByteSpan text, size_t line, TextLine kind) const {
+    Bytes game = ConvertDumpLine(text, dumpName_, line, *context_.translatorCodes, *context_.gameCodes);
+    if (context_.limits != nullptr) context_.limits->Measure(kind, line, game);
+    return game;
   }
 
   bool Fail(const char* what) const {
@@ -166,7 +168,9 @@ class DumpParser {
       }
       TssQuadEdit quad;
       quad.position = tagged.tag;
-      for (size_t k = 0; k < kTssQuadSlotCount; ++k) quad.slots[order[k]] = Convert(tagged.texts[k], tagged.lines[k]);
+      for (size_t k = 0; k < kTssQuadSlotCount; ++k) {
+        quad.slots[order[k]] = Convert(tagged.texts[k], tagged.lines[k], k < 2 ? TextLine::kJp : TextLine::kEn);
+      }
       edits_.quads.push_back(std::move(quad));
     }
     Printf("\nERROR: %s: its \"[END]\" line is missing; it follows the quad groups, and stands even when there "
@@ -195,7 +199,7 @@ class DumpParser {
         Fail("the SP line must begin with \"[SP]: \"");
         return !StopAfterProblem();
       }
-      edits_.sp = Convert(text, lineNumber_);
+      edits_.sp = Convert(text, lineNumber_, TextLine::kSpeaker);
       textLine_ = lineNumber_;
       return true;
     }
@@ -244,7 +248,7 @@ class DumpParser {
         return false;
       }
       ++numberedLines_;
-      edits_.references[number] = Convert(text, lineNumber_);
+      edits_.references[number] = Convert(text, lineNumber_, TextLine::kNumbered);
       textLine_ = lineNumber_;
     }
     return true;
@@ -356,7 +360,8 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
   if (!tables.loaded) {
     const std::string& gameFile = tables.gameFile.empty() ? path : tables.gameFile;
     if (!SelectCodeTable(kGameCodesFile, gameFile, tables.inputs.gameCodes) ||
-        !SelectCodeTable(kTranslatorCodesFile, gameFile, tables.inputs.translatorCodes)) {
+        !SelectCodeTable(kTranslatorCodesFile, gameFile, tables.inputs.translatorCodes) ||
+        !SelectTextLimits(gameFile, tables.inputs.limits)) {
       return TssOutcome::kFailed;
     }
     tables.loaded = true;
@@ -370,12 +375,13 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
   context.translatorCodes = &tables.inputs.translatorCodes;
   context.swap = swap;
   context.stringDictionary = IsStringDictionary(path);
+  TextLimitCheck limits(tables.inputs.limits, TextFormat::kScript, path, dumpPath);
+  context.limits = &limits;
   TssEdits edits;
-  if (!ParseTssDump(tables.inputs.dump, dumpPath, file, header, code, context, edits) ||
-      !RebuildTss(file, header, code, edits, out)) {
-    return TssOutcome::kFailed;
-  }
-  return TssOutcome::kDone;
+  const bool rebuilt = ParseTssDump(tables.inputs.dump, dumpPath, file, header, code, context, edits) &&
+                       RebuildTss(file, header, code, edits, out);
+  limits.Report();  // after what would stop the write-back
+  return rebuilt ? TssOutcome::kDone : TssOutcome::kFailed;
 }
 
 bool InsertTssText(const std::string& path, bool swap) {

@@ -187,6 +187,7 @@ struct TssDumpContext {
   const CodeTable* translatorCodes = nullptr;  // "CODES.TXT", applied first
   bool swap = false;              // quad lines fill slots 2, 3, 0, 1; dictionary pairs exchange texts
   bool stringDictionary = false;
+  TextLimitCheck* limits = nullptr;  // measures every converted text, when given
 };
 
 // Reads an edited dump in its three phases: quad groups up to "[END]", then at
