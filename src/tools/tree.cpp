@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -28,7 +27,6 @@
 namespace fpskit {
 namespace {
 
-namespace fs = std::filesystem;
 
 // Part of the name of every temporary file of a replacement.
 constexpr std::string_view kTemporaryMark = "$$$TEMP$$$";
@@ -251,32 +249,51 @@ TextFileKind SniffTextFile(ByteSpan head) {
   return TextFileKind::kNone;
 }
 
+namespace {
+
+// Adds the regular files below `directory` (written with '/') to `files`,
+// passing over symbolic links (never followed out of the tree), the
+// temporary files of an interrupted replacement and backups. Through the
+// platform layer, so that names in any characters are read on every system.
+bool AddTreeFiles(const std::string& directory, std::vector<std::string>& files) {
+  std::vector<platform::DirectoryItem> items;
+  if (!platform::ListDirectory(directory, items)) {
+    Printf("\nERROR: can't read the directory %s", directory.c_str());
+    return false;
+  }
+  for (const platform::DirectoryItem& item : items) {
+    const std::string path = directory + "/" + item.name;
+    if (platform::IsSymbolicLink(path)) continue;
+    if (item.directory) {
+      if (!AddTreeFiles(path, files)) return false;
+      continue;
+    }
+    if (item.name.find(kTemporaryMark) != std::string::npos || item.name.ends_with(kBackupEnding)) continue;
+    if (platform::IsRegularFile(path)) files.push_back(path);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ListTreeFiles(const std::string& root, std::vector<std::string>& files) {
   files.clear();
-  std::error_code error;
-  const fs::file_status status = fs::symlink_status(root, error);
-  if (fs::is_regular_file(status)) {
+  if (!platform::IsSymbolicLink(root) && platform::IsRegularFile(root)) {
     files.push_back(root);
     return true;
   }
-  if (!fs::is_directory(status)) {
+  if (platform::IsSymbolicLink(root) || !platform::IsDirectory(root)) {
     Printf("\nCan't open %s", root.c_str());
     return false;
   }
   // Paths are written with '/' on every system (Windows takes both), so
   // that a run prints the same lines everywhere.
-  fs::recursive_directory_iterator it(root, error);
-  for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (!it->is_regular_file(error) || it->is_symlink(error)) continue;
-    const fs::path& path = it->path();
-    const std::string name = path.filename().string();
-    if (name.find(kTemporaryMark) != std::string::npos || name.ends_with(kBackupEnding)) continue;
-    files.push_back(path.generic_string());
-  }
-  if (error) {
-    Printf("\nERROR: can't read the directory %s: %s", root.c_str(), error.message().c_str());
-    return false;
-  }
+  std::string directory = root;
+#ifdef _WIN32
+  std::replace(directory.begin(), directory.end(), '\\', '/');
+#endif
+  while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+  if (!AddTreeFiles(directory, files)) return false;
   std::sort(files.begin(), files.end());
   return true;
 }
