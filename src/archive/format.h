@@ -257,8 +257,10 @@ bool RepackArchive(const std::string& path);
 // stored size, its TLZC kind and decompressed size, the directory of a
 // nested archive, the images of a texture pair), with what "fps" would do
 // with each file when the unpack directory exists ("=" kept, "M" taken, "-"
-// no file), then the files fps would not take ("?"). Damage is reported as
-// "unfps" reports it, and the result is then false.
+// no file, "!" an image whose header does not describe its texture, reported
+// below it as fps reports it), then the files fps would not take ("?").
+// Damage is reported as "unfps" reports it; the result is then false, as it
+// is for an image marked "!".
 bool ListArchive(const std::string& path);
 
 }  // namespace fpskit

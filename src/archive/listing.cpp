@@ -27,11 +27,13 @@ namespace {
 
 // Status marks: the file equals the member (fps keeps the member), it
 // differs (fps takes it), there is none (fps takes the archive's copy), a
-// file fps does not take.
+// file fps does not take, an image whose header does not describe its
+// texture (fps stops on it).
 constexpr char kKept = '=';
 constexpr char kTaken = 'M';
 constexpr char kNoFile = '-';
 constexpr char kNotTaken = '?';
+constexpr char kRefused = '!';
 
 struct Listing {
   bool withStatus = false;  // the unpack directory exists
@@ -64,18 +66,24 @@ char FileStatus(const std::string& path, ByteSpan content) {
                                                                                                            : kTaken;
 }
 
-// What fps does with an image: the pixels after the 128-byte header, at
-// most the image's size, replace the start of the image (the header is not
-// read); a file of 128 bytes or less is passed over.
-char ImageStatus(const std::string& path, ByteSpan pixels) {
+// What fps does with an image: a file of 128 bytes or less is passed over;
+// any other is checked against its texture first, as fps checks it, and
+// refused when its header does not describe the texture (`check` then says
+// what differs). Otherwise the pixels after its header, at most the image's
+// size, replace the start of the image.
+char ImageStatus(const std::string& path, const TextureRecord& texture, uint32_t code, ByteSpan pixels,
+                 DdsCheck& check) {
   if (!platform::IsRegularFile(path)) return kNoFile;
   Bytes file;
   if (!ReadWholeFile(path, file)) return kTaken;
   if (file.size() <= kDdsHeaderSize) return kKept;
-  const size_t count = std::min(file.size() - kDdsHeaderSize, pixels.size());
-  return std::equal(file.begin() + kDdsHeaderSize, file.begin() + kDdsHeaderSize + ptrdiff_t(count), pixels.begin())
-             ? kKept
-             : kTaken;
+  const size_t headSize = std::min(file.size(), kDdsHeaderSize + kDdsDx10HeaderSize);
+  check = CheckDdsFile(ByteSpan(file.data(), headSize), file.size(), texture, code);
+  if (!check.matches) return kRefused;
+  const size_t start = std::min(check.pixelStart, file.size());
+  const size_t count = std::min(file.size() - start, pixels.size());
+  return std::equal(file.begin() + ptrdiff_t(start), file.begin() + ptrdiff_t(start + count), pixels.begin()) ? kKept
+                                                                                                             : kTaken;
 }
 
 bool ListFrom(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
@@ -194,14 +202,20 @@ bool ListTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, con
     const TextureRecord& texture = txm.textures.textures[image.texture];
     const std::string imagePath = JoinPath(plan.unpackDirectory, image.fileName);
     char status = ' ';
+    DdsCheck check;
     if (listing.withStatus) {
       const uint32_t size = ImageSize(texture);
+      const uint32_t code = TextureFormatCode(texture, txm.textures.mapsFormats);
       Bytes bytes;
       ok = pixels.Read(texture.dataOffset + uint64_t(image.image) * size, size, bytes) && ok;
-      if (TextureFormatCode(texture, txm.textures.mapsFormats) == 5) ReverseGroupsOfFour(bytes);
-      status = ImageStatus(imagePath, bytes);
+      if (code == 5) ReverseGroupsOfFour(bytes);
+      status = ImageStatus(imagePath, texture, code, bytes, check);
     }
     PrintLine(listing, status, "", imagePath, "");
+    if (status == kRefused) {  // fps would stop on it
+      ReportDdsMismatch(imagePath, check);
+      ok = false;
+    }
   }
   return ok;
 }

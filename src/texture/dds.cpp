@@ -243,6 +243,10 @@ DdsCheck CheckDdsFile(ByteSpan head, uint64_t length, const TextureRecord& textu
   return check;
 }
 
+void ReportDdsMismatch(const std::string& path, const DdsCheck& check) {
+  Printf("\nERROR: %s: %s", path.c_str(), check.problem.c_str());
+}
+
 void ReverseGroupsOfFour(Bytes& bytes) {
   for (size_t i = 0; i + 4 <= bytes.size(); i += 4) std::reverse(bytes.begin() + ptrdiff_t(i), bytes.begin() + ptrdiff_t(i + 4));
 }
@@ -333,7 +337,7 @@ bool ImportTextureImages(const TextureRecord& texture, bool mapsFormats, ByteSin
     // Every image of the pair is checked, so that one run names them all.
     const DdsCheck check = CheckDdsFile(head, length, texture, code);
     if (!check.matches) {
-      Printf("\nERROR: %s: %s", path.c_str(), check.problem.c_str());
+      ReportDdsMismatch(path, check);
       ok = false;
       continue;
     }

@@ -61,6 +61,10 @@ struct DdsCheck {
 // chain when that is shorter). Prints nothing.
 DdsCheck CheckDdsFile(ByteSpan head, uint64_t length, const TextureRecord& texture, uint32_t formatCode);
 
+// Reports the DDS file at `path` that CheckDdsFile found not to describe its
+// texture, as "fps" refuses it: "\nERROR: <path>: <what differs>".
+void ReportDdsMismatch(const std::string& path, const DdsCheck& check);
+
 // Reverses every whole group of four bytes (b0 b1 b2 b3 -> b3 b2 b1 b0); a
 // shorter group at the end stays as it is. Applying it twice changes nothing.
 void ReverseGroupsOfFour(Bytes& bytes);

@@ -3,6 +3,7 @@
 // unpacking, what fps does not take, and the lsfps listing.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "archive/format.h"
@@ -252,6 +253,18 @@ TEST(MemberPlan, LsfpsListsThePlanAndWhatFpsWillDoWithoutWritingAnything) {
                            "\n= 5      A/k.bin", "\n=        A/tex_3_0.dds", "\n?        A/p copy.bin"}) {
     EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
   }
+  // An image saved in another format: fps would refuse it, and says why.
+  const Bytes image = ReadTestFile(dir / "A/tex_3_0.dds");
+  Bytes resaved = image;
+  std::memcpy(resaved.data() + 84, "DXT5", 4);
+  resaved.back() ^= 0xFF;
+  ASSERT_TRUE(WriteTestFile(dir / "A/tex_3_0.dds", resaved));
+  run = list();
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("\n!        A/tex_3_0.dds\nERROR: A/tex_3_0.dds: saved as DXT5; the texture is DXT1 4x4 "
+                            "without mipmaps\n"),
+            std::string::npos) << run.output;
+  ASSERT_TRUE(WriteTestFile(dir / "A/tex_3_0.dds", image));
 
   // Damage is reported as unfps reports it.
   Bytes damaged = archive;
