@@ -79,12 +79,13 @@ constexpr ModeRow kModeTable[] = {
     {"check", [](const std::string&, const std::string& path, const std::string& option) {
        return RunTextTree(path, TreeWord::kCheck, option);
      }},
-    // Translation tools: a dump as a gettext PO file, and back.
+    // Translation tools: a dump as a gettext PO file, and back; over a tree
+    // when PATH is a directory.
     {"dump2po", [](const std::string&, const std::string& path, const std::string& option) {
-       return DumpToPo(path, option);
+       return platform::IsDirectory(path) ? RunTextTree(path, TreeWord::kDumpToPo, option) : DumpToPo(path, option);
      }},
     {"po2dump", [](const std::string&, const std::string& path, const std::string& option) {
-       return PoToDump(path, option);
+       return platform::IsDirectory(path) ? RunTextTree(path, TreeWord::kPoToDump, option) : PoToDump(path, option);
      }},
 };
 
@@ -118,7 +119,7 @@ void PrintUsage(bool help) {
   Print("\nUsage: *.exe  unscf  / scf / scf_switch  SCFOMBIN    [ansi/utf8]");
   if (help) Print("\nUsage: *.exe  dump   / insert / check    DIR or file [utf8/1]");
   // So are the translation words.
-  if (help) Print("\nUsage: *.exe  dump2po / po2dump         ZK6CHTX/TSS/ZK6SCEL/SCFOMBIN [en/pot] / [fuzzy]");
+  if (help) Print("\nUsage: *.exe  dump2po / po2dump         DIR or file [en/pot] / [fuzzy]");
   Print("\n");
 }
 

@@ -12,6 +12,7 @@
 
 #include "codetable/codetable.h"
 #include "text/chtx/chtx.h"
+#include "text/po/po_tool.h"
 #include "text/scel/scel.h"
 #include "text/scf/scf.h"
 #include "text/text_tool.h"
@@ -164,22 +165,55 @@ FileOutcome InsertOrCheck(const TreeFile& file, const std::string& option, bool 
   return ReplaceFileSafely(file.path, *rebuilt, durability) ? FileOutcome::kDone : FileOutcome::kFailed;
 }
 
+// The PO words run on a file only when what they read is there: its dump
+// for "dump2po", its PO file for "po2dump".
+FileOutcome ConvertPo(const TreeFile& file, TreeWord word, const std::string& option) {
+  if (word == TreeWord::kDumpToPo) {
+    if (!HasDump(file)) return FileOutcome::kNoDump;
+    return DumpToPo(file.path, option) ? FileOutcome::kDone : FileOutcome::kFailed;
+  }
+  if (!FileExists(StripExtension(file.path) + ".po")) return FileOutcome::kNoDump;
+  bool changed = false;
+  if (!PoToDump(file.path, option, &changed)) return FileOutcome::kFailed;
+  return changed ? FileOutcome::kDone : FileOutcome::kUnchanged;
+}
+
 FileOutcome RunOnFile(const TreeFile& file, TreeWord word, const std::string& option) {
   if (!file.clash.empty()) {
     Printf("\nERROR: %s and %s would share the dump %s.txt; rename one of them", file.path.c_str(),
            file.clash.c_str(), StripExtension(file.path).c_str());
     return FileOutcome::kFailed;
   }
-  if (word == TreeWord::kDump) return DumpFile(file, option) ? FileOutcome::kDone : FileOutcome::kFailed;
-  return InsertOrCheck(file, option, word == TreeWord::kInsert);
+  switch (word) {
+    case TreeWord::kDump: return DumpFile(file, option) ? FileOutcome::kDone : FileOutcome::kFailed;
+    case TreeWord::kInsert:
+    case TreeWord::kCheck: return InsertOrCheck(file, option, word == TreeWord::kInsert);
+    case TreeWord::kDumpToPo:
+    case TreeWord::kPoToDump: return ConvertPo(file, word, option);
+  }
+  return FileOutcome::kFailed;
 }
+
+const char* WordName(TreeWord word) {
+  switch (word) {
+    case TreeWord::kDump: return "dump";
+    case TreeWord::kInsert: return "insert";
+    case TreeWord::kCheck: return "check";
+    case TreeWord::kDumpToPo: return "dump2po";
+    case TreeWord::kPoToDump: return "po2dump";
+  }
+  return "";
+}
+
+// What the summary calls the files passed over for want of their input.
+const char* MissingInput(TreeWord word) { return word == TreeWord::kPoToDump ? "a PO file" : "a dump"; }
 
 const char* OutcomeWord(FileOutcome outcome, TreeWord word) {
   switch (outcome) {
     case FileOutcome::kDone:
-      return word == TreeWord::kDump ? "dumped" : word == TreeWord::kInsert ? "written" : "would be written";
+      return word == TreeWord::kDump ? "dumped" : word == TreeWord::kCheck ? "would be written" : "written";
     case FileOutcome::kUnchanged: return "unchanged";
-    case FileOutcome::kNoDump: return "no dump";
+    case FileOutcome::kNoDump: return word == TreeWord::kPoToDump ? "no PO file" : "no dump";
     case FileOutcome::kFailed: return "failed";
   }
   return "failed";
@@ -191,7 +225,7 @@ const char* FilesWord(size_t count) { return count == 1 ? "file" : "files"; }
 // current directory has none, the tree's own directory is looked in first.
 bool SelectTables(TreeWord word, const std::string& root, std::vector<SelectedTable>& tables) {
   std::vector<const char*> names = {kGameCodesFile};
-  if (word != TreeWord::kDump) names.push_back(kTranslatorCodesFile);
+  if (word == TreeWord::kInsert || word == TreeWord::kCheck) names.push_back(kTranslatorCodesFile);
   for (const char* name : names) {
     SelectedTable selected{name, {}};
     const std::string within = platform::IsDirectory(root) ? JoinPath(root, "") : root;
@@ -248,6 +282,11 @@ bool ListTreeFiles(const std::string& root, std::vector<std::string>& files) {
 }
 
 bool RunTextTree(const std::string& root, TreeWord word, const std::string& option, unsigned workers) {
+  // A PO word's option is judged once, not refused by every file.
+  if ((word == TreeWord::kDumpToPo || word == TreeWord::kPoToDump) &&
+      !CheckPoOption(word == TreeWord::kDumpToPo, option)) {
+    return false;
+  }
   std::vector<std::string> paths;
   if (!ListTreeFiles(root, paths)) return false;
   const std::vector<TreeFile> files = FindTextFiles(paths);
@@ -269,8 +308,7 @@ bool RunTextTree(const std::string& root, TreeWord word, const std::string& opti
   std::vector<std::unique_ptr<BufferedReporter>> buffers(slotCount);
   std::vector<FileOutcome> outcomes(slotCount);
   size_t tally[4] = {};
-  ProgressMeter progress(word == TreeWord::kDump ? "dump" : word == TreeWord::kInsert ? "insert" : "check", count,
-                         "files");
+  ProgressMeter progress(WordName(word), count, "files");
   Reporter& reporter = CurrentReporter();
   ProcessBlocksInOrder(
       count, threads, slotCount,
@@ -298,8 +336,10 @@ bool RunTextTree(const std::string& root, TreeWord word, const std::string& opti
     Printf("\n%zu %s: %zu dumped, %zu failed", count, FilesWord(count), done, failed);
   } else {
     Printf("\n%zu %s: %zu %s, %zu unchanged, ", count, FilesWord(count), done,
-           word == TreeWord::kInsert ? "written" : "to write", tally[size_t(FileOutcome::kUnchanged)]);
-    if (const size_t noDump = tally[size_t(FileOutcome::kNoDump)]; noDump != 0) Printf("%zu without a dump, ", noDump);
+           word == TreeWord::kCheck ? "to write" : "written", tally[size_t(FileOutcome::kUnchanged)]);
+    if (const size_t noDump = tally[size_t(FileOutcome::kNoDump)]; noDump != 0) {
+      Printf("%zu without %s, ", noDump, MissingInput(word));
+    }
     Printf("%zu failed", failed);
   }
   return failed == 0;

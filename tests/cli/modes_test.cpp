@@ -45,7 +45,7 @@ TEST(CommandLine, HelpAndVersionSucceed) {
   withListing.insert(std::strlen("\nUsage: *.exe  unfps  / fps               anyfile"),
                      "\nUsage: *.exe  lsfps                     anyfile");
   withListing.insert(withListing.size() - 1,
-                     "\nUsage: *.exe  dump2po / po2dump         ZK6CHTX/TSS/ZK6SCEL/SCFOMBIN [en/pot] / [fuzzy]");
+                     "\nUsage: *.exe  dump2po / po2dump         DIR or file [en/pot] / [fuzzy]");
   EXPECT_EQ(help.output, withListing);
   const ToolRun version = RunTool(FPSKIT_BINARY, {"--version"});
   EXPECT_EQ(version.status, 0);

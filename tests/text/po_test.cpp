@@ -4,6 +4,7 @@
 // translation platforms save it applies the same translations.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -254,6 +255,77 @@ TEST(PoToDump, MsgmergeCarriesTranslationsIntoANewVersion) {
   EXPECT_NE(dump.find("[JP]: まだ\r\n[EN]: Not yet\r\n"), std::string::npos) << dump;
   // The changed text's old translation is fuzzy now and not applied.
   EXPECT_NE(dump.find("[JP]: おはよう\\nございます!\r\n[EN]: Good\\nmorning\r\n"), std::string::npos) << dump;
+}
+
+// The dates of a catalog's header, which two runs a minute apart write
+// differently, left out.
+support::TreeSnapshot WithoutDates(support::TreeSnapshot tree) {
+  for (auto& [name, text] : tree) {
+    for (const char* field : {"POT-Creation-Date: ", "PO-Revision-Date: "}) {
+      const size_t at = text.find(field);
+      if (at != std::string::npos) text.erase(at, text.find("\\n", at) - at);
+    }
+  }
+  return tree;
+}
+
+// "dump2po DIR" and "po2dump DIR" do what the single-file words do to every
+// game text file of a tree, pass over a file without its dump or PO file, and
+// a stale catalog fails its own file only.
+TEST(PoTree, DoesWhatTheSingleFileWordsDo) {
+  struct Case {
+    const char* file;
+    Bytes bytes;
+    const char* dumped;  // its line of the "dump2po" run
+    std::string from, to;  // the edit made to its catalog
+    const char* applied;   // its line of the "po2dump" run, and what follows
+  };
+  const Case cases[] = {
+      {"a/chat.cht", Chat(), "written", "msgid \"まだ\"\nmsgstr \"\"", "msgid \"まだ\"\nmsgstr \"Not yet\"", "written"},
+      {"a/main.tss", Script(), "written", "msgid \"エスピー\"\nmsgstr \"\"", "msgid \"別\"\nmsgstr \"Espy\"",
+       "failed\nERROR: tree/a/main.po line "},
+      {"b/other.cht", Chat(), "no dump", "", "", "no PO file"},
+      {"b/table.scf", Scf(), "written", "", "", "unchanged"},
+  };
+  namespace fs = std::filesystem;
+  support::TempDir dir;
+  WriteTables(dir);
+  for (const Case& c : cases) {
+    fs::create_directories(fs::path(dir / (std::string("tree/") + c.file)).parent_path());
+    ASSERT_TRUE(WriteTestFile(dir / (std::string("tree/") + c.file), c.bytes));
+  }
+  ASSERT_EQ(Fpskit(dir, {"dump", "tree"}).status, 0);
+  ASSERT_TRUE(fs::remove(dir / "tree/b/other.txt"));
+  fs::copy(dir / "tree", dir / "single", fs::copy_options::recursive);
+
+  const ToolRun made = Fpskit(dir, {"dump2po", "tree"});
+  EXPECT_EQ(made.status, 0) << made.output;
+  EXPECT_NE(made.output.find("\n4 files: 3 written, 0 unchanged, 1 without a dump, 0 failed"), std::string::npos)
+      << made.output;
+  for (const Case& c : cases) {
+    EXPECT_NE(made.output.find(std::string("\ntree/") + c.file + ": " + c.dumped), std::string::npos) << made.output;
+    if (std::string(c.dumped) == "no dump") continue;
+    EXPECT_EQ(Fpskit(dir, {"dump2po", std::string("single/") + c.file}).status, 0) << c.file;
+    for (const char* root : {"tree/", "single/"}) {
+      const std::string catalog = dir / (root + std::string(c.file).substr(0, std::string(c.file).size() - 4) + ".po");
+      ASSERT_TRUE(WriteTestFile(catalog, Replace(ToString(ReadTestFile(catalog)), c.from, c.to)));
+    }
+  }
+  EXPECT_EQ(WithoutDates(support::SnapshotTree(dir / "tree")), WithoutDates(support::SnapshotTree(dir / "single")));
+
+  const ToolRun applied = Fpskit(dir, {"po2dump", "tree"});
+  EXPECT_EQ(applied.status, 1) << applied.output;
+  EXPECT_NE(applied.output.find("\n4 files: 1 written, 1 unchanged, 1 without a PO file, 1 failed"), std::string::npos)
+      << applied.output;
+  for (const Case& c : cases) {
+    EXPECT_NE(applied.output.find(std::string("\ntree/") + c.file + ": " + c.applied), std::string::npos)
+        << applied.output;
+    if (std::string(c.dumped) == "no dump") continue;
+    const bool failed = std::string(c.applied).starts_with("failed");
+    EXPECT_EQ(Fpskit(dir, {"po2dump", std::string("single/") + c.file}).status, failed ? 1 : 0) << c.file;
+  }
+  EXPECT_NE(ToString(ReadTestFile(dir / "tree/a/chat.txt")).find("[JP]: まだ\r\n[EN]: Not yet\r\n"), std::string::npos);
+  EXPECT_EQ(WithoutDates(support::SnapshotTree(dir / "tree")), WithoutDates(support::SnapshotTree(dir / "single")));
 }
 
 }  // namespace

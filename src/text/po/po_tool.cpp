@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "codetable/codetable.h"
 #include "codetable/lines.h"
@@ -125,6 +126,10 @@ bool ReadDumps(const DumpFiles& files, std::vector<Bytes>& storage, std::vector<
 }
 
 std::string CurrentDate() {
+  // std::gmtime fills one buffer for the whole program, and a tree run
+  // writes catalogs on several threads at once.
+  static std::mutex gmtimeBuffer;
+  const std::lock_guard<std::mutex> lock(gmtimeBuffer);
   const std::time_t now = std::time(nullptr);
   const std::tm* utc = std::gmtime(&now);
   char date[32] = "1970-01-01 00:00+0000";
@@ -143,16 +148,21 @@ bool CatalogPath(const std::string& path, const char* extension, std::string& ca
 
 }  // namespace
 
-bool DumpToPo(const std::string& path, const std::string& option) {
-  CatalogSource source = CatalogSource::kJapanese;
-  if (option == "en") {
-    source = CatalogSource::kEnglish;
-  } else if (option == "pot") {
-    source = CatalogSource::kTemplate;
-  } else if (option != "0") {
+bool CheckPoOption(bool toPo, const std::string& option) {
+  if (option == "0" || option == (toPo ? "en" : "fuzzy") || (toPo && option == "pot")) return true;
+  if (toPo) {
     Printf("\nERROR: dump2po takes the option \"en\" or \"pot\", not \"%s\"", option.c_str());
-    return false;
+  } else {
+    Printf("\nERROR: po2dump takes the option \"fuzzy\", not \"%s\"", option.c_str());
   }
+  return false;
+}
+
+bool DumpToPo(const std::string& path, const std::string& option) {
+  if (!CheckPoOption(true, option)) return false;
+  const CatalogSource source = option == "en"    ? CatalogSource::kEnglish
+                               : option == "pot" ? CatalogSource::kTemplate
+                                                 : CatalogSource::kJapanese;
   DumpFiles files;
   std::string catalogPath, lineBreak;
   if (!FindDumps(path, files) ||
@@ -181,11 +191,9 @@ bool DumpToPo(const std::string& path, const std::string& option) {
   return true;
 }
 
-bool PoToDump(const std::string& path, const std::string& option) {
-  if (option != "0" && option != "fuzzy") {
-    Printf("\nERROR: po2dump takes the option \"fuzzy\", not \"%s\"", option.c_str());
-    return false;
-  }
+bool PoToDump(const std::string& path, const std::string& option, bool* changed) {
+  if (changed != nullptr) *changed = false;
+  if (!CheckPoOption(false, option)) return false;
   DumpFiles files;
   std::string catalogPath, lineBreak;
   Bytes catalogText;
@@ -225,6 +233,7 @@ bool PoToDump(const std::string& path, const std::string& option) {
     const Bytes edited = EditDump(dumps[i].text, i, result.edits);
     if (edited == storage[i]) continue;
     if (!KeepBackupIfDifferent(files.paths[i], edited) || !ReplaceFileSafely(files.paths[i], edited)) return false;
+    if (changed != nullptr) *changed = true;
     Printf("\n%s", files.paths[i].c_str());
   }
   return true;

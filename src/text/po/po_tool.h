@@ -13,6 +13,10 @@
 
 namespace fpskit {
 
+// False, with the message the word prints, when `option` is not one that
+// "dump2po" (`toPo`) or "po2dump" takes.
+bool CheckPoOption(bool toPo, const std::string& option);
+
 // "dump2po FILE [en|pot]": writes the catalog beside FILE, replaced safely;
 // the game's line break is taken from the "JPCODES.TXT" row for byte 0A.
 // Prints "\n<catalog>" when written. True when the catalog was written.
@@ -22,7 +26,8 @@ bool DumpToPo(const std::string& path, const std::string& option);
 // (or member dumps), each replaced safely when it changes ("\n<dump>" is
 // printed for each). Nothing is written when any entry is a problem (stale,
 // unknown key, ...): each is printed with the catalog's line. True when
-// every dump was written or unchanged.
-bool PoToDump(const std::string& path, const std::string& option);
+// every dump was written or unchanged; `changed` (when given) is set when any
+// dump was rewritten.
+bool PoToDump(const std::string& path, const std::string& option, bool* changed = nullptr);
 
 }  // namespace fpskit
