@@ -176,7 +176,9 @@ bool ReplaceFile(const std::string& target, const std::function<WriterStatus(std
   }
   if (ok && status == WriterStatus::kUnchanged) return true;  // the guard removes the temporary file
   // The earlier file goes to its backup only once the new one is complete,
-  // just before the rename; a failed rename brings it back.
+  // just before the rename; a failed rename brings it back. An interrupt
+  // between the two renames leaves the earlier file as the backup and no
+  // file under the target's name, which the next run writes afresh.
   bool backedUp = false;
   if (ok && earlier == EarlierFile::kKeptAsBackup && !MoveToBackup(target, replaced, backedUp)) return false;
   if (ok) {
