@@ -102,8 +102,33 @@ void NoteLeftTemporaries(const std::string& directory, const std::string& target
   }
 }
 
+// What becomes of the file a replacement writes over.
+enum class EarlierFile {
+  kReplaced,  // it is gone once the new file is renamed over it
+  kKeptAsBackup,  // an earlier run's output the translator may have edited: kept as its name + ".bak"
+};
+
+// Moves the file at `replaced` to its backup name, replacing an older backup
+// in one step, so that its bytes are at one of the two names at every moment:
+// nothing is copied and no second temporary file is made while the caller's
+// own is in progress. `moved` is false when there was no file to move.
+bool MoveToBackup(const std::string& target, const std::string& replaced, bool& moved) {
+  moved = false;
+  if (!platform::IsRegularFile(replaced) || platform::IsSymbolicLink(replaced)) return true;
+  const std::string backup = replaced + ".bak";
+  const platform::SystemError error = platform::RenameOver(replaced, backup, platform::AttributesToKeep(replaced));
+  if (error == ENOENT) return true;
+  if (error != 0) {
+    Printf("\nERROR: can't keep %s as %s: %s; it was not written over", target.c_str(), (target + ".bak").c_str(),
+           platform::SystemErrorText(error).c_str());
+    return false;
+  }
+  moved = true;
+  return true;
+}
+
 bool ReplaceFile(const std::string& target, const std::function<WriterStatus(std::FILE*)>& writer,
-                 Durability durability, bool followLinks) {
+                 Durability durability, bool followLinks, EarlierFile earlier = EarlierFile::kReplaced) {
   // A link stays a link: its target is what is replaced, from beside it. An
   // output below a tool's own directory is never written through a link.
   const std::string replaced = followLinks ? platform::ResolveLinks(target) : target;
@@ -150,11 +175,25 @@ bool ReplaceFile(const std::string& target, const std::function<WriterStatus(std
     error = errno;
   }
   if (ok && status == WriterStatus::kUnchanged) return true;  // the guard removes the temporary file
+  // The earlier file goes to its backup only once the new one is complete,
+  // just before the rename; a failed rename brings it back. An interrupt
+  // between the two renames leaves the earlier file as the backup and no
+  // file under the target's name, which the next run writes afresh.
+  bool backedUp = false;
+  if (ok && earlier == EarlierFile::kKeptAsBackup && !MoveToBackup(target, replaced, backedUp)) return false;
   if (ok) {
     error = platform::RenameTemporaryOver(slot, temp, replaced, attributes);
     ok = error == 0;
+    if (!ok && backedUp &&
+        platform::RenameOver(replaced + ".bak", replaced, platform::AttributesToKeep(replaced + ".bak")) != 0) {
+      Warnf("NOTE: the earlier %s is kept as %s.bak", target.c_str(), target.c_str());
+    }
   }
   guard.renamed = ok;
+  if (ok && backedUp) {
+    Warnf("NOTE: %s differs from what is written over it now; the earlier file is kept as %s.bak", target.c_str(),
+          target.c_str());
+  }
   if (!ok) {
     if (status == WriterStatus::kReported) return false;
     Printf("\nERROR: can't write %s: %s", target.c_str(),
@@ -192,8 +231,10 @@ bool ReplaceFileSafely(const std::string& target, ByteSpan contents, Durability 
       durability);
 }
 
-bool WriteFileBelow(const std::string& root, const std::string& relativeFile,
-                    const std::function<bool(std::FILE*)>& writer) {
+namespace {
+
+bool WriteBelow(const std::string& root, const std::string& relativeFile, const std::function<bool(std::FILE*)>& writer,
+                EarlierFile earlier) {
   if (!MakeParentDirectories(root, relativeFile)) {
     Printf("\nERROR: can't create the directories of %s", JoinPath(root, relativeFile).c_str());
     return false;
@@ -201,7 +242,14 @@ bool WriteFileBelow(const std::string& root, const std::string& relativeFile,
   return ReplaceFile(
       JoinPath(root, relativeFile),
       [&](std::FILE* file) { return writer(file) ? WriterStatus::kWritten : WriterStatus::kWriteFailed; },
-      Durability::kRenameOnly, false);
+      Durability::kRenameOnly, false, earlier);
+}
+
+}  // namespace
+
+bool WriteFileBelow(const std::string& root, const std::string& relativeFile,
+                    const std::function<bool(std::FILE*)>& writer) {
+  return WriteBelow(root, relativeFile, writer, EarlierFile::kReplaced);
 }
 
 bool UpdateFileBelow(const std::string& root, const std::string& relativeFile, uint64_t length,
@@ -211,13 +259,17 @@ bool UpdateFileBelow(const std::string& root, const std::string& relativeFile, u
   const std::string target = JoinPath(root, relativeFile);
   // Only a regular file of the very length can hold the same bytes; a link
   // there is replaced itself, never compared through.
+  // A file of an earlier run that is written over with other bytes (the
+  // translator edited it) is kept as a backup.
   FileHandle old;
   uint64_t oldLength = 0;
-  if (!platform::IsSymbolicLink(target) && platform::IsRegularFile(target)) {
+  const bool existing = !platform::IsSymbolicLink(target) && platform::IsRegularFile(target);
+  const EarlierFile earlier = existing ? EarlierFile::kKeptAsBackup : EarlierFile::kReplaced;
+  if (existing) {
     old = OpenFile(target, "rb");
     if (old && (!FileLength(old.get(), oldLength) || oldLength != length || !SeekFile(old.get(), 0))) old.reset();
   }
-  if (!old && writeFresh) return WriteFileBelow(root, relativeFile, writeFresh);
+  if (!old && writeFresh) return WriteBelow(root, relativeFile, writeFresh, earlier);
   if (!old && !MakeParentDirectories(root, relativeFile)) {
     Printf("\nERROR: can't create the directories of %s", target.c_str());
     return false;
@@ -264,7 +316,7 @@ bool UpdateFileBelow(const std::string& root, const std::string& relativeFile, u
         old.reset();
         return status;
       },
-      Durability::kRenameOnly, false);
+      Durability::kRenameOnly, false, earlier);
   if (unchanged != nullptr) *unchanged = written && same;
   return written;
 }

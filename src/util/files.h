@@ -136,6 +136,11 @@ using ByteProducer = std::function<bool(const std::function<bool(ByteSpan piece)
 // the part that matched is copied from the old file, not produced twice.
 // With no file of that length there, `writeFresh` writes the whole output
 // when given (a kernel-side copy, say), `produce` otherwise.
+// A regular file there that is written over with other bytes (the
+// translator may have edited it) is first kept as its name + ".bak",
+// replacing an older backup, and a note on standard error says so: it is
+// moved there just before the rename of the new file, so its bytes are at
+// one of the two names at every moment, and a failed rename moves it back.
 bool UpdateFileBelow(const std::string& root, const std::string& relativeFile, uint64_t length,
                      const ByteProducer& produce, const std::function<bool(std::FILE*)>& writeFresh = {},
                      bool* unchanged = nullptr);

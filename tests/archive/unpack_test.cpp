@@ -400,7 +400,76 @@ TEST(UnpackArchive, AgainOverItsDirectoryWritesOnlyWhatDiffers) {
     const bool rewritten = name != "A_005.bin";
     EXPECT_EQ(std::filesystem::last_write_time(dir / ("A/" + name)) != old, rewritten) << name;
   }
-  EXPECT_EQ(support::ListDirectory(dir / "A"), files);
+  // The edited files are kept as backups (see the next test).
+  EXPECT_EQ(support::ListDirectory(dir / "A"),
+            (std::vector<std::string>{"A_000.bin", "A_001.bin", "A_001.bin.bak", "A_002.bin", "A_002.bin.bak",
+                                      "A_005.bin", "tex_3_0.dds", "tex_3_0.dds.bak"}));
+}
+
+// A member file or image the translator edited survives the next unpack
+// as NAME.bak, with one note on standard error each; an unedited file, or
+// one that is not there, makes none.
+TEST(UnpackArchive, EditedFilesAreKeptAsBackupsWhenUnpackedAgain) {
+  TempDir dir;
+  const Bytes packed = support::MixedGameData(2 * TlzcBlockSize + 5, 7);
+  Fps4Layout layout;
+  layout.members = {Member("plain member"), {CompressTlzc(packed), std::nullopt, false, std::nullopt},
+                    {SmallTxm(), std::nullopt, false, std::nullopt}, {ToBytes(kPixels), std::nullopt, false, std::nullopt},
+                    Member("kept member"), Member("removed member")};
+  ASSERT_TRUE(WriteTestFile(dir / "A.dat", BuildFps4(layout)));
+  const Unpacked first = Unpack(dir / "A.dat");
+  ASSERT_TRUE(first.ok) << first.console;
+
+  struct Case {
+    std::string file;
+    bool edited;
+    size_t at;  // the byte changed, or past the end: bytes appended
+  };
+  const std::vector<Case> cases = {
+      {"A_000.bin", true, 100},          // a plain member, longer now
+      {"A_001.bin", true, 2 * TlzcBlockSize},  // a compressed member, same length
+      {"tex_2_0.dds", true, 130},        // an image's pixels
+      {"A_004.bin", false, 0},           // unedited
+      {"A_005.bin", false, 0},           // removed: written fresh
+  };
+  std::map<std::string, Bytes> unpacked, edits;
+  for (const Case& c : cases) {
+    const std::string path = dir / ("A/" + c.file);
+    Bytes bytes = unpacked[c.file] = ReadTestFile(path);
+    if (c.edited && c.at < bytes.size()) bytes[c.at] ^= 0x55;
+    if (c.edited && c.at >= bytes.size()) AppendBytes(bytes, ToBytes(" and the translator's words"));
+    edits[c.file] = bytes;
+    if (c.file == "A_005.bin") {
+      std::filesystem::remove(path);
+    } else {
+      ASSERT_TRUE(WriteTestFile(path, bytes));
+    }
+  }
+
+  testing::internal::CaptureStderr();
+  const Unpacked again = Unpack(dir / "A.dat");
+  const std::string notes = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(again.ok) << again.console;
+  EXPECT_EQ(again.console, first.console);
+  for (const Case& c : cases) {
+    const std::string path = dir / ("A/" + c.file);
+    const std::string note = "NOTE: " + path + " differs from what is written over it now; the earlier file is kept as " +
+                             path + ".bak";
+    EXPECT_EQ(std::filesystem::exists(path + ".bak"), c.edited) << c.file;
+    if (c.edited) {
+      EXPECT_EQ(ReadTestFile(path + ".bak"), edits[c.file]) << c.file;
+    }
+    EXPECT_EQ(ReadTestFile(path), unpacked[c.file]) << c.file;
+    const size_t found = notes.find(note);
+    EXPECT_EQ(found != std::string::npos, c.edited) << notes;
+    if (found != std::string::npos) {
+      EXPECT_EQ(notes.find(note, found + 1), std::string::npos) << notes;
+    }
+  }
+  // A third run over the unpacked files keeps the backups as they are.
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(Unpack(dir / "A.dat").ok);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST(UnpackArchive, BrokenHeadersAndTablesWriteNothing) {

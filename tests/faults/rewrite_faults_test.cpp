@@ -389,8 +389,10 @@ TEST(Flushing, OnlyWhatReplacesTheOnlyCopyWaitsForTheDisk) {
       {{"untss", "scene.tss"}, WriteScriptWithDump, 2, 1},  // the edited dump's backup, then the dump
       {{"untss", "scene.scel"}, [](const std::string& dir) { WriteContainer(dir, false); }, 6, 3},
       {{"untss2", "scene.scel"}, [](const std::string& dir) { WriteContainer(dir, false); }, 3, 0},
-      // The compressed member's file still holds its bytes: it is left as it stands.
-      {{"unfps", "A.dat"}, [](const std::string& dir) { WriteArchiveWithUnpackDirectory(dir, false); }, 2, 0},
+      // The compressed member's file still holds its bytes: it is left as it stands. The two
+      // edited member files are moved to their backups (a rename each, their bytes already on
+      // disk), then the new files renamed over their names.
+      {{"unfps", "A.dat"}, [](const std::string& dir) { WriteArchiveWithUnpackDirectory(dir, false); }, 4, 0},
       {{"tss", "scene.tss"}, WriteScriptWithDump, 1, 1},
       {{"tss", "scene.scel"}, [](const std::string& dir) { WriteContainer(dir, false); }, 1, 1},
       {{"fps", "A.dat"}, [](const std::string& dir) { WriteArchiveWithUnpackDirectory(dir, false); }, 1, 1},
