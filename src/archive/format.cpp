@@ -348,6 +348,14 @@ bool SniffMember(const uint8_t* head, const ArchiveTable& table, size_t i, std::
   return mark && !last;
 }
 
+uint64_t ClaimedTlzcSize(const ByteSource& container) {
+  uint8_t headerBytes[kTlzcHeaderSize];
+  container.Peek(0, headerBytes, sizeof headerBytes);
+  TlzcHeader header;
+  ReadTlzcHeader(ByteSpan(headerBytes, std::min<uint64_t>(container.length, sizeof headerBytes)), header);
+  return header.uncompressedSize;
+}
+
 bool IsCompressedMember(const uint8_t* head, const ArchiveEntry& entry) {
   return entry.size >= 4 && std::memcmp(head, kTlzcMagic, 4) == 0;
 }

@@ -164,6 +164,10 @@ bool SniffMember(const uint8_t* head, const ArchiveTable& table, size_t i, std::
 // are "TLZC" (a member shorter than a magic holds none).
 bool IsCompressedMember(const uint8_t* head, const ArchiveEntry& entry);
 
+// The uncompressed size that the TLZC header at the start of `container`
+// claims (0 when the container is too short to hold a header).
+uint64_t ClaimedTlzcSize(const ByteSource& container);
+
 // How a marked member (or any member of a texture archive) pairs with the
 // entries after it. A member whose data member would be an entry without a
 // member is plain.

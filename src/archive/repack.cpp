@@ -125,11 +125,7 @@ bool WriteCompressedFromFile(Rebuild& rebuild, size_t i, const std::string& path
     Printf("\nERROR: can't read %s", path.c_str());
     return false;
   }
-  uint8_t headerBytes[kTlzcHeaderSize];
-  container.Peek(0, headerBytes, sizeof headerBytes);
-  TlzcHeader header;
-  ReadTlzcHeader(ByteSpan(headerBytes, std::min<uint64_t>(container.length, sizeof headerBytes)), header);
-  const uint64_t decodedSize = header.uncompressedSize;
+  const uint64_t decodedSize = ClaimedTlzcSize(container);
 
   // Which 64 KiB blocks of the file differ from the source's.
   std::vector<bool> differs(TlzcBlockCount(decodedSize), false);

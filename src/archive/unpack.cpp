@@ -217,13 +217,9 @@ bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t 
     Printf("\nERROR: can't read %s", path.c_str());
     return false;
   }
-  uint8_t headerBytes[kTlzcHeaderSize];
-  member.Peek(0, headerBytes, sizeof headerBytes);
-  TlzcHeader header;
-  ReadTlzcHeader(ByteSpan(headerBytes, std::min<uint64_t>(member.length, sizeof headerBytes)), header);
   // Charged at the size the container claims, and given back what it does
   // not deliver; a claim past the limits is tried whole, as it really comes.
-  const uint64_t claimed = header.uncompressedSize;
+  const uint64_t claimed = ClaimedTlzcSize(member);
   if (HasMagic(head, kArchiveMagic) || HasMagic(head, kTlzcMagic) || !budget.Fits(1, claimed)) {
     return OutputDecompressedWhole(member, plan, i, nesting, budget);
   }
