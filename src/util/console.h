@@ -6,6 +6,8 @@
 // that standard output stays exactly as the scripts expect it.
 #pragma once
 
+#include "util/tools_only.h"
+
 #include <string_view>
 
 namespace fpskit {

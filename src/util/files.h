@@ -2,6 +2,8 @@
 // safe replacement through which every output file is written.
 #pragma once
 
+#include "util/tools_only.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>

@@ -14,6 +14,8 @@
 // naming helpers in util/paths.h accept both).
 #pragma once
 
+#include "util/tools_only.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>

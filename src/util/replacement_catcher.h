@@ -6,6 +6,8 @@
 // writing them, and returns what the catcher returns.
 #pragma once
 
+#include "util/tools_only.h"
+
 #include <functional>
 #include <string>
 

@@ -6,6 +6,8 @@
 // over many files prints each file's text whole, in path order.
 #pragma once
 
+#include "util/tools_only.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
