@@ -19,17 +19,11 @@ namespace {
 using support::BuildFps4;
 using support::Fps4Layout;
 using support::Fps4Member;
+using support::Member;
 using support::ReadTestFile;
 using support::TempDir;
 using support::ToBytes;
 using support::WriteTestFile;
-
-Fps4Member Member(Bytes data, std::optional<std::string> name = std::nullopt) {
-  return {std::move(data), std::move(name), false, std::nullopt};
-}
-Fps4Member Member(std::string_view data, std::optional<std::string> name = std::nullopt) {
-  return Member(ToBytes(data), std::move(name));
-}
 
 // Runs a tool in-process with its console captured.
 template <typename Tool>

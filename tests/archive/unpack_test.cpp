@@ -19,14 +19,11 @@ namespace {
 using support::BuildFps4;
 using support::Fps4Layout;
 using support::Fps4Member;
+using support::Member;
 using support::ReadTestFile;
 using support::TempDir;
 using support::ToBytes;
 using support::WriteTestFile;
-
-Fps4Member Member(std::string_view data, std::optional<std::string> name = std::nullopt) {
-  return {ToBytes(data), std::move(name), false, std::nullopt};
-}
 
 ArchiveTable Table(const Bytes& archive, const std::string& baseName = "A") {
   ArchiveTable table;
