@@ -5,11 +5,11 @@
 #include <cstring>
 #include <new>
 
-#include "archive/format.h"
 #include "text/chtx/chtx.h"
 #include "text/po/po_tool.h"
 #include "text/scel/scel.h"
 #include "text/scf/scf.h"
+#include "tools/archive/archive_tools.h"
 #include "tools/tree.h"
 #include "util/console.h"
 #include "util/platform.h"

@@ -13,6 +13,8 @@
 #include "archive/plan.h"
 #include "compress/tlzc.h"
 #include "texture/dds.h"
+#include "tools/archive/archive_tools.h"
+#include "tools/archive/shared.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -116,13 +118,17 @@ bool WriteMemberFile(const ByteSource& bytes, const std::string& unpackDirectory
 // rejected, its directory cannot be made, it lies too deep or it overlaps an
 // archive unpacked before it, its bytes are kept as the member's file, so
 // that nothing of it is lost.
-bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, ArchivePlan& plan, size_t i,
-                  Nesting& nesting, Budget& budget) {
+bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, ArchivePlan& plan, const std::string& label,
+                  size_t i, Nesting& nesting, Budget& budget) {
   const size_t depth = nesting.depth;
   const std::string& fileName = plan.members[i].fileName;
   const std::string& directoryName = plan.members[i].directoryName;
   const std::string& unpackDirectory = plan.unpackDirectory;
-  if (!TakeNestedDirectory(plan, i, true)) return false;
+  const PathCheck directory = TakeNestedDirectory(plan, i);
+  if (directory != PathCheck::kUsable) {
+    ReportNestedDirectory(label, plan, i, directory);
+    return false;
+  }
   const std::string path = JoinPath(unpackDirectory, fileName);
   if (depth > kMaxNestingDepth) {
     Printf("\nERROR: %s: archives nested more than %zu deep; kept as a file", path.c_str(), kMaxNestingDepth);
@@ -145,12 +151,13 @@ bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, Archi
 
 // The member's data as a file, or as a directory when it is an archive
 // itself, bare or in a TLZC container.
-bool OutputMember(const ByteSource& data, ArchivePlan& plan, size_t i, Nesting& nesting, Budget& budget) {
+bool OutputMember(const ByteSource& data, ArchivePlan& plan, const std::string& label, size_t i, Nesting& nesting,
+                  Budget& budget) {
   const std::string& fileName = plan.members[i].fileName;
   uint8_t magic[4];
   data.Peek(0, magic, sizeof magic);
   if (data.length >= 4 && std::memcmp(magic, kArchiveMagic, 4) == 0) {
-    return UnpackNested(data, data, plan, i, nesting, budget);
+    return UnpackNested(data, data, plan, label, i, nesting, budget);
   }
   if (data.length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
     Bytes container;
@@ -162,7 +169,7 @@ bool OutputMember(const ByteSource& data, ArchivePlan& plan, size_t i, Nesting& 
     const bool complete = DecompressTlzc(container, inner);
     container = Bytes();
     if (HasMagic(inner, kArchiveMagic)) {
-      return UnpackNested(ByteSource::InMemory(inner), data, plan, i, nesting, budget) && complete;
+      return UnpackNested(ByteSource::InMemory(inner), data, plan, label, i, nesting, budget) && complete;
     }
     return WriteMemberFile(data, plan.unpackDirectory, fileName, budget) && complete;
   }
@@ -173,8 +180,8 @@ bool OutputMember(const ByteSource& data, ArchivePlan& plan, size_t i, Nesting& 
 // a member of its own (an archive in it into a directory). When the
 // container fails, the member's file holds what was recovered, and the
 // failure counts.
-bool OutputDecompressedWhole(const ByteSource& member, ArchivePlan& plan, size_t i, Nesting& nesting,
-                             Budget& budget) {
+bool OutputDecompressedWhole(const ByteSource& member, ArchivePlan& plan, const std::string& label, size_t i,
+                             Nesting& nesting, Budget& budget) {
   const std::string& fileName = plan.members[i].fileName;
   Bytes container;
   if (!member.Read(0, member.length, container)) {
@@ -188,7 +195,7 @@ bool OutputDecompressedWhole(const ByteSource& member, ArchivePlan& plan, size_t
     WriteMemberFile(ByteSource::InMemory(data), plan.unpackDirectory, fileName, budget);
     return false;
   }
-  return OutputMember(ByteSource::InMemory(data), plan, i, nesting, budget);
+  return OutputMember(ByteSource::InMemory(data), plan, label, i, nesting, budget);
 }
 
 // A member stored in a TLZC container. Unless it holds an archive (or a
@@ -196,8 +203,8 @@ bool OutputDecompressedWhole(const ByteSource& member, ArchivePlan& plan, size_t
 // in bounded memory, block by block; the file of an earlier run that holds
 // exactly its bytes stays as it is. When the container fails, the file holds
 // what was recovered, and the failure counts.
-bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t i, Nesting& nesting,
-                            Budget& budget) {
+bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, const std::string& label, size_t i,
+                            Nesting& nesting, Budget& budget) {
   const std::string& fileName = plan.members[i].fileName;
   const std::string path = JoinPath(plan.unpackDirectory, fileName);
   const TlzcReader read = [&member](uint64_t offset, size_t count, uint8_t* out) {
@@ -221,7 +228,7 @@ bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t 
   // not deliver; a claim past the limits is tried whole, as it really comes.
   const uint64_t claimed = ClaimedTlzcSize(member);
   if (HasMagic(head, kArchiveMagic) || HasMagic(head, kTlzcMagic) || !budget.Fits(1, claimed)) {
-    return OutputDecompressedWhole(member, plan, i, nesting, budget);
+    return OutputDecompressedWhole(member, plan, label, i, nesting, budget);
   }
   if (!budget.Charge(1, claimed) || PassesThroughLink(plan.unpackDirectory, fileName)) return false;
 
@@ -248,22 +255,16 @@ bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t 
   return written && result == TlzcStreamResult::kComplete;
 }
 
-bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const std::string& label, size_t i) {
-  if (InRange(archive.length, entry.offset, entry.size)) return true;
-  Printf("\nERROR: %s: member %zu (0x%X bytes at 0x%X) lies outside the archive", label.c_str(), i, entry.size,
-         entry.offset);
-  return false;
-}
-
 // The images of a texture pair, or both its members as files when its TXM's
 // records could not be read (reported by the plan) or the data member lies
 // outside the archive.
-bool OutputTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, Budget& budget) {
+bool OutputTexturePair(const ByteSource& archive, const ArchivePlan& plan, const std::string& label, size_t i,
+                       Budget& budget) {
   const MemberPlan& txm = plan.members[i];
   const ArchiveEntry& entry = plan.table.entries[i];
   const ArchiveEntry& data = plan.table.entries[txm.dataIndex];
   const ByteSource member = archive.Sub(entry.offset, entry.size);
-  const bool dataInside = MemberInside(archive, data, plan.label, txm.dataIndex);
+  const bool dataInside = MemberInside(archive.length, data, label, txm.dataIndex);
   if (!dataInside || !txm.recordsRead) {
     // A pair that cannot be split is kept as it stands, both members as
     // plain files, so that nothing of it is lost.
@@ -285,7 +286,7 @@ bool OutputTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, B
 UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
                               size_t depth, Budget& budget) {
   ArchivePlan plan;
-  if (!PlanArchive(archive, label, unpackDirectory, plan)) return UnpackResult::kRejected;
+  if (!PlanArchiveReporting(archive, label, unpackDirectory, plan)) return UnpackResult::kRejected;
   const ArchiveTable& table = plan.table;
   if (table.entries.empty()) return UnpackResult::kDone;
   if (!MakeDirectory(unpackDirectory)) {
@@ -298,15 +299,15 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
   auto outputPlain = [&](size_t k) {
     const MemberPlan& member = plan.members[k];
     if (member.check != PathCheck::kUsable) {
-      ReportPathCheck(plan, k);
+      ReportPathCheck(label, plan, k);
       return false;
     }
     const ArchiveEntry& entry = table.entries[k];
-    if (!MemberInside(archive, entry, label, k)) return false;
+    if (!MemberInside(archive.length, entry, label, k)) return false;
     const ByteSource bytes = archive.Sub(entry.offset, entry.size);
     Nesting nesting{depth + 1, !nestedMembers.Overlaps(entry)};
-    const bool written = member.compressed ? OutputCompressedMember(bytes, plan, k, nesting, budget)
-                                           : OutputMember(bytes, plan, k, nesting, budget);
+    const bool written = member.compressed ? OutputCompressedMember(bytes, plan, label, k, nesting, budget)
+                                           : OutputMember(bytes, plan, label, k, nesting, budget);
     if (nesting.nested) nestedMembers.Add(entry);
     return written;
   };
@@ -330,10 +331,10 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
         break;
       case MemberRole::kTexturePair:
         if (member.check != PathCheck::kUsable) {
-          ReportPathCheck(plan, i);
+          ReportPathCheck(label, plan, i);
           ok = false;
         } else {
-          ok = OutputTexturePair(archive, plan, i, budget) && ok;  // the plan pairs only a TXM inside the archive
+          ok = OutputTexturePair(archive, plan, label, i, budget) && ok;  // the plan pairs only a TXM inside the archive
         }
         // An "SPV" member between the two follows the pair under its own
         // name, always as a plain member, as the repacker places it.
