@@ -24,12 +24,6 @@
 namespace fpskit {
 namespace {
 
-enum class UnpackResult {
-  kDone,
-  kFailed,    // something was reported; what could be written is written
-  kRejected,  // the header, the table or the directory was reported before anything was written
-};
-
 // The files and bytes one run has written, against its limits.
 struct Budget {
   UnpackLimits limits;
@@ -67,8 +61,10 @@ struct Nesting {
   bool nested = false;  // set when the member was unpacked as an archive
 };
 
-UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
-                              size_t depth, Budget& budget);
+bool PrepareUnpack(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
+                   ArchivePlan& plan);
+bool UnpackMembers(const ByteSource& archive, ArchivePlan& plan, const std::string& label, size_t depth,
+                   Budget& budget);
 
 // True, reported, when a directory on the way to `relativePath` below the
 // unpack directory, or the path itself, is a symbolic link (or a junction):
@@ -143,10 +139,12 @@ bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, Archi
   nesting.nested = true;
   // A failure here shows when the directory itself cannot be made.
   MakeParentDirectories(unpackDirectory, directoryName);
-  const UnpackResult result =
-      UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName), depth, budget);
-  if (result == UnpackResult::kRejected) WriteMemberFile(memberBytes, unpackDirectory, fileName, budget);
-  return result == UnpackResult::kDone;
+  ArchivePlan nestedPlan;
+  if (!PrepareUnpack(nested, path, JoinPath(unpackDirectory, directoryName), nestedPlan)) {
+    WriteMemberFile(memberBytes, unpackDirectory, fileName, budget);
+    return false;
+  }
+  return UnpackMembers(nested, nestedPlan, path, depth, budget);
 }
 
 // The member's data as a file, or as a directory when it is an archive
@@ -283,17 +281,23 @@ bool OutputTexturePair(const ByteSource& archive, const ArchivePlan& plan, const
                           JoinPath(plan.unpackDirectory, txm.fileName)) == SplitResult::kDone;
 }
 
-UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
-                              size_t depth, Budget& budget) {
-  ArchivePlan plan;
-  if (!PlanArchiveReporting(archive, label, unpackDirectory, plan)) return UnpackResult::kRejected;
-  const ArchiveTable& table = plan.table;
-  if (table.entries.empty()) return UnpackResult::kDone;
-  if (!MakeDirectory(unpackDirectory)) {
-    Printf("\nERROR: can't create the directory %s", unpackDirectory.c_str());
-    return UnpackResult::kRejected;
-  }
+// Plans the archive and makes its unpack directory (an archive without
+// members needs none). False, reported, when its table cannot be read or the
+// directory cannot be made: nothing of it was written.
+bool PrepareUnpack(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
+                   ArchivePlan& plan) {
+  if (!PlanArchiveReporting(archive, label, unpackDirectory, plan)) return false;
+  if (plan.table.entries.empty() || MakeDirectory(unpackDirectory)) return true;
+  Printf("\nERROR: can't create the directory %s", unpackDirectory.c_str());
+  return false;
+}
 
+// Writes every member of a prepared archive, `depth` below the archive the
+// run began with. False when anything was reported; what could be written
+// is written.
+bool UnpackMembers(const ByteSource& archive, ArchivePlan& plan, const std::string& label, size_t depth,
+                   Budget& budget) {
+  const ArchiveTable& table = plan.table;
   NestedMembers nestedMembers;  // the members unpacked as archives, for Nesting::mayNest
   // Member k as a file, decompressed when it is compressed, or as a directory.
   auto outputPlain = [&](size_t k) {
@@ -342,7 +346,13 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
         break;
     }
   }
-  return ok && !budget.exceeded ? UnpackResult::kDone : UnpackResult::kFailed;
+  return ok && !budget.exceeded;
+}
+
+bool UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
+                      Budget& budget) {
+  ArchivePlan plan;
+  return PrepareUnpack(archive, label, unpackDirectory, plan) && UnpackMembers(archive, plan, label, 0, budget);
 }
 
 }  // namespace
@@ -360,11 +370,9 @@ bool UnpackOpened(const std::string& path, OpenedArchive& opened, const UnpackLi
   if (opened.wrapped) {
     opened.container = Bytes();
     // What was recovered of a damaged container is unpacked as far as it goes.
-    return UnpackFromSource(ByteSource::InMemory(opened.archive), path, unpackDirectory, 0, budget) ==
-               UnpackResult::kDone &&
-           opened.complete;
+    return UnpackFromSource(ByteSource::InMemory(opened.archive), path, unpackDirectory, budget) && opened.complete;
   }
-  return UnpackFromSource(opened.bare, path, unpackDirectory, 0, budget) == UnpackResult::kDone;
+  return UnpackFromSource(opened.bare, path, unpackDirectory, budget);
 }
 
 }  // namespace
