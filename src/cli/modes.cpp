@@ -7,7 +7,7 @@
 
 #include "archive/format.h"
 #include "text/chtx/chtx.h"
-#include "text/po/po_tool.h"
+#include "tools/text/po_tool.h"
 #include "text/scel/scel.h"
 #include "text/scf/scf.h"
 #include "tools/tree.h"

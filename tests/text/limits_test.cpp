@@ -9,7 +9,7 @@
 #include "support/tss_builder.h"
 #include "text/chtx/chtx.h"
 #include "text/scf/scf.h"
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 
 namespace fpskit {
 namespace {

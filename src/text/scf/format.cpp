@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "text/scf/scf.h"
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 

@@ -1,4 +1,4 @@
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 
 #include <algorithm>
 #include <atomic>

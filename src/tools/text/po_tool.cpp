@@ -1,4 +1,4 @@
-#include "text/po/po_tool.h"
+#include "tools/text/po_tool.h"
 
 #include <cstring>
 #include <ctime>
@@ -10,7 +10,7 @@
 #include "text/po/po.h"
 #include "text/scel/scel.h"
 #include "text/tss/tss.h"
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
