@@ -13,7 +13,7 @@
 #include "text/chtx/chtx.h"
 #include "tools/text/po_tool.h"
 #include "text/scel/scel.h"
-#include "text/scf/scf.h"
+#include "tools/text/scf_tools.h"
 #include "tools/text/text_tool.h"
 #include "text/tss/tss.h"
 #include "util/console.h"

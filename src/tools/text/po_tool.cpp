@@ -115,7 +115,7 @@ bool ReadDumps(const DumpFiles& files, std::vector<Bytes>& storage, std::vector<
       Printf("\nCan't open %s", path.c_str());
       return false;
     }
-    if (!CheckCrlfText(storage[i], path, CrlfTextKind::kDump)) return false;
+    if (!CheckCrlfTextFile(storage[i], path, CrlfTextKind::kDump)) return false;
     CatalogDump& dump = catalog[i];
     dump.text = storage[i];
     dump.reference = files.references[i];

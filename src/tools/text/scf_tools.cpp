@@ -1,40 +1,113 @@
+#include "tools/text/scf_tools.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <functional>
 
 #include "codetable/lines.h"
-#include "text/scf/scf.h"
 #include "tools/text/text_tool.h"
+#include "util/console.h"
 #include "util/files.h"
 
 namespace fpskit {
 
-void AppendScfBlock(Bytes& out, const ScfRecord& record, const CodeTable& gameCodes, ScfDumpProgress& progress) {
-  for (size_t slot = 0; slot < kScfSlotCount; ++slot) {
-    AppendText(out, TaggedLinePrefix(record.tag, slot));
-    if (record.pointers[slot] != 0) {
-      const Bytes text = ConvertSequences(record.strings[slot], false, gameCodes);
-      AppendBytes(out, text);
-      const size_t splits = CountCrlf(text);
-      if (splits > 0) progress.splits.push_back({record.tag, slot, progress.nextLine});
-      progress.nextLine += splits;
-    }
-    AppendText(out, "\r\n");
-    ++progress.nextLine;
+std::string DescribeScfFailure(const ScfFailure& failure) {
+  char text[160];
+  switch (failure.error) {
+    case ScfError::kNone:
+      return "";
+    case ScfError::kNotScf:
+      return "\nThis is not a SCFOMBIN";
+    case ScfError::kTruncatedHeader:
+      return "\nERROR: truncated SCFOMBIN header";
+    case ScfError::kEntryAreaEndTooLow:
+      std::snprintf(text, sizeof text, "\nERROR: bad SCFOMBIN header: entry area end %u is below %u", failure.value,
+                    kScfTableStart);
+      break;
+    case ScfError::kTableBeyondFile:
+      std::snprintf(text, sizeof text,
+                    "\nERROR: bad SCFOMBIN header: the entry table at 0x%llX lies beyond the end of the file",
+                    static_cast<unsigned long long>(failure.offset));
+      break;
+    case ScfError::kStringAreaBeyondFile:
+      std::snprintf(text, sizeof text,
+                    "\nERROR: bad SCFOMBIN header: the string area at 0x%llX lies beyond the end of the file",
+                    static_cast<unsigned long long>(failure.offset));
+      break;
+    case ScfError::kTruncatedEntry:
+      std::snprintf(text, sizeof text, "\nERROR: truncated SCFOMBIN entry at 0x%llX",
+                    static_cast<unsigned long long>(failure.offset));
+      break;
+    case ScfError::kUnterminatedString:
+      std::snprintf(text, sizeof text, "\nERROR: the SCFOMBIN string at 0x%llX (entry %08X) has no terminating zero",
+                    static_cast<unsigned long long>(failure.offset), failure.tag);
+      break;
+    case ScfError::kTagOutsideTable:
+      std::snprintf(text, sizeof text,
+                    "\nERROR: tag %08X lies outside the SCFOMBIN entry table (0x%llX to 0x%X); nothing was written",
+                    failure.tag, static_cast<unsigned long long>(failure.offset), failure.value);
+      break;
+    case ScfError::kTooLarge:
+      return "\nERROR: the SCFOMBIN file would grow beyond 4 GiB; nothing was written";
   }
-  AppendText(out, "\r\n");
-  ++progress.nextLine;
+  return text;
 }
+
+void ReportScfDumpProblems(const std::string& dumpName, const std::string& tableName, const ScfDump& dump) {
+  for (const ScfDumpProblem& problem : dump.problems) {
+    switch (problem.error) {
+      case ScfDumpError::kNone:
+        break;
+      case ScfDumpError::kBrokenLines:
+        ReportDumpFailure(dumpName, problem.lines);
+        break;
+      case ScfDumpError::kUnknownTag:
+        Printf("\nERROR: %s line %zu: tag %08X is not an entry of this SCFOMBIN file; keep the tags that \"unscf\" "
+               "wrote",
+               dumpName.c_str(), problem.line, problem.tag);
+        break;
+      case ScfDumpError::kUnconverted:
+        WarnUnconverted(dumpName, tableName, {problem.character});
+        break;
+    }
+  }
+}
+
+namespace {
+
+// Reads a SCFOMBIN file whole, parses its header and names its dump in
+// `dumpName`. False, with a message, when the file cannot be read ("\nCan't
+// open <path>"), its header is refused, or the file would be its own dump;
+// true with `header` and nothing else set for a file without a text table.
+bool ReadScfFile(const std::string& path, Bytes& file, ScfHeader& header, std::string& dumpName) {
+  if (!ReadGameFile(path, file)) return false;
+  const ScfFailure failure = ParseScfHeader(file, header);
+  if (!failure.ok()) {
+    Print(DescribeScfFailure(failure));
+    return false;
+  }
+  return !header.HasTextTable() || TextDumpPath(path, dumpName);
+}
+
+// The entries of a file whose header was read; false, with a message, when
+// they cannot be read.
+bool ParseScfEntriesReporting(ByteSpan file, const ScfHeader& header, std::vector<ScfRecord>& records) {
+  const ScfFailure failure = ParseScfEntries(file, header, records);
+  if (!failure.ok()) Print(DescribeScfFailure(failure));
+  return failure.ok();
+}
+
+}  // namespace
 
 bool ExtractScf(const std::string& path, const std::string& option) {
   Bytes file;
   ScfHeader header;
   std::string dumpName;
-  const ScfHeaderStatus status = ReadScfFile(path, file, header, dumpName);
-  if (status != ScfHeaderStatus::kValid) return status == ScfHeaderStatus::kNoTextTable;
+  if (!ReadScfFile(path, file, header, dumpName)) return false;
+  if (!header.HasTextTable()) return true;
   std::vector<ScfRecord> records;
-  if (!ReadScfEntries(file, header, records)) return false;
+  if (!ParseScfEntriesReporting(file, header, records)) return false;
   CodeTable gameCodes;
   if (!SelectCodeTable(kGameCodesFile, path, gameCodes)) return false;
 
@@ -79,6 +152,38 @@ bool ExtractScf(const std::string& path, const std::string& option) {
     WarnSplitLine(what, split.line, "scf");
   }
   return true;
+}
+
+bool InsertScf(const std::string& path, bool swap) {
+  Bytes file;
+  ScfHeader header;
+  std::string dumpName;
+  if (!ReadScfFile(path, file, header, dumpName)) return false;
+  if (!header.HasTextTable()) return true;
+  std::vector<ScfRecord> entries;
+  if (!ParseScfEntriesReporting(file, header, entries)) return false;
+  std::vector<uint32_t> entryTags;
+  for (const ScfRecord& entry : entries) entryTags.push_back(entry.tag);
+  std::sort(entryTags.begin(), entryTags.end());
+  InsertionInputs inputs;
+  if (!LoadInsertionInputs(dumpName, inputs)) return false;
+  TextLimitCheck limits(inputs.limits, TextFormat::kScf, path, dumpName);
+  const ScfDump dump = ParseScfDump(inputs, swap, entryTags, &limits, CurrentDumpReading());
+  ReportScfDumpProblems(dumpName, inputs.gameCodes.name, dump);
+  // Appending nothing would only pad the file: leave it as it is.
+  if (dump.ok() && dump.blocks.empty()) {
+    Warnf("NOTE: %s holds no block; %s was not changed", dumpName.c_str(), path.c_str());
+    return true;
+  }
+  Bytes rebuilt;
+  bool built = dump.ok();
+  if (built) {
+    const ScfFailure failure = BuildScfFile(file, header, dump.blocks, rebuilt);
+    if (!failure.ok()) Print(DescribeScfFailure(failure));
+    built = failure.ok();
+  }
+  ReportTextLimits(limits);  // after what would stop the write-back
+  return built && ReplaceFileSafely(path, rebuilt);
 }
 
 }  // namespace fpskit
