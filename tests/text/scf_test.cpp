@@ -266,6 +266,36 @@ TEST(ScfDump, RefusesBlocksThatWouldPutTextInTheWrongPlace) {
   }
 }
 
+// A check reads the whole dump; the problems come back in dump order, so the
+// tool prints the errors and the warnings for characters written as they
+// stand in the order the lines hold them.
+TEST(ScfDump, ListsEveryProblemInDumpOrderWhenReadWhole) {
+  CodeTable gameCodes = MakeCodeTable({Row("a", "a")});
+  gameCodes.name = "JPCODES.TXT";
+  const std::string dump = ScfDumpBlock(0x1A90, {"a", "b", "caf\xC3\xA9", "d"}) +
+                           ScfDumpBlock(0x1AA8, {"a", "b", "c", "d"}).replace(15, 1, "x\r\ny") +
+                           ScfDumpBlock(0x1AA8, {"\xE9", "", "", ""});
+  const InsertionInputs inputs{gameCodes, BuiltInCodeTable(), "d.txt", ToBytes(dump)};
+  const ScfDump whole = ParseScfDump(inputs, false, {0x1A90, 0x1AA8}, nullptr, DumpReading::kWhole);
+  EXPECT_FALSE(whole.ok());
+  ASSERT_EQ(whole.problems.size(), 3u);
+  EXPECT_EQ(whole.problems[0].error, ScfDumpError::kUnconverted);
+  EXPECT_EQ(whole.problems[1].error, ScfDumpError::kBrokenLines);
+  EXPECT_EQ(whole.problems[2].error, ScfDumpError::kUnconverted);
+  EXPECT_EQ(whole.blocks.size(), 2u);
+  support::RecordingReporter console;
+  ReportScfDumpProblems("d.txt", gameCodes.name, whole);
+  EXPECT_EQ(console.output(), "\nERROR: d.txt line 6: a line break was typed inside its text, and line 7 goes on "
+                              "with it; join the two lines (a note stands on a line of its own after an empty line)");
+  EXPECT_EQ(console.notices(),
+            "WARNING: d.txt line 3: '\xC3\xA9' (C3 A9) has no row in JPCODES.TXT and is written as it stands\n"
+            "WARNING: d.txt line 12: byte E9 has no row in JPCODES.TXT and is written as it stands\n");
+  // An insertion stops at the first error.
+  const ScfDump first = ParseScfDump(inputs, false, {0x1A90, 0x1AA8});
+  EXPECT_EQ(first.problems.size(), 2u);
+  EXPECT_EQ(first.blocks.size(), 1u);
+}
+
 ScfHeader HeaderOf(const ScfTestFile& scf) {
   ScfHeader header;
   EXPECT_TRUE(ParseScfHeader(scf.bytes, header).ok());
@@ -325,6 +355,19 @@ TEST(ScfRebuild, RefusesTagsOutsideTheEntryTable) {
   Bytes out;
   EXPECT_TRUE(
       BuildScfFile(scf.bytes, header, {Block(scf.tableStart, {}), Block(scf.stringAreaStart - 16, {})}, out).ok());
+}
+
+// Callers that skip a check get no entry and no write outside the file.
+TEST(ScfRebuild, NeedsAWholeHeaderAndATextTable) {
+  const ScfTestFile scf = MakeScfFile({.entries = {Entry("a", "b", "c", "d")}});
+  ScfHeader header = HeaderOf(scf);
+  Bytes out;
+  EXPECT_EQ(BuildScfFile(ByteSpan(scf.bytes).first(100), header, {}, out).error, ScfError::kTruncatedHeader);
+  header.sectionAddress = 0;
+  header.entryAreaEnd = 0;
+  std::vector<ScfRecord> records;
+  EXPECT_TRUE(ParseScfEntries(scf.bytes, header, records).ok());
+  EXPECT_TRUE(records.empty());
 }
 
 TEST(ScfInsertion, RoundTripsAnEditedDumpThroughBothTables) {
