@@ -76,24 +76,17 @@ void ReportScfDumpProblems(const std::string& dumpName, const std::string& table
 
 namespace {
 
-// Reads a SCFOMBIN file whole, parses its header and names its dump in
-// `dumpName`. False, with a message, when the file cannot be read ("\nCan't
-// open <path>"), its header is refused, or the file would be its own dump;
-// true with `header` and nothing else set for a file without a text table.
-bool ReadScfFile(const std::string& path, Bytes& file, ScfHeader& header, std::string& dumpName) {
+// Reads a SCFOMBIN file whole, parses its header and its entries, and names
+// its dump in `dumpName`. False, with a message, when the file cannot be
+// read ("\nCan't open <path>"), its header or an entry is refused, or the file
+// would be its own dump; a file without a text table has no entry and no dump.
+bool ReadScfFile(const std::string& path, Bytes& file, ScfHeader& header, std::vector<ScfRecord>& records,
+                 std::string& dumpName) {
   if (!ReadGameFile(path, file)) return false;
-  const ScfFailure failure = ParseScfHeader(file, header);
-  if (!failure.ok()) {
-    Print(DescribeScfFailure(failure));
-    return false;
-  }
-  return !header.HasTextTable() || TextDumpPath(path, dumpName);
-}
-
-// The entries of a file whose header was read; false, with a message, when
-// they cannot be read.
-bool ParseScfEntriesReporting(ByteSpan file, const ScfHeader& header, std::vector<ScfRecord>& records) {
-  const ScfFailure failure = ParseScfEntries(file, header, records);
+  ScfFailure failure = ParseScfHeader(file, header);
+  if (failure.ok() && !header.HasTextTable()) return true;
+  if (failure.ok() && !TextDumpPath(path, dumpName)) return false;
+  if (failure.ok()) failure = ParseScfEntries(file, header, records);
   if (!failure.ok()) Print(DescribeScfFailure(failure));
   return failure.ok();
 }
@@ -103,11 +96,10 @@ bool ParseScfEntriesReporting(ByteSpan file, const ScfHeader& header, std::vecto
 bool ExtractScf(const std::string& path, const std::string& option) {
   Bytes file;
   ScfHeader header;
-  std::string dumpName;
-  if (!ReadScfFile(path, file, header, dumpName)) return false;
-  if (!header.HasTextTable()) return true;
   std::vector<ScfRecord> records;
-  if (!ParseScfEntriesReporting(file, header, records)) return false;
+  std::string dumpName;
+  if (!ReadScfFile(path, file, header, records, dumpName)) return false;
+  if (!header.HasTextTable()) return true;
   CodeTable gameCodes;
   if (!SelectCodeTable(kGameCodesFile, path, gameCodes)) return false;
 
@@ -157,11 +149,10 @@ bool ExtractScf(const std::string& path, const std::string& option) {
 bool InsertScf(const std::string& path, bool swap) {
   Bytes file;
   ScfHeader header;
-  std::string dumpName;
-  if (!ReadScfFile(path, file, header, dumpName)) return false;
-  if (!header.HasTextTable()) return true;
   std::vector<ScfRecord> entries;
-  if (!ParseScfEntriesReporting(file, header, entries)) return false;
+  std::string dumpName;
+  if (!ReadScfFile(path, file, header, entries, dumpName)) return false;
+  if (!header.HasTextTable()) return true;
   std::vector<uint32_t> entryTags;
   for (const ScfRecord& entry : entries) entryTags.push_back(entry.tag);
   std::sort(entryTags.begin(), entryTags.end());
