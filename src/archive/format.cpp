@@ -309,7 +309,8 @@ bool SniffMember(const MemberHead& head, const ArchiveTable& table, size_t i, st
     auto rename = [&](const char* extension) { fileName = StripExtension(fileName) + extension; };
     // Eight bytes: the text, then zeros.
     auto eight = [&](std::string_view text) {
-      return starts(head, text) && std::all_of(head.begin() + text.size(), head.begin() + 8, [](uint8_t b) { return b == 0; });
+      return starts(head, text) &&
+             std::all_of(head.begin() + text.size(), head.begin() + 8, [](uint8_t b) { return b == 0; });
     };
     if (starts(first, kTxmMagic)) {
       if (length == entry.size && (version == 1 || version == 4 || version == 10 || version == 16)) {

@@ -185,7 +185,9 @@ bool ListTexturePair(const ByteSource& archive, const ArchivePlan& plan, const s
     return false;
   }
   bool inside = true;
-  for (const size_t k : {i, txm.dataIndex}) inside = MemberInside(archive.length, plan.table.entries[k], label, k) && inside;
+  for (const size_t k : {i, txm.dataIndex}) {
+    inside = MemberInside(archive.length, plan.table.entries[k], label, k) && inside;
+  }
   if (!inside || !txm.recordsRead) {  // unfps keeps both as files; fps stops
     PrintLine(listing, ' ', number, path, details + ", damaged");
     return false;

@@ -338,7 +338,8 @@ bool UnpackMembers(const ByteSource& archive, ArchivePlan& plan, const std::stri
           ReportPathCheck(label, plan, i);
           ok = false;
         } else {
-          ok = OutputTexturePair(archive, plan, label, i, budget) && ok;  // the plan pairs only a TXM inside the archive
+          // The plan pairs only a TXM inside the archive.
+          ok = OutputTexturePair(archive, plan, label, i, budget) && ok;
         }
         // An "SPV" member between the two follows the pair under its own
         // name, always as a plain member, as the repacker places it.
