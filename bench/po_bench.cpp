@@ -11,6 +11,7 @@
 #include "support/temp_dir.h"
 #include "text/chtx/chtx.h"
 #include "text/po/po_tool.h"
+#include "tools/text/chtx_tool.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

@@ -10,6 +10,8 @@
 #include "text/po/po_tool.h"
 #include "text/scel/scel.h"
 #include "text/scf/scf.h"
+#include "tools/text/chtx_tool.h"
+#include "tools/text/scel_tool.h"
 #include "tools/tree.h"
 #include "util/console.h"
 #include "util/platform.h"

@@ -10,6 +10,7 @@
 #include "text/chtx/chtx.h"
 #include "text/scf/scf.h"
 #include "text/text_tool.h"
+#include "tools/text/chtx_tool.h"
 
 namespace fpskit {
 namespace {
@@ -196,7 +197,7 @@ TEST(TextLimits, InsertionWarnsForEveryTextOverItsLimitAndWritesIt) {
   chat.String("lead");
   chat.Entry("Speaker", "jp text", "en text that is long");
   const Bytes chatFile = chat.Build();
-  ASSERT_TRUE(ParseChtx(chatFile, chtx));
+  ASSERT_TRUE(ParseChtx(chatFile, chtx).ok());
   InsertionInputs inputs{BuiltInCodeTable(), BuiltInCodeTable(), "c.txt",
                          ToBytes("lead\r\n\r\nSpeaker\r\n[JP]: jp text\r\n[EN]: en text that is long\r\n")};
   inputs.limits = ParseLimits("chat EN chars 10\r\nchat speaker bytes 6\r\n");

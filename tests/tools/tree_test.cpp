@@ -13,6 +13,8 @@
 #include "text/chtx/chtx.h"
 #include "text/scel/scel.h"
 #include "text/scf/scf.h"
+#include "tools/text/chtx_tool.h"
+#include "tools/text/scel_tool.h"
 #include "tools/tree.h"
 #include "util/reporter.h"
 

@@ -6,6 +6,7 @@
 #include "codetable/lines.h"
 #include "text/chtx/chtx.h"
 #include "text/text_tool.h"
+#include "tools/text/chtx_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 
