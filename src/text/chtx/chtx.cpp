@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 
 namespace fpskit {
@@ -112,6 +113,46 @@ ChtxRecordText ChtxRecordTextOf(ByteSpan strings, const StringRecord& record) {
     return {span.first(length), uint32_t(span.size() - length - 1)};
   }
   return {span.first(span.size() - 1), 0, true};
+}
+
+ChtxFailure BuildChtx(const ChtxFile& chtx, std::vector<StringRecord> records, ByteSpan strings, bool share,
+                      bool swap, Bytes& out) {
+  const size_t entryCount = chtx.header.entryCount;
+  const uint64_t tableEnd = kChtxHeaderSize + uint64_t(kChtxEntrySize) * entryCount;
+  if (tableEnd + strings.size() > uint64_t(std::numeric_limits<int32_t>::max())) {
+    return {ChtxError::kRebuiltTooLarge};
+  }
+  if (share) {
+    for (StringRecord& record : records) {
+      if (record.firstIndex == -1) continue;
+      const StringRecord& first = records[size_t(record.firstIndex)];
+      record.offset = first.offset;
+      record.length = first.length;
+    }
+  }
+  // After sharing, so a shared string still points at its first record's text.
+  if (swap) {
+    for (size_t i = 0; i < entryCount; ++i) {
+      StringRecord& jp = records[3 * i + 2];
+      StringRecord& en = records[3 * i + 3];
+      std::swap(jp.offset, en.offset);
+      std::swap(jp.length, en.length);
+    }
+  }
+  std::vector<uint32_t> entryTable = chtx.entryTable;
+  for (size_t m = 1; m < records.size(); ++m) entryTable[size_t(records[m].slot)] = uint32_t(records[m].offset);
+
+  // The new strings start right after the table, whatever the old header
+  // said, so the string area start is written to match.
+  out.clear();
+  out.reserve(size_t(tableEnd) + strings.size());
+  out.insert(out.end(), chtx.header.bytes.begin(), chtx.header.bytes.end());
+  StoreU32BE(out.data() + 8, uint32_t(tableEnd + strings.size()));
+  StoreU32BE(out.data() + 12, chtx.header.entryCount);
+  StoreU32BE(out.data() + 20, uint32_t(tableEnd));
+  for (uint32_t value : entryTable) AppendU32BE(out, value);
+  AppendBytes(out, strings);
+  return {};
 }
 
 std::string_view ChtxRecordPrefix(size_t record) {

@@ -76,6 +76,7 @@ enum class ChtxError {
   kStringAreaOverlapsTable,  // stringAreaStart lies before `tableEnd`
   kNoStringArea,             // stringAreaStart is not below fileSize
   kOffsetOutsideStringArea,  // entry `entry` names `offset`, beyond the `areaSize` bytes of the area
+  kRebuiltTooLarge,          // BuildChtx: the new file would reach 2 GiB
 };
 
 struct ChtxFailure {
@@ -106,6 +107,16 @@ ChtxFailure ParseChtx(ByteSpan data, ChtxFile& chtx);
 // order); each distinct string runs to the next distinct offset, the last one
 // to the end of the area. Offsets must already be known to lie inside it.
 std::vector<StringRecord> BuildStringRecords(const std::vector<uint32_t>& entryTable, uint32_t areaSize);
+
+// The chat file of `chtx`'s header and entries around a new string area,
+// `strings`, which starts right after the table: `records` are chtx's
+// records with each offset and length set to its string in `strings`. With
+// `share`, a record that shared an earlier record's string (firstIndex)
+// points at that record's string; then, with `swap`, every entry's "[JP]"
+// and "[EN]" strings are exchanged. The failure returned when the file would
+// not parse again, its size beyond the signed 32-bit offsets.
+ChtxFailure BuildChtx(const ChtxFile& chtx, std::vector<StringRecord> records, ByteSpan strings, bool share,
+                      bool swap, Bytes& out);
 
 // The line prefix of record m: "[JP]: ", "[EN]: " or nothing.
 std::string_view ChtxRecordPrefix(size_t record);

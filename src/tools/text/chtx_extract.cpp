@@ -57,6 +57,7 @@ std::string DescribeChtxFailure(const ChtxFailure& failure) {
                     "\nERROR: ZK6CHTX entry %zu: string offset %u is outside the string area (%u bytes)",
                     failure.entry, failure.offset, failure.areaSize);
       break;
+    case ChtxError::kRebuiltTooLarge: return "\nERROR: the rebuilt ZK6CHTX would be larger than 2 GiB";
   }
   return message;
 }

@@ -13,7 +13,7 @@
 
 namespace fpskit {
 
-// The message for a failure of ParseChtx, as the tools print it
+// The message for a failure of ParseChtx or BuildChtx, as the tools print it
 // ("\nNot a ZK6CHTX"), and the same printed.
 std::string DescribeChtxFailure(const ChtxFailure& failure);
 void ReportChtxFailure(const ChtxFailure& failure);
