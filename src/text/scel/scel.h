@@ -62,10 +62,10 @@ enum class ScelError {
 
 struct ScelFailure {
   ScelError error = ScelError::kNone;
-  uint64_t offset = 0;
-  uint64_t count = 0;
-  size_t member = 0;
-  uint32_t size = 0;
+  uint64_t offset = 0;  // a member's file offset, or dataBase
+  uint64_t count = 0;   // the table's rows
+  size_t member = 0;    // the member's number
+  uint32_t size = 0;    // the member's stored size
   bool ok() const { return error == ScelError::kNone; }
 };
 
