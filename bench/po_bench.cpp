@@ -10,8 +10,8 @@
 #include "support/chtx_builder.h"
 #include "support/temp_dir.h"
 #include "text/chtx/chtx.h"
-#include "text/po/po_tool.h"
 #include "tools/text/chtx_tool.h"
+#include "tools/text/po_tool.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

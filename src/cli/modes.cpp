@@ -7,11 +7,11 @@
 
 #include "archive/format.h"
 #include "text/chtx/chtx.h"
-#include "text/po/po_tool.h"
+#include "tools/text/po_tool.h"
 #include "text/scel/scel.h"
-#include "text/scf/scf.h"
 #include "tools/text/chtx_tool.h"
 #include "tools/text/scel_tool.h"
+#include "tools/text/scf_tools.h"
 #include "tools/tree.h"
 #include "util/console.h"
 #include "util/platform.h"

@@ -54,9 +54,9 @@ support::ScfTestFile Table() {
 
 // Runs a mode in the current directory; standard error goes to `warnings`.
 DispatchResult RunMode(const char* mode, const char* path, std::string* warnings = nullptr) {
-  support::RecordingReporter recording;
+  support::RecordingReporter console;
   const DispatchResult result = ModeDispatcher(mode, path, "0");
-  if (warnings) *warnings = recording.notices();
+  if (warnings) *warnings = console.notices();
   return result;
 }
 

@@ -6,8 +6,8 @@
 
 #include "codetable/lines.h"
 #include "text/chtx/chtx.h"
-#include "text/text_tool.h"
 #include "tools/text/chtx_tool.h"
+#include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 

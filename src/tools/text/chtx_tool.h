@@ -8,7 +8,7 @@
 
 #include "codetable/codetable.h"
 #include "text/chtx/chtx.h"
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 #include "util/bytes.h"
 
 namespace fpskit {

@@ -4,8 +4,8 @@
 
 #include "text/scel/scel.h"
 #include "text/tss/tss.h"
-#include "text/text_tool.h"
 #include "tools/text/scel_tool.h"
+#include "tools/text/text_tool.h"
 #include "tools/text/tss_tool.h"
 #include "util/console.h"
 #include "util/files.h"

@@ -2,8 +2,8 @@
 #include <cstdio>
 
 #include "codetable/lines.h"
-#include "text/text_tool.h"
 #include "text/tss/tss.h"
+#include "tools/text/text_tool.h"
 #include "tools/text/tss_tool.h"
 #include "util/console.h"
 #include "util/files.h"

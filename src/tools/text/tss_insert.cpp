@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "codetable/lines.h"
-#include "text/text_tool.h"
 #include "text/tss/tss.h"
+#include "tools/text/text_tool.h"
 #include "tools/text/tss_tool.h"
 #include "util/console.h"
 #include "util/files.h"
@@ -122,7 +122,8 @@ class DumpParser {
       }
       if (!IsTaggedBlockStart(line)) continue;
       TaggedBlock tagged;
-      if (!ReadTaggedBlock(reader_, line, dumpName_, lineNumber_, tagged)) {
+      if (const DumpFailure failure = ParseTaggedBlock(reader_, line, lineNumber_, tagged); !failure.ok()) {
+        ReportDumpFailure(dumpName_, failure);
         skipping = true;
         if (StopAfterProblem()) return false;
         continue;
@@ -310,7 +311,7 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
     if (!failure.ok()) ReportTssFailure(failure);
     rebuilt = failure.ok();
   }
-  limits.Report();  // after what would stop the write-back
+  ReportTextLimits(limits);  // after what would stop the write-back
   return rebuilt ? TssOutcome::kDone : TssOutcome::kFailed;
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codetable/codetable.h"
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 #include "text/tss/tss.h"
 #include "util/bytes.h"
 
