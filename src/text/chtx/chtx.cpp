@@ -6,7 +6,6 @@
 #include <numeric>
 #include <utility>
 
-
 namespace fpskit {
 
 ChtxFailure ParseChtx(ByteSpan data, ChtxFile& chtx) {
