@@ -37,7 +37,7 @@ void FillLzssRing(uint8_t* ring) {
   std::memset(p, 0, size_t(ring + kLzssRingSize - p));
 }
 
-bool ReadLzssHeader(ByteSpan stream, LzssHeader& header) {
+bool ParseLzssHeader(ByteSpan stream, LzssHeader& header) {
   ByteReader reader(stream);
   const bool longForm = stream.size() >= 3 && stream[0] == 'S' && stream[1] == 'L' && stream[2] == 'Z';
   if (longForm) reader.Skip(3);
@@ -64,7 +64,7 @@ void StoreLzssShortHeader(uint8_t* out, uint8_t type, uint32_t compressedSize,
 bool LzssDecode(ByteSpan stream, Bytes& out) {
   out.clear();
   LzssHeader header;
-  if (!ReadLzssHeader(stream, header)) return false;
+  if (!ParseLzssHeader(stream, header)) return false;
 
   const bool runs = header.type == 3;
   const uint32_t startPosition = uint32_t(kLzssRingSize - LzssLongestMatch(header.type));
