@@ -44,7 +44,6 @@ Decompressed Decompress(ByteSpan container, unsigned threads = 0) {
 constexpr TlzcDecodeResult kClean{TlzcStreamResult::kComplete, 0};
 TlzcDecodeResult Damaged(size_t ended = 0) { return {TlzcStreamResult::kIncomplete, ended}; }
 
-
 // The container with one 32-bit header field (offset 8: container size, 12:
 // uncompressed size) set to `value`, decompressed.
 Decompressed DecompressWithField(Bytes container, size_t offset, uint32_t value) {
@@ -486,6 +485,9 @@ TEST(LzmaBlock, EncodesTheStandaloneHeaderAndDecodesItBack) {
   EXPECT_EQ(DecodeLzmaBlock(Slice(block, 0, block.size() - 10), cut), LzmaStreamEnd::kInputEnded);
   EXPECT_LT(cut.size(), data.size());
   EXPECT_TRUE(IsPrefixOf(cut, data));
+  // A block shorter than its own header gives nothing.
+  EXPECT_EQ(DecodeLzmaBlock(Slice(block, 0, kLzmaHeaderSize - 1), cut), LzmaStreamEnd::kCorrupt);
+  EXPECT_TRUE(cut.empty());
 }
 
 TEST(LzmaBlock, PropertiesFollowTheSettings) {
