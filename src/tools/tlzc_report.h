@@ -3,7 +3,6 @@
 #pragma once
 
 #include "compress/tlzc.h"
-#include "util/console.h"
 
 namespace fpskit {
 
@@ -13,10 +12,6 @@ namespace fpskit {
 // reader or the consumer ended gets no such line, its caller words that).
 // Returns result.ok(). Callers print these lines before their own about the
 // container (an error, or the path of the file that holds its output).
-inline bool ReportTlzcDecode(const TlzcDecodeResult& result) {
-  for (size_t i = 0; i < result.streamsEndedEarly; ++i) Print("\nSome error, check the code\n");
-  if (result.status == TlzcStreamResult::kIncomplete) Print("\nDECOMPRESS FAILED\n");
-  return result.ok();
-}
+bool ReportTlzcDecode(const TlzcDecodeResult& result);
 
 }  // namespace fpskit
