@@ -349,7 +349,7 @@ uint64_t ClaimedTlzcSize(const ByteSource& container) {
   uint8_t headerBytes[kTlzcHeaderSize];
   container.Peek(0, headerBytes, sizeof headerBytes);
   TlzcHeader header;
-  ReadTlzcHeader(ByteSpan(headerBytes, std::min<uint64_t>(container.length, sizeof headerBytes)), header);
+  ParseTlzcHeader(ByteSpan(headerBytes, std::min<uint64_t>(container.length, sizeof headerBytes)), header);
   return header.uncompressedSize;
 }
 

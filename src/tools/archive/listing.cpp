@@ -19,6 +19,7 @@
 #include "texture/dds.h"
 #include "tools/archive/archive_tools.h"
 #include "tools/archive/shared.h"
+#include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -103,7 +104,7 @@ bool MemberContent(const ByteSource& bytes, const MemberPlan& member, Listing& l
   if (!bytes.Read(0, bytes.length, content)) return false;
   if (!member.compressed) return true;
   TlzcHeader header;
-  ReadTlzcHeader(content, header);
+  ParseTlzcHeader(content, header);
   if (listing.decoded + header.uncompressedSize > listing.limit) {
     Printf("\nERROR: listing would decompress more than %llu bytes; stopped",
            static_cast<unsigned long long>(listing.limit));
@@ -111,7 +112,7 @@ bool MemberContent(const ByteSource& bytes, const MemberPlan& member, Listing& l
     return false;
   }
   Bytes decoded;
-  const bool complete = DecompressTlzc(content, decoded);
+  const bool complete = ReportTlzcDecode(DecompressTlzc(content, decoded));
   listing.decoded += decoded.size();
   details += ", TLZC " + std::string(header.lzmaKind ? "LZMA" : "zlib") + " kind, " + Hex(decoded.size()) +
              " bytes decompressed";
@@ -142,9 +143,9 @@ bool ListMember(const ByteSource& archive, ArchivePlan& plan, const std::string&
   Bytes inner;
   ByteSpan archiveBytes = content;
   TlzcHeader innerHeader;
-  if (HasMagic(content, kTlzcMagic) && ReadTlzcHeader(content, innerHeader) &&
+  if (HasMagic(content, kTlzcMagic) && ParseTlzcHeader(content, innerHeader) &&
       listing.decoded + innerHeader.uncompressedSize <= listing.limit) {
-    ok = DecompressTlzc(content, inner) && ok;
+    ok = ReportTlzcDecode(DecompressTlzc(content, inner)) && ok;
     listing.decoded += inner.size();
     if (HasMagic(inner, kArchiveMagic)) archiveBytes = inner;
   }

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "compress/tlzc.h"
+#include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/paths.h"
 #include "util/platform.h"
@@ -63,7 +64,7 @@ bool OpenArchiveFile(const std::string& path, OpenedArchive& opened) {
     }
     opened.file.reset();  // all in memory now; Windows replaces no file that is open
     opened.wrapped = true;
-    opened.complete = DecompressTlzc(opened.container, opened.archive);
+    opened.complete = ReportTlzcDecode(DecompressTlzc(opened.container, opened.archive));
     if (!HasMagic(opened.archive, kArchiveMagic)) {
       Print("\nERROR: Not a FPS4 archive");
       return false;
