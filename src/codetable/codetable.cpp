@@ -93,6 +93,12 @@ CodeTableIndex BuildIndex(const CodeTable& table, bool byRight) {
       for (size_t k = 0; k < c.targetLength; ++k) packed |= uint64_t(table.pool[c.target + k]) << (16 + 8 * k);
       index.fastPair[pair] = packed;
     }
+    for (uint32_t lead = 0; lead < 256; ++lead) {
+      std::array<uint32_t, kMaxSequenceLength + 1> votes{};
+      for (uint32_t pair = lead << 8; pair < (lead + 1) << 8; ++pair) ++votes[(index.fastPair[pair] >> 8) & 0xFF];
+      votes[0] = 0;  // no entry: no length to agree with
+      index.leadLength[lead] = uint8_t(std::max<size_t>(1, std::max_element(votes.begin(), votes.end()) - votes.begin()));
+    }
   }
   return index;
 }
@@ -303,6 +309,26 @@ size_t Convert(ByteSpan content, bool swap, const CodeTable& table, std::vector<
       grow(out.size() * 2);
       dst = out.data() + written;
       limit = out.data() + out.size() - kStepRoom;
+    }
+    // The common case in a loop of its own: a pair whose entry holds all
+    // there is to know. The step comes from the small per-byte table, so the
+    // next position is known before the pair's entry arrives from the large
+    // one; an entry that disagrees leaves the loop, and the general step
+    // below handles that position.
+    if (fast != nullptr && converting) {
+      while (p + 1 < m && dst <= limit) {
+        const uint8_t lead = in[p];
+        if (lead == '<') break;
+        const uint64_t packed = fast[(uint32_t(lead) << 8) | in[p + 1]];
+        const size_t step = index.leadLength[lead];
+        if (((packed >> 8) & 0xFF) != step) break;
+        const uint64_t target = packed >> 16;
+        std::memcpy(dst, &target, sizeof target);  // within the step's room
+        dst += packed & 0xFF;
+        p += step;
+      }
+      if (p >= m) break;
+      if (dst > limit) continue;
     }
     const size_t left = m - p;
     if (in[p] == '<' && left >= 4 && std::memcmp(in + p, kVerbatimMarker, 4) == 0) {

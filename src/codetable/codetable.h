@@ -67,6 +67,11 @@ struct CodeTableIndex {
   // memory order on a little-endian machine); 0 sends the pair to FindRow.
   // Empty on other machines.
   std::vector<uint64_t> fastPair;
+  // Per first byte, the source length that most of its pairs' fastPair
+  // entries hold (1 when none has one). The conversion advances by it before
+  // the pair's entry is loaded, and takes the entry only when its length
+  // agrees, so the next position never waits for a load from the large table.
+  std::array<uint8_t, 256> leadLength{};
 };
 
 struct CodeTable {
