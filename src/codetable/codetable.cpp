@@ -293,12 +293,11 @@ size_t Convert(ByteSpan content, bool swap, const CodeTable& table, std::vector<
   const uint8_t* in = content.data();
   const size_t m = content.size();
   // The output grows in place; every step may append at most one target of
-  // 100 bytes plus the slack of the 8-byte copy.
+  // 100 bytes plus the slack of the 8-byte copy. Room for the likely total
+  // is reserved at once, and lengthened as the output reaches it.
   constexpr size_t kStepRoom = kMaxSequenceLength + kSlack;
-  auto grow = [&](size_t needed) {
-    if (out.size() < needed) out.resize(std::max(needed, out.size() * 2));
-  };
-  grow(at + m + m / 2 + kStepRoom);
+  if (out.capacity() < at + m + m / 2 + kStepRoom) out.reserve(at + m + m / 2 + kStepRoom);
+  LengthenForWriting(out, at + kStepRoom);
   uint8_t* dst = out.data() + at;
   uint8_t* limit = out.data() + out.size() - kStepRoom;
   bool converting = true;
@@ -306,7 +305,7 @@ size_t Convert(ByteSpan content, bool swap, const CodeTable& table, std::vector<
   while (p < m) {
     if (dst > limit) {
       const size_t written = size_t(dst - out.data());
-      grow(out.size() * 2);
+      LengthenForWriting(out, written + kStepRoom);
       dst = out.data() + written;
       limit = out.data() + out.size() - kStepRoom;
     }

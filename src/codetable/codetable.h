@@ -140,10 +140,10 @@ class ScopedSelectedTables {
 Bytes ConvertSequences(ByteSpan content, bool swap, const CodeTable& table);
 
 // ConvertSequences written into `out` from `at` on, for a caller that
-// builds a long output record by record: `out` grows when it must (doubling,
-// so its bytes are zero-filled about once in all) and never shrinks, and
-// what lies past the returned end of the converted bytes is room, not
-// output. The caller cuts `out` to its real end when it is done.
+// builds a long output record by record: `out` is lengthened as it is
+// written (LengthenForWriting: reserve the likely total first) and never
+// shrinks, and what lies past the returned end of the converted bytes is
+// room, not output. The caller cuts `out` to its real end when it is done.
 size_t ConvertSequencesInto(ByteSpan content, bool swap, const CodeTable& table, Bytes& out, size_t at);
 
 // ConvertSequences that also lists, in `unconverted`, the positions in
