@@ -38,15 +38,16 @@ CodeTableIndex BuildIndex(const CodeTable& table, bool byRight) {
   auto pairOf = [&](uint32_t row) { return (uint32_t(source(row)[0]) << 8) | source(row)[1]; };
   const uint32_t rowCount = uint32_t(entries.size());
 
+  // The first two-byte row of each pair, then the earlier of it and the
+  // pair's first byte's one-byte row.
   index.firstSingle.fill(CodeTableIndex::kNone);
-  std::vector<uint32_t> firstPair(65536, CodeTableIndex::kNone);
+  index.shortRow.assign(65536, CodeTableIndex::kNone);
   for (uint32_t row = rowCount; row-- > 0;) {
     if (length(row) == 1) index.firstSingle[source(row)[0]] = row;
-    if (length(row) == 2) firstPair[pairOf(row)] = row;
+    if (length(row) == 2) index.shortRow[pairOf(row)] = row;
   }
-  index.shortRow.resize(65536);
   for (uint32_t pair = 0; pair < 65536; ++pair) {
-    index.shortRow[pair] = std::min(firstPair[pair], index.firstSingle[pair >> 8]);
+    index.shortRow[pair] = std::min(index.shortRow[pair], index.firstSingle[pair >> 8]);
   }
 
   // The longer rows that can be reached, grouped by their first three bytes.
@@ -183,6 +184,9 @@ CodeTable MakeCodeTable(std::vector<CodeTableEntry> entries) {
   // Both columns of every row, packed, so the sequences a conversion touches
   // stay in cache.
   table.rowOffsets.reserve(table.entries.size());
+  size_t poolSize = kSlack;
+  for (const CodeTableEntry& e : table.entries) poolSize += size_t(e.leftLength + e.rightLength);
+  table.pool.reserve(poolSize);
   for (const CodeTableEntry& e : table.entries) {
     table.rowOffsets.push_back(uint32_t(table.pool.size()));
     table.pool.insert(table.pool.end(), e.leftBytes.begin(), e.leftBytes.begin() + e.leftLength);
@@ -206,17 +210,17 @@ const CodeTable& BuiltInCodeTable() {
 
 bool ParseCodeTable(ByteSpan text, const std::string& name, CodeTable& table) {
   if (!CheckCrlfText(text, name, CrlfTextKind::kCodeTable)) return false;
+  // One row a line: room for them all at once, each row parsed in place.
   std::vector<CodeTableEntry> entries;
+  entries.reserve(size_t(std::count(text.begin(), text.end(), uint8_t('\n'))) + 1);
   CrlfLineReader reader(text, ByteOrderMarkLength(text));
   ByteSpan line;
   for (long lineNumber = 1; reader.ReadCrlfLine(line); ++lineNumber) {
     if (line.empty()) continue;
-    CodeTableEntry entry;
-    if (const char* error = ParseRow(line, entry)) {
+    if (const char* error = ParseRow(line, entries.emplace_back())) {
       Printf("\nERROR: %s line %ld: %s", name.c_str(), lineNumber, error);
       return false;
     }
-    entries.push_back(entry);
   }
   table = MakeCodeTable(std::move(entries));
   table.name = name;
