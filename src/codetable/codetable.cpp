@@ -193,8 +193,6 @@ CodeTable MakeCodeTable(std::vector<CodeTableEntry> entries) {
     table.pool.insert(table.pool.end(), e.rightBytes.begin(), e.rightBytes.begin() + e.rightLength);
   }
   table.pool.insert(table.pool.end(), kSlack, 0);
-  table.byLeft = BuildIndex(table, false);
-  table.byRight = BuildIndex(table, true);
   return table;
 }
 
@@ -291,7 +289,9 @@ namespace {
 template <bool kList>
 size_t Convert(ByteSpan content, bool swap, const CodeTable& table, std::vector<size_t>* unconverted, Bytes& out,
                size_t at) {
-  const CodeTableIndex& index = swap ? table.byRight : table.byLeft;
+  LazyCodeTableIndex& lazy = *(swap ? table.byRight : table.byLeft);
+  std::call_once(lazy.built, [&] { lazy.index = BuildIndex(table, swap); });
+  const CodeTableIndex& index = lazy.index;
   const uint8_t* pool = table.pool.data();
   const uint64_t* fast = index.fastPair.empty() ? nullptr : index.fastPair.data();
   const uint8_t* in = content.data();

@@ -10,6 +10,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -74,18 +76,27 @@ struct CodeTableIndex {
   std::array<uint8_t, 256> leadLength{};
 };
 
+// An index built the first time a conversion needs it: a dump uses only the
+// left column's, an insertion one column's of each table, and an index costs
+// about a megabyte of fresh memory. Copies of a table share it; building it
+// once is safe from any thread.
+struct LazyCodeTableIndex {
+  std::once_flag built;
+  CodeTableIndex index;
+};
+
 struct CodeTable {
   std::vector<CodeTableEntry> entries;  // in file order: the first matching row wins
   Bytes pool;                           // every row's left then right bytes, plus slack
   std::vector<uint32_t> rowOffsets;     // where each row's bytes begin in the pool
-  CodeTableIndex byLeft;
-  CodeTableIndex byRight;
+  std::shared_ptr<LazyCodeTableIndex> byLeft = std::make_shared<LazyCodeTableIndex>();
+  std::shared_ptr<LazyCodeTableIndex> byRight = std::make_shared<LazyCodeTableIndex>();
   // The file the rows were loaded from, for messages; empty for a table built
   // in code, the built-in one among them.
   std::string name;
 };
 
-// Builds a table (and its indexes) from rows in order.
+// Builds a table from rows in order (its indexes when a conversion needs them).
 CodeTable MakeCodeTable(std::vector<CodeTableEntry> entries);
 
 // The fallback: two identical rows 00 -> 00, so conversion changes no byte.
