@@ -20,6 +20,9 @@ bool ReadWholeFile(const std::string& path, Bytes& out) {
   if (!file) return false;
   uint64_t size = 0;
   if (!FileLength(file.get(), size) || size > SIZE_MAX) return false;
+  out.clear();
+  out.reserve(size_t(size));
+  platform::AdviseLargePages(out.data(), out.capacity());
   out.resize(size_t(size));
   if (!out.empty() && std::fread(out.data(), 1, out.size(), file.get()) != out.size()) return false;
   // A file that grew since fstat still reads as the size seen then; one more

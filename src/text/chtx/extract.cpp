@@ -8,6 +8,7 @@
 #include "text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
+#include "util/platform.h"
 
 namespace fpskit {
 namespace {
@@ -30,6 +31,7 @@ ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool by
   // buffer is lengthened only as it is written (LengthenForWriting).
   // Two bytes of Shift-JIS become three of UTF-8; a prefix and CR LF a record.
   out.reserve(chtx.strings.size() / 2 * 3 + chtx.records.size() * 8 + 3 + 256);
+  platform::AdviseLargePages(out.data(), out.capacity());
   size_t used = 0;
   auto put = [&](ByteSpan bytes) {
     if (bytes.empty()) return;
