@@ -95,7 +95,7 @@ CodeTableIndex BuildIndex(const CodeTable& table, bool byRight) {
       index.fastPair[pair] = packed;
     }
     for (uint32_t lead = 0; lead < 256; ++lead) {
-      std::array<uint32_t, kMaxSequenceLength + 1> votes{};
+      std::array<uint32_t, 256> votes{};  // by source length
       for (uint32_t pair = lead << 8; pair < (lead + 1) << 8; ++pair) ++votes[(index.fastPair[pair] >> 8) & 0xFF];
       votes[0] = 0;  // no entry: no length to agree with
       index.leadLength[lead] = uint8_t(std::max<size_t>(1, std::max_element(votes.begin(), votes.end()) - votes.begin()));
@@ -300,7 +300,8 @@ size_t Convert(ByteSpan content, bool swap, const CodeTable& table, std::vector<
   // 100 bytes plus the slack of the 8-byte copy. Room for the likely total
   // is reserved at once, and lengthened as the output reaches it.
   constexpr size_t kStepRoom = kMaxSequenceLength + kSlack;
-  if (out.capacity() < at + m + m / 2 + kStepRoom) out.reserve(at + m + m / 2 + kStepRoom);
+  const size_t likely = at + m + m / 2 + kStepRoom;
+  if (out.capacity() < likely) out.reserve(std::max(likely, 2 * out.capacity()));
   LengthenForWriting(out, at + kStepRoom);
   uint8_t* dst = out.data() + at;
   uint8_t* limit = out.data() + out.size() - kStepRoom;
