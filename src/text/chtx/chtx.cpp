@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 
