@@ -43,10 +43,6 @@ struct TreeFile {
   std::string clash;  // another file that would share this file's dump
 };
 
-bool StartsWith(ByteSpan head, std::string_view magic) {
-  return head.size() >= magic.size() && std::memcmp(head.data(), magic.data(), magic.size()) == 0;
-}
-
 TextFileKind SniffFile(const std::string& path) {
   uint8_t head[8] = {};
   size_t length = 0;
@@ -115,7 +111,7 @@ bool DumpFile(const TreeFile& file, const std::string& option) {
     case TextFileKind::kChat: return ExtractChtx(file.path, option);
     case TextFileKind::kTable: return ExtractScf(file.path, option);
     case TextFileKind::kScript:
-    case TextFileKind::kContainer: return ScriptTextEntry(file.path, option, true, false, false);
+    case TextFileKind::kContainer: return ScriptTextEntry(file.path, option, {.extract = true});
     case TextFileKind::kNone: break;
   }
   return false;
@@ -123,10 +119,10 @@ bool DumpFile(const TreeFile& file, const std::string& option) {
 
 bool InsertFile(const TreeFile& file, const std::string& option) {
   switch (file.kind) {
-    case TextFileKind::kChat: return InsertChtx(file.path, ShareFlag(option), false);
-    case TextFileKind::kTable: return InsertScf(file.path, false);
+    case TextFileKind::kChat: return InsertChtx(file.path, {.share = ShareFlag(option)});
+    case TextFileKind::kTable: return InsertScf(file.path, {});
     case TextFileKind::kScript:
-    case TextFileKind::kContainer: return ScriptTextEntry(file.path, option, false, false, false);
+    case TextFileKind::kContainer: return ScriptTextEntry(file.path, option, {});
     case TextFileKind::kNone: break;
   }
   return false;
@@ -236,13 +232,13 @@ bool SelectTables(TreeWord word, const std::string& root, std::vector<SelectedTa
 }  // namespace
 
 TextFileKind SniffTextFile(ByteSpan head) {
-  if (StartsWith(head, std::string_view(reinterpret_cast<const char*>(kChtxMagic), sizeof kChtxMagic))) {
+  if (StartsWith(head, AsText(kChtxMagic))) {
     return TextFileKind::kChat;
   }
-  if (StartsWith(head, std::string_view(reinterpret_cast<const char*>(kScelMagic), sizeof kScelMagic))) {
+  if (StartsWith(head, AsText(kScelMagic))) {
     return TextFileKind::kContainer;
   }
-  if (StartsWith(head, std::string_view(reinterpret_cast<const char*>(kTssMagic), sizeof kTssMagic))) {
+  if (StartsWith(head, AsText(kTssMagic))) {
     return TextFileKind::kScript;
   }
   if (StartsWith(head, "SCFOMBIN")) return TextFileKind::kTable;
