@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "archive/format.h"
 #include "compress/tlzc.h"
 #include "support/archive_builder.h"
 #include "support/builders.h"
 #include "support/temp_dir.h"
 #include "support/tlzc_builder.h"
+#include "tools/archive/archive_tools.h"
 #include "util/files.h"
 
 namespace {

@@ -34,13 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!HasMagic(bytes, kArchiveMagic)) return 0;
   const ByteSource inMemory = ByteSource::InMemory(bytes);
   ArchiveTable table;
-  const bool read = ReadArchiveTable(inMemory, "base", "fuzz", table);
+  const ArchiveFailure failure = ParseArchiveTable(inMemory, "base", table);
 
   FileHandle file(std::tmpfile());
   FUZZ_CHECK(file && std::fwrite(data, 1, size, file.get()) == size && std::fflush(file.get()) == 0);
   ArchiveTable fromFile;
-  FUZZ_CHECK(ReadArchiveTable(ByteSource::InFile(file.get(), 0, size), "base", "fuzz", fromFile) == read);
-  if (!read) return 0;
+  const ArchiveFailure fileFailure = ParseArchiveTable(ByteSource::InFile(file.get(), 0, size), "base", fromFile);
+  FUZZ_CHECK(fileFailure.error == failure.error && fileFailure.offset == failure.offset);
+  if (!failure.ok()) return 0;
   FUZZ_CHECK(SameTable(table, fromFile));
 
   for (size_t i = 0; i < table.entries.size(); ++i) {
@@ -49,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string fileName = MemberFileName(table, "base", i);
     const std::string named = fileName;
     NameMember("dir", table, "base", i);
-    uint8_t head[kMemberHeadSize];
-    inMemory.Peek(entry.offset, head, sizeof head);
+    const MemberHead head = PeekMemberHead(inMemory, entry);
     const bool marked = SniffMember(head, table, i, fileName);
     FUZZ_CHECK(StripExtension(fileName) == StripExtension(named));
     IsCompressedMember(head, entry);
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The member plan: one per entry; a usable path leaves no directory and
   // stays usable on every system.
   ArchivePlan plan;
-  FUZZ_CHECK(PlanArchive(inMemory, "fuzz", "dir/base", plan));
+  PlanArchive(inMemory, table, "dir/base", plan);
   FUZZ_CHECK(plan.members.size() == table.entries.size());
   for (const MemberPlan& member : plan.members) {
     if (member.check != PathCheck::kUsable || member.role == MemberRole::kNone) continue;

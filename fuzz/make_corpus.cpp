@@ -170,10 +170,6 @@ Seeds TlzcSeeds() {
   return seeds;
 }
 
-Fps4Member Member(std::string_view text, std::optional<std::string> name = std::nullopt) {
-  return {ToBytes(text), std::move(name), false, std::nullopt};
-}
-
 Fps4Layout Layout(uint16_t entrySize, uint16_t flags, uint32_t alignment, std::vector<Fps4Member> members) {
   Fps4Layout layout;
   layout.entrySize = entrySize;

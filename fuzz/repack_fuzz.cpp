@@ -20,6 +20,7 @@
 #include "compress/tlzc.h"
 #include "fuzz_check.h"
 #include "support/temp_dir.h"
+#include "tools/archive/archive_tools.h"
 #include "util/files.h"
 #include "util/paths.h"
 

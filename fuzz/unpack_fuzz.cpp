@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
-#include "archive/format.h"
 #include "fuzz_check.h"
 #include "support/temp_dir.h"
+#include "tools/archive/archive_tools.h"
 #include "util/files.h"
 
 namespace {

@@ -44,26 +44,23 @@ Bytes ChatSample(const std::vector<CodeTableEntry>& game) {
 // archive with named members, a texture pair (a DXT1 sign and an A8R8G8B8
 // glow) and a last plain member.
 Bytes ArchiveSample(const Bytes& chat) {
-  auto member = [](Bytes data, std::optional<std::string> name = std::nullopt) {
-    return Fps4Member{std::move(data), std::move(name), false, std::nullopt};
-  };
   Fps4Layout menu;
   menu.entrySize = 16;
-  menu.members = {member(ToBytes("title screen layout\n"), "name=menu/title x=0 y=0"),
-                  member(ToBytes("icon strip\n"), "name=menu/icons")};
+  menu.members = {Member(ToBytes("title screen layout\n"), "name=menu/title x=0 y=0"),
+                  Member(ToBytes("icon strip\n"), "name=menu/icons")};
   TxmLayout txm;
   txm.textures = {{8, 8, 1, 1, TxmFormatBytes(6, 4), "sign", 0},
                   {4, 4, 1, 1, TxmFormatBytes(5, 4), "glow", 32}};
   Bytes pixels = RandomBytes(32, 5);  // 8 x 8 DXT1: four 8-byte blocks
   for (uint32_t i = 0; i < 16; ++i) AppendU32BE(pixels, 0xFF000000u | (i * 0x101010u));  // 4 x 4, stored A R G B
   Fps4Layout field;
-  field.members = {member(ToBytes("Field data, stored as it is.\n")),
-                   member(chat),
-                   member(CompressTlzc(MixedGameData(100000, 11))),
-                   member(BuildFps4(menu)),
-                   member(BuildTxm(txm)),
-                   member(pixels),
-                   member(ToBytes("The last member.\n"))};
+  field.members = {Member(ToBytes("Field data, stored as it is.\n")),
+                   Member(chat),
+                   Member(CompressTlzc(MixedGameData(100000, 11))),
+                   Member(BuildFps4(menu)),
+                   Member(BuildTxm(txm)),
+                   Member(pixels),
+                   Member(ToBytes("The last member.\n"))};
   return BuildFps4(field);
 }
 

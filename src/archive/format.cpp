@@ -6,19 +6,15 @@
 #include <unordered_map>
 
 #include "compress/tlzc.h"
-#include "tools/tlzc_report.h"
-#include "util/console.h"
 #include "util/paths.h"
 
 namespace fpskit {
 namespace {
 
 constexpr char kNamePrefix[] = "name=";
-// Name strings are read in pieces of this size until their zero byte, and
-// are never longer than kLongestNameString.
+// Name strings are read in pieces of this size until their zero byte.
 constexpr size_t kNameChunk = 256;
-constexpr size_t kLongestNameString = 4096;
-constexpr uint8_t kTxmMagic[4] = {0x00, 0x02, 0x00, 0x00};
+constexpr std::string_view kTxmMagic("\0\2\0\0", 4);
 
 bool ShortLayout(const ArchiveHeader& header) { return header.flags == kFlagsShortLayout; }
 
@@ -31,9 +27,17 @@ bool EntrySizeSupported(const ArchiveHeader& header) {
   return header.entrySize == 8 || header.entrySize >= 12;
 }
 
-std::string TextUpToZero(ByteSpan bytes) {
-  const auto end = std::find(bytes.begin(), bytes.end(), uint8_t(0));
-  return std::string(bytes.begin(), end);
+// The text of a fixed-size field: up to its first zero byte, or all of it
+// when it has none. The second form says whether a zero ended it.
+std::string FieldText(ByteSpan field, bool& terminated) {
+  ByteSpan text;
+  terminated = TerminatedStringAt(field, 0, text);
+  if (!terminated) text = field;
+  return std::string(text.begin(), text.end());
+}
+std::string FieldText(ByteSpan field) {
+  bool terminated = false;
+  return FieldText(field, terminated);
 }
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
@@ -50,25 +54,20 @@ std::string ExtensionOf(const ArchiveEntry& entry) { return entry.name.substr(0,
 
 // Reads the zero-terminated string at `offset`, piece by piece, so that a
 // long or unterminated string costs no more than the archive holds.
-bool ReadNameString(const ByteSource& archive, uint32_t offset, const std::string& label, std::string& out) {
+ArchiveError ReadNameString(const ByteSource& archive, uint32_t offset, std::string& out) {
   out.clear();
   uint64_t at = offset;
-  if (at >= archive.length) {
-    Printf("\nERROR: %s: FPS4 name string at 0x%X lies outside the archive", label.c_str(), offset);
-    return false;
-  }
+  if (at >= archive.length) return ArchiveError::kNameStringOutside;
   Bytes piece;
   while (at < archive.length && out.size() < kLongestNameString) {
     const uint64_t count = std::min<uint64_t>(kNameChunk, archive.length - at);
     if (!archive.Read(at, count, piece)) break;
-    const auto zero = std::find(piece.begin(), piece.end(), uint8_t(0));
-    out.append(piece.begin(), zero);
-    if (zero != piece.end()) return true;
+    bool terminated = false;
+    out += FieldText(piece, terminated);
+    if (terminated) return ArchiveError::kNone;
     at += count;
   }
-  Printf("\nERROR: %s: FPS4 name string at 0x%X has no terminating zero%s", label.c_str(), offset,
-         out.size() >= kLongestNameString ? " in its first 4 KiB" : "");
-  return false;
+  return out.size() >= kLongestNameString ? ArchiveError::kNameStringTooLong : ArchiveError::kNameStringUnterminated;
 }
 
 }  // namespace
@@ -144,36 +143,29 @@ std::string ResolveNameString(std::string_view text) {
   return std::string(text.substr(0, text.find(' ')));
 }
 
-bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, const std::string& label,
-                      ArchiveTable& table) {
+ArchiveFailure ParseArchiveTable(const ByteSource& archive, const std::string& baseName, ArchiveTable& table) {
   table = ArchiveTable();
   table.length = archive.length;
-  const char* where = label.c_str();
   Bytes bytes;
   if (!archive.Read(0, kArchiveHeaderSize, bytes) || !ParseArchiveHeader(bytes, table.header)) {
-    Printf("\nERROR: %s: truncated FPS4 header", where);
-    return false;
+    return {ArchiveError::kTruncatedHeader};
   }
   const ArchiveHeader& header = table.header;
-  if (header.entryCount == 0) {
-    Printf("\nERROR: %s: FPS4 entry count is 0", where);
-    return false;
-  }
-  if (!EntrySizeSupported(header)) {
-    Printf("\nERROR: %s: unsupported FPS4 entry size %u", where, unsigned(header.entrySize));
-    return false;
-  }
-  const uint64_t count = uint64_t(header.entryCount) - 1;
-  const uint64_t tableLength = count * header.entrySize;
-  if (!archive.Read(kArchiveTableOffset, tableLength, bytes)) {
-    Printf("\nERROR: %s: truncated FPS4 entry table (%u entries of %u bytes)", where, header.entryCount,
-           unsigned(header.entrySize));
-    return false;
-  }
+  ArchiveFailure failure{ArchiveError::kNone, 0, header.entryCount, header.entrySize};
+  auto fail = [&failure](ArchiveError error, uint32_t offset = 0) {
+    failure.error = error;
+    failure.offset = offset;
+    return failure;
+  };
+  if (header.entryCount == 0) return fail(ArchiveError::kNoEntries);
+  if (!EntrySizeSupported(header)) return fail(ArchiveError::kUnsupportedEntrySize);
+  const uint64_t tableLength = (uint64_t(header.entryCount) - 1) * header.entrySize;
+  if (!archive.Read(kArchiveTableOffset, tableLength, bytes)) return fail(ArchiveError::kTruncatedTable);
 
+  // The table was read whole: it holds exactly one field set per entry.
   const size_t nameStart = NameFieldStart(header);
   std::vector<uint32_t> namePointers;
-  table.entries.resize(size_t(count));
+  table.entries.resize(bytes.size() / header.entrySize);
   ByteReader reader(bytes);
   for (ArchiveEntry& entry : table.entries) {
     const ByteSpan raw = reader.Span(header.entrySize);
@@ -181,33 +173,21 @@ bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, co
     entry.offset = fields.U32BE();
     if (!ShortLayout(header)) entry.paddedSize = fields.U32BE();
     if (header.entrySize >= 12 || ShortLayout(header)) entry.size = fields.U32BE();
-    const ByteSpan nameField = raw.size() > nameStart ? raw.subspan(nameStart) : ByteSpan();
-    entry.name = TextUpToZero(nameField);
-    if (header.entrySize == 16) namePointers.push_back(nameField.size() >= 4 ? LoadU32BE(nameField.data()) : 0);
-  }
-  if (!reader.ok()) {  // cannot happen: the table was read whole above
-    Printf("\nERROR: %s: truncated FPS4 entry table", where);
-    return false;
+    // The entry's bytes from the name field on; none in 8-byte entries.
+    const ByteSpan name = raw.subspan(std::min(nameStart, raw.size()));
+    entry.name = FieldText(name);
+    if (header.entrySize == 16) namePointers.push_back(ByteReader(name).U32BE());
   }
 
   table.typeString = "bin";
   if (header.typeOffset != 0) {
-    if (!archive.Read(header.typeOffset, 4, bytes)) {
-      Printf("\nERROR: %s: FPS4 type string at 0x%X lies outside the archive", where, header.typeOffset);
-      return false;
-    }
-    table.typeString = TextUpToZero(bytes);
+    if (!archive.Read(header.typeOffset, 4, bytes)) return fail(ArchiveError::kTypeStringOutside, header.typeOffset);
+    table.typeString = FieldText(bytes);
     table.stringsEnd = uint64_t(header.typeOffset) + 4;
   }
 
-  if (HasContinuationMarks(header)) {
-    // Only the members without a size are lost; the others are still sound.
-    table.damaged = ComputeEightByteSizes(table.entries, archive.length);
-    for (const size_t bad : table.damaged) {
-      Printf("\nERROR: %s: FPS4 entry %zu at 0x%X lies beyond the entry after it", where, bad,
-             table.entries[bad].offset);
-    }
-  }
+  // Only the members without a size are lost; the others are still sound.
+  if (HasContinuationMarks(header)) table.damaged = ComputeEightByteSizes(table.entries, archive.length);
   // Entries that share a name string read it once.
   std::unordered_map<uint32_t, std::string> names;
   for (size_t i = 0; i < namePointers.size(); ++i) {
@@ -219,13 +199,14 @@ bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, co
     auto known = names.find(pointer);
     if (known == names.end()) {
       std::string text;
-      if (!ReadNameString(archive, pointer, label, text)) return false;
+      const ArchiveError error = ReadNameString(archive, pointer, text);
+      if (error != ArchiveError::kNone) return fail(error, pointer);
       table.stringsEnd = std::max<uint64_t>(table.stringsEnd, uint64_t(pointer) + text.size() + 1);
       known = names.emplace(pointer, ResolveNameString(text)).first;
     }
     table.entries[i].name = known->second;
   }
-  return true;
+  return ArchiveFailure();
 }
 
 bool MembersOverlap(const ArchiveEntry& a, const ArchiveEntry& b) {
@@ -292,7 +273,13 @@ std::string NameMember(const std::string& unpackDirectory, const ArchiveTable& t
   return JoinPath(unpackDirectory, MemberFileName(table, baseName, i));
 }
 
-bool SniffMember(const uint8_t* head, const ArchiveTable& table, size_t i, std::string& fileName) {
+MemberHead PeekMemberHead(const ByteSource& archive, const ArchiveEntry& entry) {
+  MemberHead head{};
+  archive.Peek(entry.offset, head.data(), head.size());
+  return head;
+}
+
+bool SniffMember(const MemberHead& head, const ArchiveTable& table, size_t i, std::string& fileName) {
   const ArchiveHeader& header = table.header;
   const ArchiveEntry& entry = table.entries[i];
   const bool last = i + 1 == table.entries.size();
@@ -309,38 +296,47 @@ bool SniffMember(const uint8_t* head, const ArchiveTable& table, size_t i, std::
   }
 
   if (contentTest) {
-    uint8_t first[4] = {0, 0, 0, 0};
-    if (entry.size != 0) std::memcpy(first, head, 4);
-    auto rename = [&](const char* extension) { fileName = StripExtension(fileName) + extension; };
-    auto eight = [&](const char* text, size_t length) {
-      return std::memcmp(head, text, length) == 0 && std::all_of(head + length, head + 8, [](uint8_t b) { return b == 0; });
+    // An empty member has no magic, whatever bytes follow its offset.
+    MemberHead first{};
+    if (entry.size != 0) std::copy_n(head.begin(), 4, first.begin());
+    ByteReader fields(head);
+    fields.Skip(4);
+    const uint32_t length = fields.U32BE();
+    const uint32_t version = fields.U32BE();
+    auto starts = [](const MemberHead& bytes, std::string_view magic) {
+      return std::equal(magic.begin(), magic.end(), bytes.begin());
     };
-    if (std::memcmp(first, kTxmMagic, 4) == 0) {
-      const uint32_t version = LoadU32BE(head + 8);
-      if (LoadU32BE(head + 4) == entry.size && (version == 1 || version == 4 || version == 10 || version == 16)) {
+    auto rename = [&](const char* extension) { fileName = StripExtension(fileName) + extension; };
+    // Eight bytes: the text, then zeros.
+    auto eight = [&](std::string_view text) {
+      return starts(head, text) &&
+             std::all_of(head.begin() + text.size(), head.begin() + 8, [](uint8_t b) { return b == 0; });
+    };
+    if (starts(first, kTxmMagic)) {
+      if (length == entry.size && (version == 1 || version == 4 || version == 10 || version == 16)) {
         rename(".TXM");
         const bool continued = next != nullptr && HasContinuationMarks(header) && next->paddedSize == kContinuationMark;
         mark = !last && !continued;
       }
-    } else if (std::memcmp(head, "Z6BTEMEG", 8) == 0) {
+    } else if (starts(head, "Z6BTEMEG")) {
       rename(".Z6BTEMEG");
-    } else if (eight("ZK6CHTX", 7)) {
+    } else if (eight("ZK6CHTX")) {
       rename(".ZK6CHTX");
-    } else if (eight("COOKDAT", 7)) {
+    } else if (eight("COOKDAT")) {
       rename(".COOKDAT");
-    } else if (eight("Z6BTBG", 6)) {
+    } else if (eight("Z6BTBG")) {
       rename(".Z6BTBG");
-    } else if (eight("Z6BTVA", 6)) {
+    } else if (eight("Z6BTVA")) {
       rename(".Z6BTVA");
-    } else if (eight("ZK6CHL", 6)) {
+    } else if (eight("ZK6CHL")) {
       rename(".ZK6CHL");
-    } else if (std::memcmp(first, "Z6BT", 4) == 0) {
+    } else if (starts(first, "Z6BT")) {
       rename(".Z6BT");
-    } else if (std::memcmp(first, "SE3 ", 4) == 0) {
+    } else if (starts(first, "SE3 ")) {
       rename(".SE3");
-    } else if (std::memcmp(first, "SWG\0", 4) == 0) {
+    } else if (starts(first, std::string_view("SWG\0", 4))) {
       rename(".SWG");
-    } else if (std::memcmp(first, "TSS\0", 4) == 0) {
+    } else if (starts(first, std::string_view("TSS\0", 4))) {
       rename(".TSS");
     }
   }
@@ -357,8 +353,8 @@ uint64_t ClaimedTlzcSize(const ByteSource& container) {
   return header.uncompressedSize;
 }
 
-bool IsCompressedMember(const uint8_t* head, const ArchiveEntry& entry) {
-  return entry.size >= 4 && std::memcmp(head, kTlzcMagic, 4) == 0;
+bool IsCompressedMember(const MemberHead& head, const ArchiveEntry& entry) {
+  return entry.size >= 4 && HasMagic(head, kTlzcMagic);
 }
 
 TexturePairing PairTexture(const ArchiveTable& table, size_t i) {
@@ -377,38 +373,6 @@ TexturePairing PairTexture(const ArchiveTable& table, size_t i) {
 TexturePairing MemberPairing(const ArchiveTable& table, size_t i, bool marked, bool compressed) {
   if (compressed || !(marked || IsTextureArchive(table))) return TexturePairing::kPlain;
   return PairTexture(table, i);
-}
-
-bool OpenArchiveFile(const std::string& path, OpenedArchive& opened) {
-  opened.file = OpenFile(path, "rb");
-  uint64_t length = 0;
-  if (!opened.file || !FileLength(opened.file.get(), length)) {
-    Printf("\nCan't open %s", path.c_str());
-    return false;
-  }
-  opened.bare = ByteSource::InFile(opened.file.get(), 0, length);
-  uint8_t magic[4];
-  opened.bare.Peek(0, magic, sizeof magic);
-  if (length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
-    if (!opened.bare.Read(0, length, opened.container)) {
-      Printf("\nCan't open %s", path.c_str());
-      return false;
-    }
-    opened.file.reset();  // all in memory now; Windows replaces no file that is open
-    opened.wrapped = true;
-    opened.complete = ReportTlzcDecode(DecompressTlzc(opened.container, opened.archive));
-    if (!HasMagic(opened.archive, kArchiveMagic)) {
-      Print("\nERROR: Not a FPS4 archive");
-      return false;
-    }
-    return true;
-  }
-  if (length < 4 || std::memcmp(magic, kArchiveMagic, 4) != 0) {
-    Print("\nERROR: Not a FPS4 archive");
-    return false;
-  }
-  opened.complete = true;
-  return true;
 }
 
 }  // namespace fpskit

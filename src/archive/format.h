@@ -21,6 +21,7 @@
 // name, so these names must never change.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -29,7 +30,6 @@
 
 #include "util/byte_source.h"
 #include "util/bytes.h"
-#include "util/files.h"
 
 namespace fpskit {
 
@@ -43,13 +43,14 @@ inline constexpr char kTextureArchiveType[] = "txmv";
 inline constexpr uint32_t kNoMember = 0xFFFFFFFF;
 inline constexpr uint32_t kContinuationMark = 1;
 inline constexpr uint32_t kDefaultAlignment = 2048;
-// Archives inside archives are unpacked and rebuilt this many levels deep at
-// most (the game's go a few levels deep); a deeper one, such as a member that
-// is its own archive again, stays a plain member file.
-inline constexpr size_t kMaxNestingDepth = 32;
 // Bytes of a member that naming looks at: the content tests read 8, the
 // texture test 12.
 inline constexpr size_t kMemberHeadSize = 12;
+// Name strings of 16-byte tables are read up to this length at most.
+inline constexpr size_t kLongestNameString = 4096;
+
+// A member's first kMemberHeadSize bytes (zero where the archive ends first).
+using MemberHead = std::array<uint8_t, kMemberHeadSize>;
 
 struct ArchiveHeader {
   uint32_t entryCount = 0;     // at 4: table entries, the closing one included
@@ -77,8 +78,8 @@ struct ArchiveTable {
   std::vector<ArchiveEntry> entries;  // every entry but the closing one, in table order
   uint64_t length = 0;                // of the archive
   // Entries of 8-byte tables whose member ends before it begins (its offset
-  // lies beyond the next entry's): reported when the table was read, size 0;
-  // in table order.
+  // lies beyond the next entry's): size 0, in table order. The tools report
+  // each; the other members are sound.
   std::vector<size_t> damaged;
   // The end of the type string and of the name strings (0 when there are
   // none): the repacker copies only the bytes before `dataStart`.
@@ -91,17 +92,38 @@ bool HasMagic(ByteSpan bytes, const char* magic);
 // Reads the 28-byte header. False when the bytes are too short.
 bool ParseArchiveHeader(ByteSpan bytes, ArchiveHeader& header);
 
-// Reads the header, the table and the strings of an archive that begins with
-// "FPS4", with the sizes of 8-byte tables and the names of 16-byte tables
-// resolved (a name pointer of 0 gives `baseName`). Everything is checked
-// against the archive's length first. On a header or table that does not fit,
-// an entry count of 0, an entry size the table cannot hold, or a type or name
-// string outside the archive or without a terminating zero, prints
-// "\nERROR: <label>: ..." and returns false. An 8-byte table entry whose
-// offset lies beyond the next one's is reported too, but only that entry is
-// lost: it is listed in `damaged` and the result is true.
-bool ReadArchiveTable(const ByteSource& archive, const std::string& baseName, const std::string& label,
-                      ArchiveTable& table);
+// What makes an archive's header, table or strings unreadable, and what the
+// message about it needs.
+enum class ArchiveError {
+  kNone,
+  kTruncatedHeader,          // fewer than 28 bytes
+  kNoEntries,                // an entry count of 0
+  kUnsupportedEntrySize,     // `entrySize` cannot hold the fields before the name
+  kTruncatedTable,           // `entryCount` entries of `entrySize` bytes reach past the archive
+  kTypeStringOutside,        // the type string at `offset` lies outside the archive
+  kNameStringOutside,        // the name string at `offset` lies outside the archive
+  kNameStringUnterminated,   // the name string at `offset` has no zero before the archive's end
+  kNameStringTooLong,        // ... nor in its first kLongestNameString bytes
+};
+
+struct ArchiveFailure {
+  ArchiveError error = ArchiveError::kNone;
+  uint32_t offset = 0;      // of the type or name string
+  uint32_t entryCount = 0;  // as the header claims it
+  uint16_t entrySize = 0;
+  bool ok() const { return error == ArchiveError::kNone; }
+};
+
+// Parses the header, the table and the strings of an archive that begins
+// with "FPS4", with the sizes of 8-byte tables and the names of 16-byte
+// tables resolved (a name pointer of 0 gives `baseName`). Everything is
+// checked against the archive's length first. Returns the failure that makes
+// the archive unreadable (a header or table that does not fit, an entry count
+// of 0, an entry size the table cannot hold, a type or name string outside
+// the archive or without a terminating zero); the table is then incomplete.
+// An 8-byte table entry whose offset lies beyond the next one's loses only
+// that entry: it is listed in `damaged` and the table is read.
+ArchiveFailure ParseArchiveTable(const ByteSource& archive, const std::string& baseName, ArchiveTable& table);
 
 // Gives entries of 8-byte tables their sizes from the offsets: a member
 // reaches over any run of continuation entries after it (which get size 0)
@@ -154,15 +176,18 @@ std::string MemberFileName(const ArchiveTable& table, const std::string& baseNam
 std::string NameMember(const std::string& unpackDirectory, const ArchiveTable& table,
                        const std::string& baseName, size_t i);
 
-// Applies the content tests to the member's first kMemberHeadSize bytes (zero
-// where the archive ends before them) and the texture rules of its entry:
-// renames `fileName` to the extension the content shows, and returns whether
-// the member is the header of a texture pair (the texture mark).
-bool SniffMember(const uint8_t* head, const ArchiveTable& table, size_t i, std::string& fileName);
+// The member's first bytes.
+MemberHead PeekMemberHead(const ByteSource& archive, const ArchiveEntry& entry);
+
+// Applies the content tests to the member's first bytes and the texture
+// rules of its entry: renames `fileName` to the extension the content shows,
+// and returns whether the member is the header of a texture pair (the
+// texture mark).
+bool SniffMember(const MemberHead& head, const ArchiveTable& table, size_t i, std::string& fileName);
 
 // True when the member is stored in a TLZC container: its first four bytes
 // are "TLZC" (a member shorter than a magic holds none).
-bool IsCompressedMember(const uint8_t* head, const ArchiveEntry& entry);
+bool IsCompressedMember(const MemberHead& head, const ArchiveEntry& entry);
 
 // The uncompressed size that the TLZC header at the start of `container`
 // claims (0 when the container is too short to hold a header).
@@ -197,74 +222,5 @@ uint32_t CopyLength(const ArchiveTable& table, const ArchiveEntry& entry);
 // True for 8-byte tables, whose entries carry continuation marks instead of
 // sizes.
 bool HasContinuationMarks(const ArchiveHeader& header);
-
-// An archive file as both tools open it: a bare archive stays in the open
-// file; one in a TLZC container is decompressed into memory (`container`
-// keeps the container, `archive` what it decompressed to, `complete` whether
-// that was all of it) and the file is closed.
-struct OpenedArchive {
-  FileHandle file;
-  ByteSource bare;   // the bare archive in `file` (unused when wrapped)
-  bool wrapped = false;
-  Bytes container;
-  Bytes archive;
-  bool complete = false;
-};
-
-// Opens the archive at `path`. False after printing "\nCan't open <path>" when
-// it cannot be read, or "\nERROR: Not a FPS4 archive" when it is neither an
-// archive nor a container holding one (a partly decompressed container that
-// begins like an archive is still returned, with `complete` false).
-bool OpenArchiveFile(const std::string& path, OpenedArchive& opened);
-
-// "unfps": unpacks the archive at `path` (bare, or in a TLZC container) into
-// StripExtension(path), printing "\n<path>" for every file it writes: plain
-// members as files, compressed members decompressed, nested archives into
-// directories of their own (to any depth), texture pairs as DDS images.
-// A member whose name would leave the unpack directory, a member outside its
-// archive, a damaged texture pair or a container that fails to decompress is
-// reported and the other members are still written; the result is then
-// false. An input that cannot be read or is no archive writes nothing.
-bool UnpackArchive(const std::string& path);
-
-// What one "unfps" run may write at most: limits no real archive reaches
-// (the game's largest hold a few hundred members in a few nested archives,
-// and their compressed members grow to a few times their size), but which a
-// few hundred bytes of compressed archives nested in each other, each
-// holding the next several times, would pass within a few levels. The run
-// stops there with a message instead of filling the disk.
-struct UnpackLimits {
-  uint64_t files = 0;
-  uint64_t bytes = 0;
-};
-inline constexpr uint64_t kUnpackFileAllowance = 65536;              // files, whatever the archive's size
-inline constexpr uint64_t kUnpackFilesPerArchiveByte = 8;            // and one more per 8 bytes of the archive
-inline constexpr uint64_t kUnpackByteAllowance = uint64_t(256) << 20;  // bytes, whatever the archive's size
-inline constexpr uint64_t kUnpackBytesPerArchiveByte = 64;           // and 64 more per byte of the archive
-UnpackLimits UnpackLimitsFor(uint64_t archiveLength);
-
-// As UnpackArchive, within other limits.
-bool UnpackArchiveWithin(const std::string& path, const UnpackLimits& limits);
-
-// "fps": rebuilds the archive at `path` from its unpack directory and the
-// archive itself, and replaces it in one step: every member from its file
-// when the file exists (printing "\n+ <path>"), otherwise from the archive;
-// compressed members compressed again (or kept as they stand when
-// unchanged), nested archives rebuilt from their directories, texture pairs
-// copied with their images written back from the DDS files. A damaged
-// archive, a member that does not decompress, a file that cannot be read or a
-// failed write is reported and nothing is changed; the result is then false.
-bool RepackArchive(const std::string& path);
-
-// "lsfps": prints the member plan of the archive at `path` without writing
-// anything: one line per member (its number, the path "unfps" gives it, its
-// stored size, its TLZC kind and decompressed size, the directory of a
-// nested archive, the images of a texture pair), with what "fps" would do
-// with each file when the unpack directory exists ("=" kept, "M" taken, "-"
-// no file, "!" an image whose header does not describe its texture, reported
-// below it as fps reports it), then the files fps would not take ("?").
-// Damage is reported as "unfps" reports it; the result is then false, as it
-// is for an image marked "!".
-bool ListArchive(const std::string& path);
 
 }  // namespace fpskit

@@ -5,15 +5,11 @@
 
 #include "texture/dds.h"
 #include "texture/txm.h"
-#include "util/console.h"
-#include "util/files.h"
 #include "util/paths.h"
-#include "util/platform.h"
 
 namespace fpskit {
 namespace {
 
-constexpr char kBackupExtension[] = ".bak";
 constexpr char kDumpExtension[] = ".txt";
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
@@ -53,21 +49,17 @@ bool IsPortablePart(std::string_view part) {
   });
 }
 
-bool EndsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 // Names member k and reads its first bytes.
 bool NameMemberOfPlan(const ByteSource& archive, ArchivePlan& plan, size_t k) {
   MemberPlan& member = plan.members[k];
   const ArchiveEntry& entry = plan.table.entries[k];
   member.fileName = MemberFileName(plan.table, plan.baseName, k);
   if (member.fileName.empty()) member.check = PathCheck::kEmpty;
-  archive.Peek(entry.offset, member.head, kMemberHeadSize);
+  member.head = PeekMemberHead(archive, entry);
   const bool marked = member.fileName.empty() ? false : SniffMember(member.head, plan.table, k, member.fileName);
   member.inside = InRange(archive.length, entry.offset, entry.size);
   member.compressed = IsCompressedMember(member.head, entry);
-  member.bareArchive = entry.size >= 4 && std::memcmp(member.head, kArchiveMagic, 4) == 0;
+  member.bareArchive = entry.size >= 4 && HasMagic(member.head, kArchiveMagic);
   member.directoryName = member.fileName.empty() ? std::string() : StripExtension(member.fileName);
   return marked;
 }
@@ -225,13 +217,12 @@ bool IsPortablePath(std::string_view relativePath) {
   return std::all_of(parts.begin(), parts.end(), IsPortablePart);
 }
 
-bool PlanArchive(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
+void PlanArchive(const ByteSource& archive, ArchiveTable parsed, const std::string& unpackDirectory,
                  ArchivePlan& plan) {
   plan = ArchivePlan();
-  plan.label = label;
+  plan.table = std::move(parsed);
   plan.unpackDirectory = unpackDirectory;
   plan.baseName = FileNameOf(unpackDirectory);
-  if (!ReadArchiveTable(archive, plan.baseName, label, plan.table)) return false;
   const ArchiveTable& table = plan.table;
   plan.members.resize(table.entries.size());
   for (size_t i = 0; i < table.entries.size(); ++i) {
@@ -260,39 +251,11 @@ bool PlanArchive(const ByteSource& archive, const std::string& label, const std:
     i = MarkContinuationRun(plan, archive, plan.members[i].dataIndex);
   }
   ClaimPaths(plan);
-  return true;
 }
 
-void ReportPathCheck(const ArchivePlan& plan, size_t i) {
-  const MemberPlan& member = plan.members[i];
-  switch (member.check) {
-    case PathCheck::kUsable:
-      break;
-    case PathCheck::kEmpty:
-      Printf("\nERROR: %s: member %zu has an empty member name; not written", plan.label.c_str(), i);
-      break;
-    case PathCheck::kLeaves:
-      Printf("\nERROR: the member name %s would leave %s; not written", member.checkedName.c_str(),
-             plan.unpackDirectory.c_str());
-      break;
-    case PathCheck::kNotPortable:
-      Printf("\nERROR: the member name %s is a device or holds a character Windows refuses; not written",
-             member.checkedName.c_str());
-      break;
-    case PathCheck::kShared:
-      Printf("\nERROR: %s: member %zu shares the path %s with another member; not written", plan.label.c_str(), i,
-             JoinPath(plan.unpackDirectory, member.fileName).c_str());
-      break;
-  }
-}
-
-bool TakeNestedDirectory(ArchivePlan& plan, size_t i, bool report) {
+PathCheck TakeNestedDirectory(ArchivePlan& plan, size_t i) {
   MemberPlan& member = plan.members[i];
-  if (member.bareArchive) return member.check == PathCheck::kUsable;
-  if (!CheckName(member, member.directoryName)) {
-    if (report) ReportPathCheck(plan, i);
-    return false;
-  }
+  if (member.bareArchive || !CheckName(member, member.directoryName)) return member.check;
   const std::string key = PathKey(member.directoryName);
   const auto file = plan.fileKeys.find(key);
   const auto directory = plan.directoryKeys.find(key);
@@ -301,55 +264,9 @@ bool TakeNestedDirectory(ArchivePlan& plan, size_t i, bool report) {
                      (directory != plan.directoryKeys.end() && directory->second != i) ||
                      (parent != plan.parentKeys.end() &&
                       std::any_of(parent->second.begin(), parent->second.end(), [&](size_t k) { return k != i; }));
-  if (taken) {
-    if (report) {
-      Printf("\nERROR: %s: member %zu shares the path %s with another member; not written", plan.label.c_str(), i,
-             JoinPath(plan.unpackDirectory, member.directoryName).c_str());
-    }
-    return false;
-  }
+  if (taken) return PathCheck::kShared;
   plan.directoryKeys.emplace(key, i);
-  return true;
-}
-
-std::vector<std::string> PathsNotTaken(const ArchivePlan& plan) {
-  std::vector<std::string> notTaken;
-  // Walks one directory below the unpack directory; `prefix` is its relative path.
-  std::vector<std::string> pending{""};
-  std::vector<platform::DirectoryItem> items;
-  std::unordered_set<std::string> memberDirectories;
-  for (const MemberPlan& member : plan.members) {
-    if (!member.directoryName.empty()) memberDirectories.insert(PathKey(member.directoryName));
-  }
-  while (!pending.empty()) {
-    const std::string prefix = std::move(pending.back());
-    pending.pop_back();
-    if (!platform::ListDirectory(JoinPath(plan.unpackDirectory, prefix), items)) continue;
-    for (const platform::DirectoryItem& item : items) {
-      const std::string relative = prefix.empty() ? item.name : prefix + "/" + item.name;
-      const std::string key = PathKey(relative);
-      if (item.directory) {
-        if (plan.parentKeys.count(key)) {
-          pending.push_back(relative);
-        } else if (!plan.directoryKeys.count(key) && !memberDirectories.count(key)) {
-          notTaken.push_back(relative + "/");
-        }
-        continue;
-      }
-      if (EndsWith(key, kBackupExtension) || plan.dumpKeys.count(key)) continue;
-      const auto file = plan.fileKeys.find(key);
-      // A refused or shared path is never read: the member comes from the archive.
-      if (file == plan.fileKeys.end() || plan.members[file->second].check != PathCheck::kUsable) {
-        notTaken.push_back(relative);
-      } else if (plan.members[file->second].role == MemberRole::kEmptyEntry) {
-        FileHandle handle = OpenFile(JoinPath(plan.unpackDirectory, relative), "rb");
-        uint64_t length = 0;
-        if (handle && FileLength(handle.get(), length) && length != 0) notTaken.push_back(relative);
-      }
-    }
-  }
-  std::sort(notTaken.begin(), notTaken.end());
-  return notTaken;
+  return PathCheck::kUsable;
 }
 
 }  // namespace fpskit

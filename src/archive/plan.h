@@ -13,6 +13,7 @@
 // control character or one of < > : " | ? *) is refused; paths of two
 // members that would be one file (or a file and a directory) are shared.
 // Neither is ever written; the repacker takes such members from the archive.
+// The plan records every such refusal with its member; the tools word it.
 #pragma once
 
 #include <cstddef>
@@ -58,7 +59,7 @@ struct PlannedImage {
 struct MemberPlan {
   MemberRole role = MemberRole::kNone;
   std::string fileName;       // relative to the unpack directory, '/' between its parts
-  uint8_t head[kMemberHeadSize] = {};  // the member's first bytes (zero past the archive's end)
+  MemberHead head{};          // the member's first bytes (zero past the archive's end)
   bool inside = false;        // its bytes lie inside the archive
   bool compressed = false;    // stored in a TLZC container
   bool bareArchive = false;   // its stored bytes are an archive: it goes to `directoryName`
@@ -77,7 +78,6 @@ struct MemberPlan {
 
 struct ArchivePlan {
   ArchiveTable table;
-  std::string label;            // names the archive in messages
   std::string unpackDirectory;  // where its members go
   std::string baseName;         // FileNameOf(unpackDirectory)
   std::vector<MemberPlan> members;  // one per table entry, in table order
@@ -102,30 +102,17 @@ std::string PathKey(std::string_view relativePath);
 // *, and not only dots and spaces.
 bool IsPortablePath(std::string_view relativePath);
 
-// Reads the archive's table (printing what ReadArchiveTable prints, and the
-// damage of a texture pair's TXM as the split reports it) and plans every
-// member. False when the table cannot be read.
-bool PlanArchive(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
+// Plans every member of the archive whose table ParseArchiveTable read (a
+// table it failed on is never planned).
+void PlanArchive(const ByteSource& archive, ArchiveTable parsed, const std::string& unpackDirectory,
                  ArchivePlan& plan);
 
-// Prints why member i's path cannot be used, as "unfps" reports it.
-void ReportPathCheck(const ArchivePlan& plan, size_t i);
-
 // Member i turned out to be an archive only after decompression: its
-// directory is taken now, unless its name is refused or another member's
-// file or directory has that path (reported, false). A bare archive's
-// directory was taken with the plan and is granted when its path is usable.
-// `report` prints the refusal as "unfps" reports it.
-bool TakeNestedDirectory(ArchivePlan& plan, size_t i, bool report);
-
-// The files and directories in the archive's unpack directory that the
-// repacker does not take: relative paths ('/' after a directory), sorted. A
-// member's file or image, the directory of a nested archive (judged by its
-// own plan) or of a member split by another tool, the directories that hold
-// member files (looked into), a member's text dump ("<name>.txt") and
-// backups ("*.bak") are taken or belong to a member; an empty file of an
-// 8-byte table's entry without data is what "unfps" wrote for it, and
-// is listed only once it holds something.
-std::vector<std::string> PathsNotTaken(const ArchivePlan& plan);
+// directory is taken now. Returns kUsable when the directory is the
+// member's, or why not: kLeaves or kNotPortable for a refused name (recorded
+// in the member's check and `checkedName`, as the plan records refusals), or
+// kShared when another member's file or directory has that path. A bare
+// archive's directory was taken with the plan: its own check is returned.
+PathCheck TakeNestedDirectory(ArchivePlan& plan, size_t i);
 
 }  // namespace fpskit

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <new>
 
-#include "archive/format.h"
 #include "text/chtx/chtx.h"
-#include "tools/text/po_tool.h"
 #include "text/scel/scel.h"
+#include "tools/archive/archive_tools.h"
 #include "tools/text/chtx_tool.h"
+#include "tools/text/po_tool.h"
 #include "tools/text/scel_tool.h"
 #include "tools/text/scf_tools.h"
 #include "tools/tree.h"

@@ -11,8 +11,10 @@
 #include "compress/tlzc.h"
 #include "support/archive_builder.h"
 #include "support/builders.h"
+#include "support/recording_reporter.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
+#include "tools/archive/archive_tools.h"
 
 namespace fpskit {
 namespace {
@@ -41,10 +43,9 @@ const Bytes& Inner() {
 }
 
 bool Quietly(bool (*tool)(const std::string&), const std::string& path, std::string* console = nullptr) {
-  testing::internal::CaptureStdout();
+  support::RecordingReporter recorded;
   const bool ok = tool(path);
-  const std::string printed = testing::internal::GetCapturedStdout();
-  if (console) *console = printed;
+  if (console) *console = recorded.output();
   return ok;
 }
 
@@ -81,9 +82,9 @@ TEST(MemberPlan, PathsThatWouldBeOneFileOrThatWindowsRefusesAreNeitherWrittenNor
     SCOPED_TRACE(test.what);
     const Bytes archive = LongEntries(test.members);
     ArchivePlan plan;
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(PlanArchive(ByteSource::InMemory(archive), "A.dat", "A", plan));
-    testing::internal::GetCapturedStdout();
+    ArchiveTable table;
+    ASSERT_TRUE(ParseArchiveTable(ByteSource::InMemory(archive), "A", table).ok());
+    PlanArchive(ByteSource::InMemory(archive), std::move(table), "A", plan);
     std::vector<PathCheck> checks;
     for (const MemberPlan& member : plan.members) checks.push_back(member.check);
     EXPECT_EQ(checks, test.checks);
@@ -156,9 +157,9 @@ TEST(MemberPlan, UnpackingStopsAtItsLimits) {
   for (const Case& test : {Case{{4, 1 << 20}, 4}, Case{{100, 350}, 3}}) {
     TempDir dir;
     ASSERT_TRUE(WriteTestFile(dir / "A.dat", LongEntries(members)));
-    testing::internal::CaptureStdout();
+    support::RecordingReporter recorded;
     EXPECT_FALSE(UnpackArchiveWithin(dir / "A.dat", test.limits));
-    const std::string console = testing::internal::GetCapturedStdout();
+    const std::string console = recorded.output();
     EXPECT_NE(console.find("unpacking would write more than"), std::string::npos) << console;
     EXPECT_EQ(support::ListTree(dir / "A").size(), test.written) << console;
   }

@@ -9,9 +9,11 @@
 #include "support/archive_builder.h"
 #include "support/builders.h"
 #include "support/chtx_builder.h"
+#include "support/recording_reporter.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 #include "support/tlzc_builder.h"
+#include "tools/archive/archive_tools.h"
 
 namespace fpskit {
 namespace {
@@ -19,25 +21,18 @@ namespace {
 using support::BuildFps4;
 using support::Fps4Layout;
 using support::Fps4Member;
+using support::Member;
 using support::ReadTestFile;
 using support::TempDir;
 using support::ToBytes;
 using support::WriteTestFile;
 
-Fps4Member Member(Bytes data, std::optional<std::string> name = std::nullopt) {
-  return {std::move(data), std::move(name), false, std::nullopt};
-}
-Fps4Member Member(std::string_view data, std::optional<std::string> name = std::nullopt) {
-  return Member(ToBytes(data), std::move(name));
-}
-
-// Runs a tool in-process with its console captured.
+// Runs a tool in-process with its console text recorded.
 template <typename Tool>
 bool Quietly(Tool tool, const std::string& path, std::string* console = nullptr) {
-  testing::internal::CaptureStdout();
+  support::RecordingReporter recorded;
   const bool ok = tool(path);
-  const std::string printed = testing::internal::GetCapturedStdout();
-  if (console) *console = printed;
+  if (console) *console = recorded.output();
   return ok;
 }
 
@@ -49,7 +44,7 @@ std::map<std::string, Bytes> Snapshot(const std::string& directory) {
 }
 
 const ArchiveEntry& EntryOf(const Bytes& archive, size_t i, ArchiveTable& table) {
-  EXPECT_TRUE(ReadArchiveTable(ByteSource::InMemory(archive), "A", "A.dat", table));
+  EXPECT_TRUE(ParseArchiveTable(ByteSource::InMemory(archive), "A", table).ok());
   return table.entries.at(i);
 }
 

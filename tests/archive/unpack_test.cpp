@@ -8,9 +8,11 @@
 #include "compress/tlzc.h"
 #include "support/archive_builder.h"
 #include "support/builders.h"
+#include "support/recording_reporter.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 #include "support/tlzc_builder.h"
+#include "tools/archive/archive_tools.h"
 #include "util/paths.h"
 
 namespace fpskit {
@@ -19,18 +21,15 @@ namespace {
 using support::BuildFps4;
 using support::Fps4Layout;
 using support::Fps4Member;
+using support::Member;
 using support::ReadTestFile;
 using support::TempDir;
 using support::ToBytes;
 using support::WriteTestFile;
 
-Fps4Member Member(std::string_view data, std::optional<std::string> name = std::nullopt) {
-  return {ToBytes(data), std::move(name), false, std::nullopt};
-}
-
 ArchiveTable Table(const Bytes& archive, const std::string& baseName = "A") {
   ArchiveTable table;
-  EXPECT_TRUE(ReadArchiveTable(ByteSource::InMemory(archive), baseName, "A.dat", table));
+  EXPECT_TRUE(ParseArchiveTable(ByteSource::InMemory(archive), baseName, table).ok());
   return table;
 }
 
@@ -44,8 +43,7 @@ std::vector<std::string> Names(const Bytes& archive, std::vector<bool>* marks = 
       names.push_back("-");
       continue;
     }
-    uint8_t head[kMemberHeadSize];
-    ByteSource::InMemory(archive).Peek(table.entries[i].offset, head, sizeof head);
+    const MemberHead head = PeekMemberHead(ByteSource::InMemory(archive), table.entries[i]);
     std::string name = MemberFileName(table, "A", i);
     const bool mark = SniffMember(head, table, i, name);
     if (marks) marks->push_back(mark);
@@ -62,15 +60,20 @@ Bytes MemberBytesOf(const Bytes& archive, size_t i) {
 struct Unpacked {
   bool ok = false;
   std::string console;
+  std::string notices;  // standard error's lines
 };
 
-Unpacked Unpack(const std::string& path) {
-  testing::internal::CaptureStdout();
+// Runs a tool with its console text recorded.
+Unpacked Record(bool (*tool)(const std::string&), const std::string& path) {
+  support::RecordingReporter console;
   Unpacked result;
-  result.ok = UnpackArchive(path);
-  result.console = testing::internal::GetCapturedStdout();
+  result.ok = tool(path);
+  result.console = console.output();
+  result.notices = console.notices();
   return result;
 }
+
+Unpacked Unpack(const std::string& path) { return Record(UnpackArchive, path); }
 
 // A TXM member with one DXT1 texture of 8 x 4 pixels (16 bytes) and its data.
 Bytes SmallTxm(const std::string& name = "tex") {
@@ -156,8 +159,8 @@ TEST(ArchiveNames, ContentTestsRenameInTheirOrder) {
     table.typeString = "bin";
     const uint32_t size = test.size == kHeadLength ? uint32_t(test.head.size()) : test.size;
     table.entries = {{0, 0, size, ""}, {0, 0, 4, ""}};
-    uint8_t head[kMemberHeadSize] = {};
-    std::copy_n(test.head.begin(), std::min(test.head.size(), sizeof head), head);
+    MemberHead head{};
+    std::copy_n(test.head.begin(), std::min(test.head.size(), head.size()), head.begin());
     std::string name = MemberFileName(table, "A", 0);
     EXPECT_EQ(SniffMember(head, table, 0, name), test.mark) << c;
     EXPECT_EQ(name, test.name) << c;
@@ -226,10 +229,10 @@ TEST(UnpackArchive, AnEightByteEntryOutOfOrderLosesOnlyItsMember) {
   EXPECT_EQ(ReadTestFile(dir / "A/A_001.bin"), ToBytes("bb"));
 
   const auto before = support::ListTree(dir.path());
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(RepackArchive(dir / "A.dat"));
-  const std::string console = testing::internal::GetCapturedStdout();
-  EXPECT_NE(console.find("damaged FPS4 entry table; nothing was changed"), std::string::npos) << console;
+  const Unpacked repacked = Record(RepackArchive, dir / "A.dat");
+  EXPECT_FALSE(repacked.ok);
+  EXPECT_NE(repacked.console.find("damaged FPS4 entry table; nothing was changed"), std::string::npos)
+      << repacked.console;
   EXPECT_EQ(ReadTestFile(dir / "A.dat"), archive);
   EXPECT_EQ(support::ListTree(dir.path()), before);
 }
@@ -452,9 +455,8 @@ TEST(UnpackArchive, EditedFilesAreKeptAsBackupsWhenUnpackedAgain) {
     }
   }
 
-  testing::internal::CaptureStderr();
   const Unpacked again = Unpack(dir / "A.dat");
-  const std::string notes = testing::internal::GetCapturedStderr();
+  const std::string& notes = again.notices;
   EXPECT_TRUE(again.ok) << again.console;
   EXPECT_EQ(again.console, first.console);
   for (const Case& c : cases) {
@@ -473,9 +475,9 @@ TEST(UnpackArchive, EditedFilesAreKeptAsBackupsWhenUnpackedAgain) {
     }
   }
   // A third run over the unpacked files keeps the backups as they are.
-  testing::internal::CaptureStderr();
-  EXPECT_TRUE(Unpack(dir / "A.dat").ok);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  const Unpacked third = Unpack(dir / "A.dat");
+  EXPECT_TRUE(third.ok);
+  EXPECT_EQ(third.notices, "");
 }
 
 TEST(UnpackArchive, BrokenHeadersAndTablesWriteNothing) {
@@ -499,30 +501,42 @@ TEST(UnpackArchive, BrokenHeadersAndTablesWriteNothing) {
   StoreU32BE(pointerOutside.data() + 28 + 12, 0x10000);
   Bytes entrySize = good;
   StoreU16BE(entrySize.data() + 16, 10);
+  names.members = {Member("abc", std::string(kLongestNameString + 1, 'n'))};
+  const Bytes longName = BuildFps4(names);
 
+  using enum ArchiveError;
   struct Case {
     const char* what;
     Bytes bytes;
     std::string message;
+    ArchiveError error;  // what the table's parse says (kNone: no archive to parse)
   };
   const Case cases[] = {
-      {"empty file", {}, "\nERROR: Not a FPS4 archive"},
-      {"other magic", ToBytes("FPS3 and more bytes"), "\nERROR: Not a FPS4 archive"},
-      {"short header", Bytes(good.begin(), good.begin() + 20), "truncated FPS4 header"},
-      {"entry count 0", with(4, 0), "FPS4 entry count is 0"},
-      {"table beyond the end", with(4, 0x10000000), "truncated FPS4 entry table"},
-      {"entry size", entrySize, "unsupported FPS4 entry size 10"},
-      {"type string outside", with(24, uint32_t(good.size() - 2)), "type string at"},
-      {"name without zero", unterminated, "has no terminating zero"},
-      {"name outside", pointerOutside, "lies outside the archive"},
-      {"container of no archive", CompressTlzc(ToBytes("just some text")), "\nERROR: Not a FPS4 archive"},
+      {"empty file", {}, "\nERROR: Not a FPS4 archive", kNone},
+      {"other magic", ToBytes("FPS3 and more bytes"), "\nERROR: Not a FPS4 archive", kNone},
+      {"short header", Bytes(good.begin(), good.begin() + 20), "truncated FPS4 header", kTruncatedHeader},
+      {"entry count 0", with(4, 0), "FPS4 entry count is 0", kNoEntries},
+      {"table beyond the end", with(4, 0x10000000), "truncated FPS4 entry table (268435456 entries of 12 bytes)",
+       kTruncatedTable},
+      {"entry size", entrySize, "unsupported FPS4 entry size 10", kUnsupportedEntrySize},
+      {"type string outside", with(24, uint32_t(good.size() - 2)), "type string at 0xFFE lies outside the archive",
+       kTypeStringOutside},
+      {"name without zero", unterminated, "has no terminating zero", kNameStringUnterminated},
+      {"name without zero in 4 KiB", longName, "has no terminating zero in its first 4 KiB", kNameStringTooLong},
+      {"name outside", pointerOutside, "name string at 0x10000 lies outside the archive", kNameStringOutside},
+      {"container of no archive", CompressTlzc(ToBytes("just some text")), "\nERROR: Not a FPS4 archive", kNone},
   };
   for (const Case& test : cases) {
+    if (HasMagic(test.bytes, kArchiveMagic)) {
+      ArchiveTable table;
+      EXPECT_EQ(ParseArchiveTable(ByteSource::InMemory(test.bytes), "A", table).error, test.error) << test.what;
+    }
     TempDir dir;
     ASSERT_TRUE(WriteTestFile(dir / "A.dat", test.bytes));
     const Unpacked result = Unpack(dir / "A.dat");
     EXPECT_FALSE(result.ok) << test.what;
-    EXPECT_NE(result.console.find(test.message), std::string::npos) << test.what << ": " << result.console;
+    // The message is the last thing printed.
+    EXPECT_TRUE(result.console.ends_with(test.message)) << test.what << ": " << result.console;
     EXPECT_EQ(support::ListDirectory(dir.path()), std::vector<std::string>{"A.dat"}) << test.what;
   }
   const support::ToolRun missing = support::RunTool(FPSKIT_BINARY, {"unfps", "/nonexistent/A.dat"});
@@ -597,15 +611,13 @@ TEST(UnpackArchive, ANestedArchiveNamedWithASubdirectory) {
       << result.console;
   EXPECT_EQ(support::ListTree(dir / "A"), (std::vector<std::string>{"sub/", "sub/inner/", "sub/inner/inner_000.bin"}));
 
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(RepackArchive(dir / "A.dat"));
-  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(Record(RepackArchive, dir / "A.dat").ok);
   EXPECT_EQ(ReadTestFile(dir / "A.dat"), archive);
   ASSERT_TRUE(WriteTestFile(dir / "A/sub/inner/inner_000.bin", "edited"));
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(RepackArchive(dir / "A.dat"));
-  const std::string console = testing::internal::GetCapturedStdout();
-  EXPECT_NE(console.find("\n+ " + dir.path() + "/A/sub/inner/inner_000.bin"), std::string::npos) << console;
+  const Unpacked repacked = Record(RepackArchive, dir / "A.dat");
+  EXPECT_TRUE(repacked.ok);
+  EXPECT_NE(repacked.console.find("\n+ " + dir.path() + "/A/sub/inner/inner_000.bin"), std::string::npos)
+      << repacked.console;
   std::filesystem::remove_all(dir / "A");
   EXPECT_FALSE(Unpack(dir / "A.dat").ok);
   EXPECT_EQ(ReadTestFile(dir / "A/sub/inner/inner_000.bin"), ToBytes("edited"));
@@ -636,9 +648,7 @@ TEST(UnpackArchive, TexturePairsThatCannotBeSplitAreKeptAsFiles) {
     const std::vector<std::string> files = support::ListDirectory(dir / "A");
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(ReadTestFile(dir / ("A/" + files[0])), txm) << files[0];
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(RepackArchive(dir / "A.dat"));
-    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(Record(RepackArchive, dir / "A.dat").ok);
     EXPECT_EQ(ReadTestFile(dir / "A.dat"), archive);
   }
 
@@ -668,10 +678,9 @@ TEST(UnpackArchive, TexturePairsThatCannotBeSplitAreKeptAsFiles) {
     }
 
     const auto before = support::ListTree(dir / "A");
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(RepackArchive(dir / "A.dat"));
-    const std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_NE(console.find(test.message), std::string::npos) << console;
+    const Unpacked repacked = Record(RepackArchive, dir / "A.dat");
+    EXPECT_FALSE(repacked.ok);
+    EXPECT_NE(repacked.console.find(test.message), std::string::npos) << repacked.console;
     EXPECT_EQ(ReadTestFile(dir / "A.dat"), test.archive);
     EXPECT_EQ(support::ListTree(dir / "A"), before);
   }
@@ -696,9 +705,7 @@ TEST(UnpackArchive, AnArchiveThatContainsItselfStopsAtTheNestingLimit) {
   EXPECT_EQ(ReadTestFile(deepest + "/" + FileNameOf(deepest) + "_000.bin"), archive);
 
   // The repacker takes that file as it stands and ends too.
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(RepackArchive(dir / "A.dat"));
-  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(Record(RepackArchive, dir / "A.dat").ok);
 }
 
 }  // namespace

@@ -28,12 +28,9 @@ namespace {
 using support::BuildFps4;
 using support::Fps4Layout;
 using support::Fps4Member;
+using support::Member;
 using support::TempDir;
 using support::TreeSnapshot;
-
-Fps4Member Member(std::string_view data, std::optional<std::string> name) {
-  return {support::ToBytes(data), std::move(name), false, std::nullopt};
-}
 
 Fps4Layout Layout(uint16_t entrySize, uint16_t flags, std::vector<Fps4Member> members) {
   Fps4Layout layout;

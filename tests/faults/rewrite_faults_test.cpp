@@ -123,17 +123,14 @@ void WriteContainer(const std::string& dir, bool raw) {
 // unpacked by the real "unfps", with the plain member and a nested member
 // edited; optionally the whole archive in a TLZC container.
 void WriteArchiveWithUnpackDirectory(const std::string& dir, bool wrapped) {
-  auto member = [](Bytes data, std::string name) {
-    return support::Fps4Member{std::move(data), std::move(name), false, std::nullopt};
-  };
   support::Fps4Layout inner;
   inner.entrySize = 32;
-  inner.members = {member(support::MixedGameData(3000, 1), "deep.bin")};
+  inner.members = {support::Member(support::MixedGameData(3000, 1), "deep.bin")};
   support::Fps4Layout layout;
   layout.entrySize = 32;
-  layout.members = {member(support::MixedGameData(5000, 2), "one.bin"),
-                    member(support::TlzcZlibContainer(support::MixedGameData(4000, 3)), "packed.bin"),
-                    member(support::BuildFps4(inner), "inner.bin")};
+  layout.members = {support::Member(support::MixedGameData(5000, 2), "one.bin"),
+                    support::Member(support::TlzcZlibContainer(support::MixedGameData(4000, 3)), "packed.bin"),
+                    support::Member(support::BuildFps4(inner), "inner.bin")};
   Bytes archive = support::BuildFps4(layout);
   if (wrapped) archive = CompressTlzc(archive, 1);
   ASSERT_TRUE(WriteTestFile(dir + "/A.dat", archive));

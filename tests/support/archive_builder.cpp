@@ -5,6 +5,14 @@
 
 namespace fpskit::support {
 
+Fps4Member Member(Bytes data, std::optional<std::string> name) {
+  return {std::move(data), std::move(name), false, std::nullopt};
+}
+
+Fps4Member Member(std::string_view data, std::optional<std::string> name) {
+  return Member(ToBytes(data), std::move(name));
+}
+
 Bytes BuildFps4(const Fps4Layout& layout) {
   const size_t count = layout.members.size() + 1;
   const bool shortLayout = layout.flags == 0x8D;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "util/bytes.h"
@@ -21,6 +22,10 @@ struct Fps4Member {
   bool continuation = false;              // 8-byte tables: the entry continues the member before it
   std::optional<uint32_t> offsetOverride;  // 0xFFFFFFFF (or 0 with flags 0x8D): no member
 };
+
+// A member of the given bytes (or text), under a name when given.
+Fps4Member Member(Bytes data, std::optional<std::string> name = std::nullopt);
+Fps4Member Member(std::string_view data, std::optional<std::string> name = std::nullopt);
 
 struct Fps4Layout {
   uint16_t entrySize = 12;

@@ -14,6 +14,8 @@
 #include "archive/plan.h"
 #include "compress/tlzc.h"
 #include "texture/dds.h"
+#include "tools/archive/archive_tools.h"
+#include "tools/archive/shared.h"
 #include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/files.h"
@@ -23,12 +25,6 @@
 
 namespace fpskit {
 namespace {
-
-enum class UnpackResult {
-  kDone,
-  kFailed,    // something was reported; what could be written is written
-  kRejected,  // the header, the table or the directory was reported before anything was written
-};
 
 // The files and bytes one run has written, against its limits.
 struct Budget {
@@ -67,8 +63,10 @@ struct Nesting {
   bool nested = false;  // set when the member was unpacked as an archive
 };
 
-UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
-                              size_t depth, Budget& budget);
+bool PrepareUnpack(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
+                   ArchivePlan& plan);
+bool UnpackMembers(const ByteSource& archive, ArchivePlan& plan, const std::string& label, size_t depth,
+                   Budget& budget);
 
 // True, reported, when a directory on the way to `relativePath` below the
 // unpack directory, or the path itself, is a symbolic link (or a junction):
@@ -118,13 +116,17 @@ bool WriteMemberFile(const ByteSource& bytes, const std::string& unpackDirectory
 // rejected, its directory cannot be made, it lies too deep or it overlaps an
 // archive unpacked before it, its bytes are kept as the member's file, so
 // that nothing of it is lost.
-bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, ArchivePlan& plan, size_t i,
-                  Nesting& nesting, Budget& budget) {
+bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, ArchivePlan& plan, const std::string& label,
+                  size_t i, Nesting& nesting, Budget& budget) {
   const size_t depth = nesting.depth;
   const std::string& fileName = plan.members[i].fileName;
   const std::string& directoryName = plan.members[i].directoryName;
   const std::string& unpackDirectory = plan.unpackDirectory;
-  if (!TakeNestedDirectory(plan, i, true)) return false;
+  const PathCheck directory = TakeNestedDirectory(plan, i);
+  if (directory != PathCheck::kUsable) {
+    ReportNestedDirectory(label, plan, i, directory);
+    return false;
+  }
   const std::string path = JoinPath(unpackDirectory, fileName);
   if (depth > kMaxNestingDepth) {
     Printf("\nERROR: %s: archives nested more than %zu deep; kept as a file", path.c_str(), kMaxNestingDepth);
@@ -139,20 +141,23 @@ bool UnpackNested(const ByteSource& nested, const ByteSource& memberBytes, Archi
   nesting.nested = true;
   // A failure here shows when the directory itself cannot be made.
   MakeParentDirectories(unpackDirectory, directoryName);
-  const UnpackResult result =
-      UnpackFromSource(nested, path, JoinPath(unpackDirectory, directoryName), depth, budget);
-  if (result == UnpackResult::kRejected) WriteMemberFile(memberBytes, unpackDirectory, fileName, budget);
-  return result == UnpackResult::kDone;
+  ArchivePlan nestedPlan;
+  if (!PrepareUnpack(nested, path, JoinPath(unpackDirectory, directoryName), nestedPlan)) {
+    WriteMemberFile(memberBytes, unpackDirectory, fileName, budget);
+    return false;
+  }
+  return UnpackMembers(nested, nestedPlan, path, depth, budget);
 }
 
 // The member's data as a file, or as a directory when it is an archive
 // itself, bare or in a TLZC container.
-bool OutputMember(const ByteSource& data, ArchivePlan& plan, size_t i, Nesting& nesting, Budget& budget) {
+bool OutputMember(const ByteSource& data, ArchivePlan& plan, const std::string& label, size_t i, Nesting& nesting,
+                  Budget& budget) {
   const std::string& fileName = plan.members[i].fileName;
   uint8_t magic[4];
   data.Peek(0, magic, sizeof magic);
   if (data.length >= 4 && std::memcmp(magic, kArchiveMagic, 4) == 0) {
-    return UnpackNested(data, data, plan, i, nesting, budget);
+    return UnpackNested(data, data, plan, label, i, nesting, budget);
   }
   if (data.length >= 4 && std::memcmp(magic, kTlzcMagic, 4) == 0) {
     Bytes container;
@@ -164,7 +169,7 @@ bool OutputMember(const ByteSource& data, ArchivePlan& plan, size_t i, Nesting& 
     const bool complete = ReportTlzcDecode(DecompressTlzc(container, inner));
     container = Bytes();
     if (HasMagic(inner, kArchiveMagic)) {
-      return UnpackNested(ByteSource::InMemory(inner), data, plan, i, nesting, budget) && complete;
+      return UnpackNested(ByteSource::InMemory(inner), data, plan, label, i, nesting, budget) && complete;
     }
     return WriteMemberFile(data, plan.unpackDirectory, fileName, budget) && complete;
   }
@@ -175,8 +180,8 @@ bool OutputMember(const ByteSource& data, ArchivePlan& plan, size_t i, Nesting& 
 // a member of its own (an archive in it into a directory). When the
 // container fails, the member's file holds what was recovered, and the
 // failure counts.
-bool OutputDecompressedWhole(const ByteSource& member, ArchivePlan& plan, size_t i, Nesting& nesting,
-                             Budget& budget) {
+bool OutputDecompressedWhole(const ByteSource& member, ArchivePlan& plan, const std::string& label, size_t i,
+                             Nesting& nesting, Budget& budget) {
   const std::string& fileName = plan.members[i].fileName;
   Bytes container;
   if (!member.Read(0, member.length, container)) {
@@ -190,7 +195,7 @@ bool OutputDecompressedWhole(const ByteSource& member, ArchivePlan& plan, size_t
     WriteMemberFile(ByteSource::InMemory(data), plan.unpackDirectory, fileName, budget);
     return false;
   }
-  return OutputMember(ByteSource::InMemory(data), plan, i, nesting, budget);
+  return OutputMember(ByteSource::InMemory(data), plan, label, i, nesting, budget);
 }
 
 // A member stored in a TLZC container. Unless it holds an archive (or a
@@ -198,8 +203,8 @@ bool OutputDecompressedWhole(const ByteSource& member, ArchivePlan& plan, size_t
 // in bounded memory, block by block; the file of an earlier run that holds
 // exactly its bytes stays as it is. When the container fails, the file holds
 // what was recovered, and the failure counts.
-bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t i, Nesting& nesting,
-                            Budget& budget) {
+bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, const std::string& label, size_t i,
+                            Nesting& nesting, Budget& budget) {
   const std::string& fileName = plan.members[i].fileName;
   const std::string path = JoinPath(plan.unpackDirectory, fileName);
   const TlzcReader read = [&member](uint64_t offset, size_t count, uint8_t* out) {
@@ -219,7 +224,7 @@ bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t 
   // not deliver; a claim past the limits is tried whole, as it really comes.
   const uint64_t claimed = ClaimedTlzcSize(member);
   if (HasMagic(head, kArchiveMagic) || HasMagic(head, kTlzcMagic) || !budget.Fits(1, claimed)) {
-    return OutputDecompressedWhole(member, plan, i, nesting, budget);
+    return OutputDecompressedWhole(member, plan, label, i, nesting, budget);
   }
   if (!budget.Charge(1, claimed) || PassesThroughLink(plan.unpackDirectory, fileName)) return false;
 
@@ -245,22 +250,16 @@ bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t 
   return written && complete;
 }
 
-bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const std::string& label, size_t i) {
-  if (InRange(archive.length, entry.offset, entry.size)) return true;
-  Printf("\nERROR: %s: member %zu (0x%X bytes at 0x%X) lies outside the archive", label.c_str(), i, entry.size,
-         entry.offset);
-  return false;
-}
-
 // The images of a texture pair, or both its members as files when its TXM's
 // records could not be read (reported by the plan) or the data member lies
 // outside the archive.
-bool OutputTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, Budget& budget) {
+bool OutputTexturePair(const ByteSource& archive, const ArchivePlan& plan, const std::string& label, size_t i,
+                       Budget& budget) {
   const MemberPlan& txm = plan.members[i];
   const ArchiveEntry& entry = plan.table.entries[i];
   const ArchiveEntry& data = plan.table.entries[txm.dataIndex];
   const ByteSource member = archive.Sub(entry.offset, entry.size);
-  const bool dataInside = MemberInside(archive, data, plan.label, txm.dataIndex);
+  const bool dataInside = MemberInside(archive.length, data, label, txm.dataIndex);
   if (!dataInside || !txm.recordsRead) {
     // A pair that cannot be split is kept as it stands, both members as
     // plain files, so that nothing of it is lost.
@@ -279,31 +278,37 @@ bool OutputTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, B
                           JoinPath(plan.unpackDirectory, txm.fileName)) == SplitResult::kDone;
 }
 
-UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
-                              size_t depth, Budget& budget) {
-  ArchivePlan plan;
-  if (!PlanArchive(archive, label, unpackDirectory, plan)) return UnpackResult::kRejected;
-  const ArchiveTable& table = plan.table;
-  if (table.entries.empty()) return UnpackResult::kDone;
-  if (!MakeDirectory(unpackDirectory)) {
-    Printf("\nERROR: can't create the directory %s", unpackDirectory.c_str());
-    return UnpackResult::kRejected;
-  }
+// Plans the archive and makes its unpack directory (an archive without
+// members needs none). False, reported, when its table cannot be read or the
+// directory cannot be made: nothing of it was written.
+bool PrepareUnpack(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
+                   ArchivePlan& plan) {
+  if (!PlanArchiveReporting(archive, label, unpackDirectory, plan)) return false;
+  if (plan.table.entries.empty() || MakeDirectory(unpackDirectory)) return true;
+  Printf("\nERROR: can't create the directory %s", unpackDirectory.c_str());
+  return false;
+}
 
+// Writes every member of a prepared archive, `depth` below the archive the
+// run began with. False when anything was reported; what could be written
+// is written.
+bool UnpackMembers(const ByteSource& archive, ArchivePlan& plan, const std::string& label, size_t depth,
+                   Budget& budget) {
+  const ArchiveTable& table = plan.table;
   NestedMembers nestedMembers;  // the members unpacked as archives, for Nesting::mayNest
   // Member k as a file, decompressed when it is compressed, or as a directory.
   auto outputPlain = [&](size_t k) {
     const MemberPlan& member = plan.members[k];
     if (member.check != PathCheck::kUsable) {
-      ReportPathCheck(plan, k);
+      ReportPathCheck(label, plan, k);
       return false;
     }
     const ArchiveEntry& entry = table.entries[k];
-    if (!MemberInside(archive, entry, label, k)) return false;
+    if (!MemberInside(archive.length, entry, label, k)) return false;
     const ByteSource bytes = archive.Sub(entry.offset, entry.size);
     Nesting nesting{depth + 1, !nestedMembers.Overlaps(entry)};
-    const bool written = member.compressed ? OutputCompressedMember(bytes, plan, k, nesting, budget)
-                                           : OutputMember(bytes, plan, k, nesting, budget);
+    const bool written = member.compressed ? OutputCompressedMember(bytes, plan, label, k, nesting, budget)
+                                           : OutputMember(bytes, plan, label, k, nesting, budget);
     if (nesting.nested) nestedMembers.Add(entry);
     return written;
   };
@@ -327,10 +332,11 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
         break;
       case MemberRole::kTexturePair:
         if (member.check != PathCheck::kUsable) {
-          ReportPathCheck(plan, i);
+          ReportPathCheck(label, plan, i);
           ok = false;
         } else {
-          ok = OutputTexturePair(archive, plan, i, budget) && ok;  // the plan pairs only a TXM inside the archive
+          // The plan pairs only a TXM inside the archive.
+          ok = OutputTexturePair(archive, plan, label, i, budget) && ok;
         }
         // An "SPV" member between the two follows the pair under its own
         // name, always as a plain member, as the repacker places it.
@@ -338,7 +344,13 @@ UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& labe
         break;
     }
   }
-  return ok && !budget.exceeded ? UnpackResult::kDone : UnpackResult::kFailed;
+  return ok && !budget.exceeded;
+}
+
+bool UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
+                      Budget& budget) {
+  ArchivePlan plan;
+  return PrepareUnpack(archive, label, unpackDirectory, plan) && UnpackMembers(archive, plan, label, 0, budget);
 }
 
 }  // namespace
@@ -356,11 +368,9 @@ bool UnpackOpened(const std::string& path, OpenedArchive& opened, const UnpackLi
   if (opened.wrapped) {
     opened.container = Bytes();
     // What was recovered of a damaged container is unpacked as far as it goes.
-    return UnpackFromSource(ByteSource::InMemory(opened.archive), path, unpackDirectory, 0, budget) ==
-               UnpackResult::kDone &&
-           opened.complete;
+    return UnpackFromSource(ByteSource::InMemory(opened.archive), path, unpackDirectory, budget) && opened.complete;
   }
-  return UnpackFromSource(opened.bare, path, unpackDirectory, 0, budget) == UnpackResult::kDone;
+  return UnpackFromSource(opened.bare, path, unpackDirectory, budget);
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include "archive/plan.h"
 #include "compress/tlzc.h"
 #include "texture/dds.h"
+#include "tools/archive/archive_tools.h"
+#include "tools/archive/shared.h"
 #include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/files.h"
@@ -58,12 +60,7 @@ struct Rebuild {
     return sink.WriteZeros(RoundUp(sink.length, alignment) - sink.length);
   }
 
-  bool Inside(const ArchiveEntry& entry, size_t i) const {
-    if (InRange(source.length, entry.offset, entry.size)) return true;
-    Printf("\nERROR: %s: member %zu (0x%X bytes at 0x%X) lies outside the archive", label.c_str(), i, entry.size,
-           entry.offset);
-    return false;
-  }
+  bool Inside(const ArchiveEntry& entry, size_t i) const { return MemberInside(source.length, entry, label, i); }
 };
 
 // A nested archive (bare, or in a TLZC container of its own) held in memory,
@@ -241,7 +238,7 @@ bool WriteMemberData(Rebuild& rebuild, size_t i) {
     // Only an archive (or a container that may hold one) takes a directory,
     // as it did when the member was unpacked; it is rebuilt in memory.
     const bool mayBeArchive = HasMagic(head, kArchiveMagic) || HasMagic(head, kTlzcMagic);
-    if (!nestedDirectory || !mayBeArchive || !TakeNestedDirectory(rebuild.plan, i, false)) {
+    if (!nestedDirectory || !mayBeArchive || TakeNestedDirectory(rebuild.plan, i) != PathCheck::kUsable) {
       return rebuild.sink.Copy(rebuild.source, entry.offset, entry.size);
     }
     Bytes source;
@@ -250,7 +247,12 @@ bool WriteMemberData(Rebuild& rebuild, size_t i) {
       Printf("\nERROR: %s: can't read member %zu", rebuild.label.c_str(), i);
       return false;
     }
-    if (!ReportTlzcDecode(DecompressTlzc(source, decoded))) return false;  // it did a moment ago
+    // The check above decompressed the same bytes; a container that fails
+    // now is reported as it would have been there.
+    if (!ReportTlzcDecode(DecompressTlzc(source, decoded))) {
+      Printf("\nERROR: %s: member %zu does not decompress; nothing was changed", rebuild.label.c_str(), i);
+      return false;
+    }
     Bytes rebuilt;
     bool nested = false;
     if (!RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuild.label, i, rebuilt, nested)) {
@@ -402,7 +404,7 @@ bool RepackInto(const ByteSource& source, const std::string& label, const std::s
     return false;
   }
   ArchivePlan plan;
-  if (!PlanArchive(source, label, unpackDirectory, plan)) return false;
+  if (!PlanArchiveReporting(source, label, unpackDirectory, plan)) return false;
   const ArchiveTable& table = plan.table;
   // A member the unpacker could not size was never written: rebuilding
   // without it would drop its data.

@@ -17,6 +17,8 @@
 #include "archive/plan.h"
 #include "compress/tlzc.h"
 #include "texture/dds.h"
+#include "tools/archive/archive_tools.h"
+#include "tools/archive/shared.h"
 #include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/files.h"
@@ -97,7 +99,7 @@ bool MemberContent(const ByteSource& bytes, const MemberPlan& member, Listing& l
                    std::string& details) {
   // Without a file to compare, only a member that is or may hold an archive is read.
   const bool needed = listing.withStatus || member.compressed || member.bareArchive ||
-                      (bytes.length >= 4 && std::memcmp(member.head, kTlzcMagic, 4) == 0);
+                      (bytes.length >= 4 && HasMagic(member.head, kTlzcMagic));
   if (!needed) return true;
   if (!bytes.Read(0, bytes.length, content)) return false;
   if (!member.compressed) return true;
@@ -119,23 +121,19 @@ bool MemberContent(const ByteSource& bytes, const MemberPlan& member, Listing& l
 }
 
 // A member listed as a file, or as a nested archive with its members below.
-bool ListMember(const ByteSource& archive, ArchivePlan& plan, size_t i, const std::string& numberPrefix, size_t depth,
-                NestedMembers& nested, Listing& listing) {
+bool ListMember(const ByteSource& archive, ArchivePlan& plan, const std::string& label, size_t i,
+                const std::string& numberPrefix, size_t depth, NestedMembers& nested, Listing& listing) {
   const MemberPlan& member = plan.members[i];
   const ArchiveEntry& entry = plan.table.entries[i];
   const std::string number = numberPrefix + std::to_string(i);
   const std::string path = JoinPath(plan.unpackDirectory, member.fileName);
   std::string details = "  " + Hex(entry.size) + " bytes";
   if (member.check != PathCheck::kUsable) {
-    ReportPathCheck(plan, i);
+    ReportPathCheck(label, plan, i);
     PrintLine(listing, kNoFile, number, path, details + ", not written");
     return false;
   }
-  if (!member.inside) {
-    Printf("\nERROR: %s: member %zu (0x%X bytes at 0x%X) lies outside the archive", plan.label.c_str(), i, entry.size,
-           entry.offset);
-    return false;
-  }
+  if (!MemberInside(archive.length, entry, label, i)) return false;
   Bytes content;
   bool ok = MemberContent(archive.Sub(entry.offset, entry.size), member, listing, content, details);
   if (listing.stopped) return false;
@@ -155,7 +153,9 @@ bool ListMember(const ByteSource& archive, ArchivePlan& plan, size_t i, const st
     PrintLine(listing, status, number, path, details);
     return ok;
   }
-  if (!TakeNestedDirectory(plan, i, true)) {
+  const PathCheck taken = TakeNestedDirectory(plan, i);
+  if (taken != PathCheck::kUsable) {
+    ReportNestedDirectory(label, plan, i, taken);
     PrintLine(listing, kNoFile, number, path, details + ", not written");
     return false;
   }
@@ -171,8 +171,8 @@ bool ListMember(const ByteSource& archive, ArchivePlan& plan, size_t i, const st
 }
 
 // A texture pair and its images; the data member is listed with it.
-bool ListTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, const std::string& numberPrefix,
-                     Listing& listing) {
+bool ListTexturePair(const ByteSource& archive, const ArchivePlan& plan, const std::string& label, size_t i,
+                     const std::string& numberPrefix, Listing& listing) {
   const MemberPlan& txm = plan.members[i];
   const ArchiveEntry& entry = plan.table.entries[i];
   const ArchiveEntry& data = plan.table.entries[txm.dataIndex];
@@ -181,16 +181,13 @@ bool ListTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, con
   const std::string details = "  " + Hex(entry.size) + " bytes, texture pair with member " +
                               std::to_string(txm.dataIndex) + " (" + Hex(data.size) + " bytes)";
   if (txm.check != PathCheck::kUsable) {
-    ReportPathCheck(plan, i);
+    ReportPathCheck(label, plan, i);
     PrintLine(listing, kNoFile, number, path, details + ", images not written");
     return false;
   }
   bool inside = true;
   for (const size_t k : {i, txm.dataIndex}) {
-    if (InRange(archive.length, plan.table.entries[k].offset, plan.table.entries[k].size)) continue;
-    Printf("\nERROR: %s: member %zu (0x%X bytes at 0x%X) lies outside the archive", plan.label.c_str(), k,
-           plan.table.entries[k].size, plan.table.entries[k].offset);
-    inside = false;
+    inside = MemberInside(archive.length, plan.table.entries[k], label, k) && inside;
   }
   if (!inside || !txm.recordsRead) {  // unfps keeps both as files; fps stops
     PrintLine(listing, ' ', number, path, details + ", damaged");
@@ -224,7 +221,7 @@ bool ListTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, con
 bool ListFrom(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
               const std::string& numberPrefix, size_t depth, Listing& listing) {
   ArchivePlan plan;
-  if (!PlanArchive(archive, label, unpackDirectory, plan)) return false;
+  if (!PlanArchiveReporting(archive, label, unpackDirectory, plan)) return false;
   NestedMembers nested;
   bool ok = true;
   for (size_t i = 0; i < plan.members.size() && !listing.stopped; ++i) {
@@ -239,12 +236,12 @@ bool ListFrom(const ByteSource& archive, const std::string& label, const std::st
         break;
       case MemberRole::kMember:
       case MemberRole::kEmptyEntry:
-        ok = ListMember(archive, plan, i, numberPrefix, depth, nested, listing) && ok;
+        ok = ListMember(archive, plan, label, i, numberPrefix, depth, nested, listing) && ok;
         break;
       case MemberRole::kTexturePair:
-        ok = ListTexturePair(archive, plan, i, numberPrefix, listing) && ok;
+        ok = ListTexturePair(archive, plan, label, i, numberPrefix, listing) && ok;
         if (member.pairing == TexturePairing::kPairAfterSpv) {
-          ok = ListMember(archive, plan, i + 1, numberPrefix, depth, nested, listing) && ok;
+          ok = ListMember(archive, plan, label, i + 1, numberPrefix, depth, nested, listing) && ok;
         }
         break;
     }
