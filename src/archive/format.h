@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "compress/tlzc.h"
 #include "util/byte_source.h"
 #include "util/bytes.h"
 
@@ -36,7 +37,6 @@ namespace fpskit {
 inline constexpr size_t kArchiveHeaderSize = 28;
 inline constexpr size_t kArchiveTableOffset = 28;
 inline constexpr char kArchiveMagic[] = "FPS4";
-inline constexpr char kTlzcMagic[] = "TLZC";
 inline constexpr uint16_t kFlagsShortLayout = 0x8D;
 inline constexpr uint16_t kFlagsTextureArchive = 7;
 inline constexpr char kTextureArchiveType[] = "txmv";

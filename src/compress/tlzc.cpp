@@ -15,7 +15,6 @@
 namespace fpskit {
 namespace {
 
-constexpr char kMagic[] = "TLZC";
 // A block whose stream would be longer than this is stored instead.
 constexpr size_t kLongestBlockStream = 65535;
 // Blocks that each worker may run ahead of the oldest block not yet placed:
@@ -362,7 +361,7 @@ TlzcWriteResult CompressTlzcStream(uint64_t dataSize, const TlzcReader& readData
   if (failure != TlzcWriteResult::kWritten) return failure;
 
   uint8_t* header = head.data();
-  std::memcpy(header, kMagic, 4);
+  std::memcpy(header, kTlzcMagic, 4);
   StoreU32LE(header + 4, kTlzcFormatWord);
   StoreU32LE(header + 8, uint32_t(written));
   StoreU32LE(header + 12, uint32_t(dataSize));

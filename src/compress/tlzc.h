@@ -15,6 +15,8 @@
 
 namespace fpskit {
 
+// The first four bytes of every container.
+inline constexpr char kTlzcMagic[] = "TLZC";
 inline constexpr size_t kTlzcHeaderSize = 29;
 // The zlib kind's header ends here and its deflate stream begins.
 inline constexpr size_t kTlzcZlibPayloadOffset = 24;
