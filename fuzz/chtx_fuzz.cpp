@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "quiet_console.h"
 #include "text/chtx/chtx.h"
 #include "tools/text/chtx_tool.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const fpskit::fuzz::QuietConsole quiet;
   using namespace fpskit;
   const ByteSpan input(data, size);
   ChtxFile chtx;

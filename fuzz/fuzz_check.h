@@ -1,7 +1,6 @@
-// A property check inside a fuzz target. When it fails, the console text the
-// library printed so far and the failed condition are written out before the
-// target aborts, so that libFuzzer (or the replay) reports the input with the
-// reason.
+// A property check inside a fuzz target. When it fails, the failed condition
+// is written out before the target aborts, so that libFuzzer (or the replay)
+// reports the input with the reason.
 #pragma once
 
 #include <cstdio>

@@ -19,6 +19,7 @@
 #include "archive/format.h"
 #include "compress/tlzc.h"
 #include "fuzz_check.h"
+#include "quiet_console.h"
 #include "support/temp_dir.h"
 #include "tools/archive/archive_tools.h"
 #include "util/files.h"
@@ -63,6 +64,7 @@ bool StringsKept(fpskit::ByteSpan archive) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const fpskit::fuzz::QuietConsole quiet;
   using namespace fpskit;
   namespace fs = std::filesystem;
   static const support::TempDir root;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "quiet_console.h"
 #include "text/tss/tss.h"
 #include "tools/text/tss_tool.h"
 
@@ -85,6 +86,7 @@ void CheckOwnDumpWritesTheSameTexts(ByteSpan script, const TssHeader& header, co
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const fpskit::fuzz::QuietConsole quiet;
   const ByteSpan input(data, size);
   const auto mark = std::search(input.begin(), input.end(), kDumpMark.begin(), kDumpMark.end());
   const ByteSpan script(data, size_t(mark - input.begin()));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fuzz_check.h"
+#include "quiet_console.h"
 #include "support/temp_dir.h"
 #include "tools/archive/archive_tools.h"
 #include "util/files.h"
@@ -32,6 +33,7 @@ bool IsArchivePathOrParent(const std::string& relative) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const fpskit::fuzz::QuietConsole quiet;
   using namespace fpskit;
   static const support::TempDir root;
   const std::string directory = root / kArchiveDirectory;

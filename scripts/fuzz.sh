@@ -33,7 +33,7 @@ run_target() {
   mkdir -p "$corpus"
   local status=0
   build-fuzz/"${name}_fuzz" -max_total_time="$seconds" -runs="${FUZZ_RUNS:--1}" -max_len=65536 \
-    -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="build-fuzz/crashes/$name-" \
+    -print_final_stats=1 -artifact_prefix="build-fuzz/crashes/$name-" \
     "$corpus" "fuzz/corpus/$name" >"build-fuzz/logs/$name.log" 2>&1 || status=$?
   echo "== $name (exit $status)"
   grep -E '^#[0-9]+.*(DONE|pulse|NEW|REDUCE)' "build-fuzz/logs/$name.log" | tail -n 1 || true
