@@ -17,6 +17,7 @@
 #include "archive/plan.h"
 #include "compress/tlzc.h"
 #include "texture/dds.h"
+#include "tools/texture/texture_report.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"

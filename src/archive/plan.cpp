@@ -5,6 +5,7 @@
 
 #include "texture/dds.h"
 #include "texture/txm.h"
+#include "tools/texture/texture_report.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -114,8 +115,10 @@ void PlanTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, Tex
   if (!txm.inside || !data.inside) return;  // reported by the tools in their turn
   const ArchiveEntry& txmEntry = plan.table.entries[i];
   TextureSet& set = txm.textures;
-  if (!ReadTextureRecords(archive.Sub(txmEntry.offset, txmEntry.size), plan.table.entries[txm.dataIndex].size,
-                          JoinPath(plan.unpackDirectory, txm.fileName), set)) {
+  const TextureFailure failure =
+      ParseTextureRecords(archive.Sub(txmEntry.offset, txmEntry.size), plan.table.entries[txm.dataIndex].size, set);
+  if (!failure.ok()) {
+    ReportTextureFailure(JoinPath(plan.unpackDirectory, txm.fileName), failure);
     set = TextureSet();
     return;
   }

@@ -14,7 +14,7 @@
 #include "archive/format.h"
 #include "archive/plan.h"
 #include "compress/tlzc.h"
-#include "texture/dds.h"
+#include "tools/texture/dds_files.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"

@@ -13,6 +13,7 @@
 #include "archive/plan.h"
 #include "compress/tlzc.h"
 #include "texture/dds.h"
+#include "tools/texture/dds_files.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -279,7 +280,7 @@ bool OutputTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, B
   }
   if (!budget.Charge(txm.images.size(), data.size + txm.images.size() * kDdsHeaderSize)) return false;
   return SplitTexturePair(member, archive.Sub(data.offset, data.size), i, plan.unpackDirectory,
-                          JoinPath(plan.unpackDirectory, txm.fileName)) == SplitResult::kDone;
+                          JoinPath(plan.unpackDirectory, txm.fileName));
 }
 
 UnpackResult UnpackFromSource(const ByteSource& archive, const std::string& label, const std::string& unpackDirectory,
