@@ -7,6 +7,9 @@
 // the files; for a format without a header description it still has its 128
 // bytes, so that the pixels always start at byte 128 and an unchanged file
 // imports back exactly.
+//
+// This code builds and checks the bytes of a DDS file; the tools
+// (tools/texture/dds_files.h) write and read the files.
 #pragma once
 
 #include <array>

@@ -238,6 +238,11 @@ TEST(TextureImport, DdsFilesMustDescribeTheirTexture) {
        }(), 0,
        "saved as DX10 with its extended header cut short" + sign9, 148},
       {"not a DDS file", sign, 6, Bytes(128, 0x89), 45056, "not a DDS file"},
+      {"header cut short", sign, 6, [&] {
+         Bytes cut = header(sign, 6);
+         cut.resize(100);
+         return cut;
+       }(), 0, "not a DDS file"},
       {"uncompressed, mip count 0", banner, 5, header(banner, 5, [](uint8_t* h) { h[28] = 0; }), 12000, ""},
       {"earlier versions' rounded height", banner, 5, header(banner, 5, [](uint8_t* h) { StoreU32LE(h + 12, 32); }),
        12000, ""},
