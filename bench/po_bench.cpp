@@ -10,7 +10,7 @@
 #include "support/chtx_builder.h"
 #include "support/temp_dir.h"
 #include "text/chtx/chtx.h"
-#include "text/po/po_tool.h"
+#include "tools/text/po_tool.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

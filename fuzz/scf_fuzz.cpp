@@ -10,10 +10,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace fpskit;
   const ByteSpan input(data, size);
   ScfHeader header;
-  if (ReadScfHeader(input, header) != ScfHeaderStatus::kValid) return 0;
+  if (!ParseScfHeader(input, header).ok() || !header.HasTextTable()) return 0;
   std::vector<ScfRecord> records;
   std::vector<uint32_t> tags;
-  if (ReadScfEntries(input, header, records)) {
+  if (ParseScfEntries(input, header, records).ok()) {
     Bytes dump;
     ScfDumpProgress progress;
     for (const ScfRecord& record : records) {
@@ -26,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   inputs.translatorCodes = BuiltInCodeTable();
   inputs.dumpName = "fuzz.txt";
   inputs.dump.assign(input.begin(), input.end());
-  std::vector<ScfBlock> blocks;
-  if (ParseScfDump(inputs, size % 2 == 1, tags, blocks)) {
+  const ScfDump dump = ParseScfDump(inputs, size % 2 == 1, tags);
+  if (dump.ok()) {
     Bytes rebuilt;
-    BuildScfFile(input, header, blocks, rebuilt);
+    BuildScfFile(input, header, dump.blocks, rebuilt);
   }
   return 0;
 }

@@ -7,9 +7,9 @@
 
 #include "archive/format.h"
 #include "text/chtx/chtx.h"
-#include "text/po/po_tool.h"
+#include "tools/text/po_tool.h"
 #include "text/scel/scel.h"
-#include "text/scf/scf.h"
+#include "tools/text/scf_tools.h"
 #include "tools/tree.h"
 #include "util/console.h"
 #include "util/platform.h"

@@ -1,16 +1,9 @@
 #include "codetable/codetable.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
-#include <cerrno>
 #include <cstring>
 #include <utility>
-
-#include "codetable/lines.h"
-#include "util/console.h"
-#include "util/files.h"
-#include "util/platform.h"
 
 namespace fpskit {
 namespace {
@@ -136,37 +129,39 @@ int HexValue(uint8_t c) {
 }
 
 // Parses one column of pairs starting at `pos`; stops before the character
-// that follows the last pair. Returns an error text, or nullptr.
-const char* ParseColumn(ByteSpan line, size_t& pos, uint8_t* bytes, int32_t& length) {
+// that follows the last pair.
+CodeTableError ParseColumn(ByteSpan line, size_t& pos, uint8_t* bytes, int32_t& length) {
   length = 0;
   while (true) {
     if (pos + 2 > line.size() || HexValue(line[pos]) < 0 || HexValue(line[pos + 1]) < 0) {
-      return "expected two hexadecimal digits";
+      return CodeTableError::kExpectedHexDigits;
     }
-    if (length == kMaxSequenceLength) return "more than 100 bytes in a column";
+    if (length == kMaxSequenceLength) return CodeTableError::kColumnTooLong;
     bytes[length++] = uint8_t(HexValue(line[pos]) * 16 + HexValue(line[pos + 1]));
     pos += 2;
     if (pos < line.size() && line[pos] == ' ') {
       ++pos;
       continue;
     }
-    return nullptr;
+    return CodeTableError::kNone;
   }
 }
 
-const char* ParseRow(ByteSpan line, CodeTableEntry& entry) {
+CodeTableError ParseRow(ByteSpan line, CodeTableEntry& entry) {
   // Editors add spaces and tabs at the ends of lines; they mean nothing.
   while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line = line.first(line.size() - 1);
   size_t pos = 0;
-  if (const char* error = ParseColumn(line, pos, entry.leftBytes.data(), entry.leftLength)) return error;
-  if (pos >= line.size() || line[pos] != ';') return "expected ';' after the left column";
+  const CodeTableError left = ParseColumn(line, pos, entry.leftBytes.data(), entry.leftLength);
+  if (left != CodeTableError::kNone) return left;
+  if (pos >= line.size() || line[pos] != ';') return CodeTableError::kExpectedSemicolon;
   ++pos;
-  if (pos >= line.size()) return "missing right column";
-  if (line[pos] != ' ' && line[pos] != '\t') return "expected a space or tab after ';'";
+  if (pos >= line.size()) return CodeTableError::kMissingRightColumn;
+  if (line[pos] != ' ' && line[pos] != '\t') return CodeTableError::kExpectedBlank;
   while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
-  if (const char* error = ParseColumn(line, pos, entry.rightBytes.data(), entry.rightLength)) return error;
-  if (pos < line.size() && line[pos] != ';') return "expected ';' or the end of the line after the right column";
-  return nullptr;
+  const CodeTableError right = ParseColumn(line, pos, entry.rightBytes.data(), entry.rightLength);
+  if (right != CodeTableError::kNone) return right;
+  if (pos < line.size() && line[pos] != ';') return CodeTableError::kExpectedEndOfLine;
+  return CodeTableError::kNone;
 }
 
 }  // namespace
@@ -198,79 +193,29 @@ const CodeTable& BuiltInCodeTable() {
   return table;
 }
 
-bool ParseCodeTable(ByteSpan text, const std::string& name, CodeTable& table) {
-  if (!CheckCrlfText(text, name, CrlfTextKind::kCodeTable)) return false;
+CodeTableFailure ParseCodeTable(ByteSpan text, const std::string& name, CodeTable& table) {
+  CodeTableFailure failure;
+  failure.text = CheckCrlfText(text);
+  if (failure.text != CrlfTextError::kNone) {
+    failure.error = CodeTableError::kText;
+    return failure;
+  }
   std::vector<CodeTableEntry> entries;
   CrlfLineReader reader(text, ByteOrderMarkLength(text));
   ByteSpan line;
-  for (long lineNumber = 1; reader.ReadCrlfLine(line); ++lineNumber) {
+  for (size_t lineNumber = 1; reader.ReadCrlfLine(line); ++lineNumber) {
     if (line.empty()) continue;
     CodeTableEntry entry;
-    if (const char* error = ParseRow(line, entry)) {
-      Printf("\nERROR: %s line %ld: %s", name.c_str(), lineNumber, error);
-      return false;
+    failure.error = ParseRow(line, entry);
+    if (!failure.ok()) {
+      failure.line = lineNumber;
+      return failure;
     }
     entries.push_back(entry);
   }
   table = MakeCodeTable(std::move(entries));
   table.name = name;
-  return true;
-}
-
-bool LoadCodeTable(const std::string& path, CodeTable& table) {
-  Bytes text;
-  errno = 0;
-  if (!ReadWholeFile(path, text)) {
-    const int error = platform::IsDirectory(path) ? EISDIR : errno;
-    Printf("\nERROR: can't read the code table %s: %s", path.c_str(),
-           error != 0 ? std::strerror(error) : "read failed");
-    return false;
-  }
-  return ParseCodeTable(text, path, table);
-}
-
-namespace {
-
-std::atomic<const std::vector<SelectedTable>*> selectedTables{nullptr};
-
-}  // namespace
-
-ScopedSelectedTables::ScopedSelectedTables(const std::vector<SelectedTable>& tables) { selectedTables = &tables; }
-
-ScopedSelectedTables::~ScopedSelectedTables() { selectedTables = nullptr; }
-
-bool SelectCodeTable(const std::string& name, const std::string& gameFile, CodeTable& table) {
-  if (const std::vector<SelectedTable>* selected = selectedTables.load()) {
-    for (const SelectedTable& entry : *selected) {
-      if (entry.name != name) continue;
-      table = entry.table;
-      return true;
-    }
-  }
-  // Only a file that is not there falls back; one that cannot be read (no
-  // permission, a directory, a dangling link) must not be taken for absent.
-  if (platform::EntryExists(name)) return LoadCodeTable(name, table);
-  // Started from a shortcut, by a file dropped onto the program or from
-  // another folder, the current directory is rarely the one with the
-  // tables: the game file's directory is tried next, then the program's.
-  std::vector<std::string> searched = {platform::CurrentDirectory()};
-  const std::string program = platform::ExecutablePath();
-  for (const std::string& directory :
-       {platform::DirectoryPartOf(gameFile), program.empty() ? std::string() : platform::DirectoryPartOf(program)}) {
-    // A game file without a directory lies in the current one.
-    if (directory.empty() || std::find(searched.begin(), searched.end(), directory) != searched.end()) continue;
-    const std::string beside = directory + name;
-    if (platform::EntryExists(beside)) {
-      Warnf("NOTE: no %s in the current directory; %s is used", name.c_str(), beside.c_str());
-      return LoadCodeTable(beside, table);
-    }
-    searched.push_back(directory);
-  }
-  table = BuiltInCodeTable();
-  std::string places = searched[0];
-  for (size_t i = 1; i < searched.size(); ++i) places += (i + 1 == searched.size() ? " or " : ", ") + searched[i];
-  Warnf("NOTE: no %s in %s; the built-in table is used, which converts no byte", name.c_str(), places.c_str());
-  return true;
+  return failure;
 }
 
 namespace {

@@ -4,8 +4,8 @@
 //
 // "JPCODES.TXT" pairs game bytes with text: extraction converts left to right,
 // insertion right to left. "CODES.TXT" is applied on insertion only, left to
-// right, before that step. A file that is found nowhere (SelectCodeTable) is
-// replaced by the built-in table, which changes nothing.
+// right, before that step. A file that is found nowhere is replaced by the
+// built-in table, which changes nothing.
 #pragma once
 
 #include <array>
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "codetable/lines.h"
 #include "util/bytes.h"
 
 namespace fpskit {
@@ -86,45 +87,35 @@ CodeTable MakeCodeTable(std::vector<CodeTableEntry> entries);
 // The fallback: two identical rows 00 -> 00, so conversion changes no byte.
 const CodeTable& BuiltInCodeTable();
 
-// Parses the text of a code table file named `name`. Lines end in CR LF (a
-// missing last CR LF ends the last line at the end of the data); a leading
-// UTF-8 byte order mark is skipped; blank lines are skipped; spaces and tabs
-// at the end of a line are ignored. Each other line is
-// "HH HH;<spaces or tabs>HH HH[;anything]" with at most 100 pairs a column.
-// A line that breaks this is reported as "\nERROR: <name> line <n>: <what>",
-// a file saved as UTF-16 or with LF line ends as CheckCrlfText reports it,
-// and the result is false.
-bool ParseCodeTable(ByteSpan text, const std::string& name, CodeTable& table);
-
-// Reads and parses a code table file; false (with a message) when it cannot be
-// read or breaks the grammar.
-bool LoadCodeTable(const std::string& path, CodeTable& table);
-
-// The table every text tool uses: the file `name` in the current directory;
-// when there is none, the one beside `gameFile` (the file the tool reads or
-// writes back), then the one beside the running program, each with a notice
-// on standard error that names the file used. When none of them exists the
-// built-in table is used, and a notice on standard error names the
-// directories searched (a run from the wrong directory would otherwise write
-// the dump's text into the game file unconverted). False, with a message,
-// when the file found cannot be read or loaded; the tool then stops before
-// writing anything.
-bool SelectCodeTable(const std::string& name, const std::string& gameFile, CodeTable& table);
-
-// A run over many files selects each table once: while a ScopedSelectedTables
-// is alive, SelectCodeTable(name) on any thread copies the table selected for
-// `name` (if there is one) without reading a file or repeating a notice.
-struct SelectedTable {
-  std::string name;
-  CodeTable table;
+// What is wrong with a code table file. The row errors name the first thing
+// on the line that breaks "HH HH;<spaces or tabs>HH HH[;anything]".
+enum class CodeTableError {
+  kNone,
+  kText,                 // not kept as CR LF text: see `text`
+  kExpectedHexDigits,    // two hexadecimal digits were expected
+  kColumnTooLong,        // more than 100 bytes in a column
+  kExpectedSemicolon,    // no ';' after the left column
+  kMissingRightColumn,   // the line ends after the ';'
+  kExpectedBlank,        // no space or tab after the ';'
+  kExpectedEndOfLine,    // neither ';' nor the end of the line after the right column
 };
-class ScopedSelectedTables {
- public:
-  explicit ScopedSelectedTables(const std::vector<SelectedTable>& tables);
-  ~ScopedSelectedTables();
-  ScopedSelectedTables(const ScopedSelectedTables&) = delete;
-  ScopedSelectedTables& operator=(const ScopedSelectedTables&) = delete;
+
+struct CodeTableFailure {
+  CodeTableError error = CodeTableError::kNone;
+  CrlfTextError text = CrlfTextError::kNone;  // for kText
+  size_t line = 0;                            // the line, from 1, for the row errors
+  bool ok() const { return error == CodeTableError::kNone; }
 };
+
+// Parses the text of a code table file into `table`, whose name becomes
+// `name`. Lines end in CR LF (a missing last CR LF ends the last line at the
+// end of the data); a leading UTF-8 byte order mark is skipped; blank lines
+// are skipped; spaces and tabs at the end of a line are ignored. Each other
+// line is "HH HH;<spaces or tabs>HH HH[;anything]" with at most 100 pairs a
+// column. Returns the failure of the first line that breaks this, or of a
+// text saved as UTF-16 or with LF line ends (CheckCrlfText); `table` is
+// then left as it was.
+CodeTableFailure ParseCodeTable(ByteSpan text, const std::string& name, CodeTable& table);
 
 // Converts `content` (the string's bytes, without a terminating NUL) through
 // the table. At every position the verbatim marker "<||>" is tested first and

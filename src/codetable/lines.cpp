@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "util/console.h"
-
 namespace fpskit {
 
 bool CrlfLineReader::ReadCrlfLine(ByteSpan& line) {
@@ -45,23 +43,19 @@ size_t CountCrlf(ByteSpan text) {
   return count;
 }
 
-bool CheckCrlfText(ByteSpan text, const std::string& name, CrlfTextKind kind) {
+CrlfTextError CheckCrlfText(ByteSpan text) {
   if (text.size() >= 2 && ((text[0] == 0xFF && text[1] == 0xFE) || (text[0] == 0xFE && text[1] == 0xFF))) {
-    Printf("\nERROR: %s is saved as UTF-16; save it as UTF-8", name.c_str());
-    return false;
+    return CrlfTextError::kUtf16;
   }
   // Every line fpskit writes ends in CR LF, so one is enough; a lone LF inside
   // a line is text (a game byte 0A dumped without a table row for it).
   bool lineFeed = false;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\n') continue;
-    if (i > 0 && text[i - 1] == '\r') return true;
+    if (i > 0 && text[i - 1] == '\r') return CrlfTextError::kNone;
     lineFeed = true;
   }
-  if (!lineFeed) return true;
-  Printf("\nERROR: %s: its lines end in LF alone; %s use CR LF", name.c_str(),
-         kind == CrlfTextKind::kDump ? "fpskit dumps" : "code tables");
-  return false;
+  return lineFeed ? CrlfTextError::kLineFeedsOnly : CrlfTextError::kNone;
 }
 
 bool WantsByteOrderMark(const char* option) {

@@ -1,8 +1,6 @@
 // CR LF lines, as code tables and text dumps store them.
 #pragma once
 
-#include <string>
-
 #include "util/bytes.h"
 
 namespace fpskit {
@@ -33,14 +31,17 @@ size_t ByteOrderMarkLength(ByteSpan data);
 // splits its dump line.
 size_t CountCrlf(ByteSpan text);
 
-// What a CR LF text file is, for the advice in CheckCrlfText's messages.
-enum class CrlfTextKind { kDump, kCodeTable };
+// What keeps a dump or code table from being read as fpskit wrote it.
+enum class CrlfTextError {
+  kNone,
+  kUtf16,          // it begins with the UTF-16 byte order mark FF FE or FE FF
+  kLineFeedsOnly,  // it holds line feeds but not one CR LF
+};
 
 // Checks that an editor kept a dump or code table in the form fpskit reads:
-// not UTF-16 (a byte order mark FF FE or FE FF), and not with line feeds but
-// not one CR LF (an editor that saved LF line ends would make the whole file
-// one line). False, with "\nERROR: <name> ..." naming the cause, otherwise.
-bool CheckCrlfText(ByteSpan text, const std::string& name, CrlfTextKind kind);
+// not UTF-16, and not with line feeds but not one CR LF (an editor that
+// saved LF line ends would make the whole file one line).
+CrlfTextError CheckCrlfText(ByteSpan text);
 
 // True when the extraction option asks for a byte order mark: its first four
 // characters are "utf8".

@@ -54,9 +54,9 @@ bool SameTableTexts(ByteSpan before, ByteSpan after) {
   ScfHeader newHeader;
   std::vector<ScfRecord> old;
   std::vector<ScfRecord> rebuilt;
-  if (ReadScfHeader(before, oldHeader) != ScfHeaderStatus::kValid ||
-      ReadScfHeader(after, newHeader) != ScfHeaderStatus::kValid || !ReadScfEntries(before, oldHeader, old) ||
-      !ReadScfEntries(after, newHeader, rebuilt) || old.size() != rebuilt.size()) {
+  if (!ParseScfHeader(before, oldHeader).ok() || !oldHeader.HasTextTable() || !ParseScfHeader(after, newHeader).ok() ||
+      !newHeader.HasTextTable() || !ParseScfEntries(before, oldHeader, old).ok() ||
+      !ParseScfEntries(after, newHeader, rebuilt).ok() || old.size() != rebuilt.size()) {
     return false;
   }
   for (size_t i = 0; i < old.size(); ++i) {

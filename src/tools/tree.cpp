@@ -11,10 +11,10 @@
 
 #include "codetable/codetable.h"
 #include "text/chtx/chtx.h"
-#include "text/po/po_tool.h"
+#include "tools/text/po_tool.h"
 #include "text/scel/scel.h"
-#include "text/scf/scf.h"
-#include "text/text_tool.h"
+#include "tools/text/scf_tools.h"
+#include "tools/text/text_tool.h"
 #include "text/tss/tss.h"
 #include "util/console.h"
 #include "util/files.h"

@@ -8,12 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "codetable/lines.h"
+#include "tools/text/code_table_files.h"
 #include "util/paths.h"
 #include "util/platform.h"
 #include "support/builders.h"
 #include "support/chtx_builder.h"
+#include "support/recording_reporter.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
@@ -59,14 +62,14 @@ TEST(ByteOrderMark, IsRecognisedAndRequested) {
 struct Parsed {
   bool ok;
   CodeTable table;
-  std::string printed;
+  std::string printed;  // the message a tool prints for the failure
 };
 
 Parsed Parse(const std::string& text) {
   Parsed result;
-  testing::internal::CaptureStdout();
-  result.ok = ParseCodeTable(ToBytes(text), "JPCODES.TXT", result.table);
-  result.printed = testing::internal::GetCapturedStdout();
+  const CodeTableFailure failure = ParseCodeTable(ToBytes(text), "JPCODES.TXT", result.table);
+  result.ok = failure.ok();
+  if (!failure.ok()) result.printed = DescribeCodeTableFailure("JPCODES.TXT", failure);
   return result;
 }
 
@@ -145,40 +148,40 @@ TEST(SelectCodeTable, FallsBackOnlyForAMissingFileAndSaysSo) {
   support::TempDir dir;
   support::ScopedCurrentDirectory inside(dir.path());
   CodeTable table;
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
+  std::optional<support::RecordingReporter> console;
+  console.emplace();
   // A game file in the current directory: the program's directory is searched too.
   EXPECT_TRUE(SelectCodeTable(kGameCodesFile, "chat.bin", table));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console->notices(),
             "NOTE: no JPCODES.TXT in " + platform::CurrentDirectory() + " or " +
                 platform::DirectoryPartOf(platform::ExecutablePath()) +
                 "; the built-in table is used, which converts no byte\n");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(console->output(), "");
   EXPECT_EQ(table.entries.size(), 2u);
   EXPECT_EQ(table.name, "");
 
   ASSERT_TRUE(support::WriteTestFile(kGameCodesFile, std::string("41; 61\r\n")));
-  testing::internal::CaptureStderr();
+  console.emplace();
   ASSERT_TRUE(SelectCodeTable(kGameCodesFile, "chat.bin", table));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(console->notices(), "");
   ASSERT_EQ(table.entries.size(), 1u);
 
   // A table that exists but cannot be read, or breaks the grammar, stops the tool.
   ASSERT_TRUE(support::WriteTestFile(kTranslatorCodesFile, std::string("41; 61\r\nzz\r\n")));
-  testing::internal::CaptureStdout();
+  console.emplace();
   EXPECT_FALSE(SelectCodeTable(kTranslatorCodesFile, "chat.bin", table));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: CODES.TXT line 2: expected two hexadecimal digits");
+  EXPECT_EQ(console->output(), "\nERROR: CODES.TXT line 2: expected two hexadecimal digits");
   std::filesystem::remove(kTranslatorCodesFile);
   std::filesystem::create_directory(kTranslatorCodesFile);
-  testing::internal::CaptureStdout();
+  console.emplace();
   EXPECT_FALSE(SelectCodeTable(kTranslatorCodesFile, "chat.bin", table));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: can't read the code table CODES.TXT: Is a directory");
+  EXPECT_EQ(console->output(), "\nERROR: can't read the code table CODES.TXT: Is a directory");
 #ifndef _WIN32  // Windows has no permission bits that stop the owner reading
   if (geteuid() != 0) {
     ASSERT_EQ(chmod(kGameCodesFile, 0), 0);
-    testing::internal::CaptureStdout();
+    console.emplace();
     EXPECT_FALSE(SelectCodeTable(kGameCodesFile, "chat.bin", table));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: can't read the code table JPCODES.TXT: Permission denied");
+    EXPECT_EQ(console->output(), "\nERROR: can't read the code table JPCODES.TXT: Permission denied");
   }
 #endif
 }

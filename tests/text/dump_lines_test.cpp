@@ -9,6 +9,7 @@
 #include "cli/modes.h"
 #include "support/builders.h"
 #include "support/chtx_builder.h"
+#include "support/recording_reporter.h"
 #include "support/scf_builder.h"
 #include "support/temp_dir.h"
 #include "support/tss_builder.h"
@@ -53,12 +54,9 @@ support::ScfTestFile Table() {
 
 // Runs a mode in the current directory; standard error goes to `warnings`.
 DispatchResult RunMode(const char* mode, const char* path, std::string* warnings = nullptr) {
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
+  support::RecordingReporter console;
   const DispatchResult result = ModeDispatcher(mode, path, "0");
-  const std::string errors = testing::internal::GetCapturedStderr();
-  testing::internal::GetCapturedStdout();
-  if (warnings) *warnings = errors;
+  if (warnings) *warnings = console.notices();
   return result;
 }
 

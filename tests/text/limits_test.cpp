@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "support/builders.h"
 #include "support/chtx_builder.h"
+#include "support/recording_reporter.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 #include "support/tss_builder.h"
 #include "text/chtx/chtx.h"
 #include "text/scf/scf.h"
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 
 namespace fpskit {
 namespace {
@@ -203,20 +206,20 @@ TEST(TextLimits, InsertionWarnsForEveryTextOverItsLimitAndWritesIt) {
   TextLimitCheck chatLimits(inputs.limits, TextFormat::kChat, "dir/c.chtx", "c.txt");
   Bytes rebuilt;
   ASSERT_TRUE(RebuildChtx(chtx, inputs, ChtxInsertion{false, false, &chatLimits}, rebuilt));
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(chatLimits.Report(), 2u);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  std::optional<support::RecordingReporter> console;
+  console.emplace();
+  EXPECT_EQ(ReportTextLimits(chatLimits), 2u);
+  EXPECT_EQ(console->notices(),
             "WARNING: c.txt line 3: the text is 8 bytes, limit 6\n"
             "WARNING: c.txt line 5: line 1 of the text is 20 characters, limit 10\n");
 
   inputs.dump = ToBytes("[00001A90_JP]: abc\r\n[00001A90_JP]: abcd\r\n[00001A90_EN]: ab\r\n[00001A90_EN]: abcd\r\n");
   inputs.limits = ParseLimits("scf file *.scf JP chars 3\r\nscf EN bytes 4\r\n");
   TextLimitCheck scfLimits(inputs.limits, TextFormat::kScf, "menu.scf", "d.txt");
-  std::vector<ScfBlock> blocks;
-  ASSERT_TRUE(ParseScfDump(inputs, true, {0x1A90}, blocks, &scfLimits));
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(scfLimits.Report(), 2u);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  ASSERT_TRUE(ParseScfDump(inputs, true, {0x1A90}, &scfLimits).ok());
+  console.emplace();
+  EXPECT_EQ(ReportTextLimits(scfLimits), 2u);
+  EXPECT_EQ(console->notices(),
             "WARNING: d.txt line 2: line 1 of the text is 4 characters, limit 3\n"
             "WARNING: d.txt line 4: the text is 5 bytes, limit 4\n");
 }

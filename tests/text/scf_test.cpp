@@ -4,8 +4,10 @@
 
 #include "cli/modes.h"
 #include "support/builders.h"
+#include "support/recording_reporter.h"
 #include "support/scf_builder.h"
 #include "support/temp_dir.h"
+#include "tools/text/scf_tools.h"
 
 namespace fpskit {
 namespace {
@@ -31,13 +33,13 @@ ScfTestEntry Entry(std::optional<std::string> a, std::optional<std::string> b, s
 // The dump of a file through the built-in table; empty when the file was
 // rejected, with the console text in `console`.
 std::string DumpOf(ByteSpan file, bool* ok = nullptr, std::string* console = nullptr) {
-  testing::internal::CaptureStdout();
   ScfHeader header;
   std::vector<ScfRecord> records;
-  const bool valid = ReadScfHeader(file, header) == ScfHeaderStatus::kValid && ReadScfEntries(file, header, records);
-  const std::string printed = testing::internal::GetCapturedStdout();
+  ScfFailure failure = ParseScfHeader(file, header);
+  if (failure.ok()) failure = ParseScfEntries(file, header, records);
+  const bool valid = failure.ok() && header.HasTextTable();
   if (ok) *ok = valid;
-  if (console) *console = printed;
+  if (console) *console = DescribeScfFailure(failure);
   Bytes dump;
   ScfDumpProgress progress;
   for (const ScfRecord& record : records) AppendScfBlock(dump, record, BuiltInCodeTable(), progress);
@@ -149,12 +151,10 @@ TEST(ScfExtraction, RejectsHeadersAndStringsThatCannotBeRead) {
 template <typename Tool>
 std::string RunIn(const support::TempDir& dir, bool& ok, Tool tool, std::string* warnings = nullptr) {
   support::ScopedCurrentDirectory inside(dir.path());
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
+  support::RecordingReporter console;
   ok = tool();
-  const std::string printed = testing::internal::GetCapturedStderr();
-  if (warnings) *warnings = printed;
-  return testing::internal::GetCapturedStdout();
+  if (warnings) *warnings = console.notices();
+  return console.output();
 }
 
 TEST(ScfExtraction, WritesTheDumpBesideTheFileThroughTheGameTable) {
@@ -202,14 +202,13 @@ TEST(ScfExtraction, WritesTheDumpBesideTheFileThroughTheGameTable) {
 
 std::vector<ScfBlock> ParseDump(const std::string& dump, bool swap, bool* ok = nullptr,
                                 std::string* console = nullptr) {
-  std::vector<ScfBlock> blocks;
   const InsertionInputs inputs{BuiltInCodeTable(), BuiltInCodeTable(), "d.txt", ToBytes(dump)};
-  testing::internal::CaptureStdout();
-  const bool parsed = ParseScfDump(inputs, swap, {0x1A90, 0x1AA8}, blocks);
-  const std::string printed = testing::internal::GetCapturedStdout();
-  if (ok) *ok = parsed;
-  if (console) *console = printed;
-  return blocks;
+  const ScfDump parsed = ParseScfDump(inputs, swap, {0x1A90, 0x1AA8});
+  support::RecordingReporter reporter;
+  ReportScfDumpProblems(inputs.dumpName, inputs.gameCodes.name, parsed);
+  if (ok) *ok = parsed.ok();
+  if (console) *console = reporter.output();
+  return parsed.blocks;
 }
 
 std::array<std::string, 4> SlotsOf(const ScfBlock& block) {
@@ -267,9 +266,39 @@ TEST(ScfDump, RefusesBlocksThatWouldPutTextInTheWrongPlace) {
   }
 }
 
+// A check reads the whole dump; the problems come back in dump order, so the
+// tool prints the errors and the warnings for characters written as they
+// stand in the order the lines hold them.
+TEST(ScfDump, ListsEveryProblemInDumpOrderWhenReadWhole) {
+  CodeTable gameCodes = MakeCodeTable({Row("a", "a")});
+  gameCodes.name = "JPCODES.TXT";
+  const std::string dump = ScfDumpBlock(0x1A90, {"a", "b", "caf\xC3\xA9", "d"}) +
+                           ScfDumpBlock(0x1AA8, {"a", "b", "c", "d"}).replace(15, 1, "x\r\ny") +
+                           ScfDumpBlock(0x1AA8, {"\xE9", "", "", ""});
+  const InsertionInputs inputs{gameCodes, BuiltInCodeTable(), "d.txt", ToBytes(dump)};
+  const ScfDump whole = ParseScfDump(inputs, false, {0x1A90, 0x1AA8}, nullptr, DumpReading::kWhole);
+  EXPECT_FALSE(whole.ok());
+  ASSERT_EQ(whole.problems.size(), 3u);
+  EXPECT_EQ(whole.problems[0].error, ScfDumpError::kUnconverted);
+  EXPECT_EQ(whole.problems[1].error, ScfDumpError::kBrokenLines);
+  EXPECT_EQ(whole.problems[2].error, ScfDumpError::kUnconverted);
+  EXPECT_EQ(whole.blocks.size(), 2u);
+  support::RecordingReporter console;
+  ReportScfDumpProblems("d.txt", gameCodes.name, whole);
+  EXPECT_EQ(console.output(), "\nERROR: d.txt line 6: a line break was typed inside its text, and line 7 goes on "
+                              "with it; join the two lines (a note stands on a line of its own after an empty line)");
+  EXPECT_EQ(console.notices(),
+            "WARNING: d.txt line 3: '\xC3\xA9' (C3 A9) has no row in JPCODES.TXT and is written as it stands\n"
+            "WARNING: d.txt line 12: byte E9 has no row in JPCODES.TXT and is written as it stands\n");
+  // An insertion stops at the first error.
+  const ScfDump first = ParseScfDump(inputs, false, {0x1A90, 0x1AA8});
+  EXPECT_EQ(first.problems.size(), 2u);
+  EXPECT_EQ(first.blocks.size(), 1u);
+}
+
 ScfHeader HeaderOf(const ScfTestFile& scf) {
   ScfHeader header;
-  EXPECT_EQ(ReadScfHeader(scf.bytes, header), ScfHeaderStatus::kValid);
+  EXPECT_TRUE(ParseScfHeader(scf.bytes, header).ok());
   return header;
 }
 
@@ -288,7 +317,7 @@ TEST(ScfRebuild, AppendsStringsAndRepointsOnlyTheTaggedEntries) {
 
   // No block: the file padded to 16 with its length at offset 12.
   Bytes out;
-  ASSERT_TRUE(BuildScfFile(scf.bytes, header, {}, out));
+  ASSERT_TRUE(BuildScfFile(scf.bytes, header, {}, out).ok());
   Bytes expected = scf.bytes;
   expected.resize(scf.bytes.size() + 11, 0);
   StoreU32BE(expected.data() + 12, uint32_t(expected.size()));
@@ -297,7 +326,8 @@ TEST(ScfRebuild, AppendsStringsAndRepointsOnlyTheTaggedEntries) {
   // One block for the second entry, its tag given twice: both sets of strings
   // are appended, the later one is pointed at; the first entry is untouched.
   ASSERT_TRUE(BuildScfFile(scf.bytes, header,
-                           {Block(scf.tags[1], {"old", "", "", ""}), Block(scf.tags[1], {"E", "F", "", "H"})}, out));
+                           {Block(scf.tags[1], {"old", "", "", ""}), Block(scf.tags[1], {"E", "F", "", "H"})}, out)
+                  .ok());
   EXPECT_EQ(out.size() % 16, 0u);
   EXPECT_EQ(LoadU32BE(out.data() + 12), out.size());
   EXPECT_EQ(out.size(), (scf.bytes.size() + 4 + 4 + 2 + 2 + 1 + 2 + 15) / 16 * 16);
@@ -318,13 +348,26 @@ TEST(ScfRebuild, RefusesTagsOutsideTheEntryTable) {
   const ScfHeader header = HeaderOf(scf);
   for (uint32_t tag : {scf.tableStart - 1, scf.stringAreaStart - 15, 0x00000010u, 0x0FFFFFFFu}) {
     Bytes out;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(BuildScfFile(scf.bytes, header, {Block(scf.tags[0], {}), Block(tag, {})}, out)) << tag;
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("lies outside the SCFOMBIN entry table"),
-              std::string::npos);
+    const ScfFailure failure = BuildScfFile(scf.bytes, header, {Block(scf.tags[0], {}), Block(tag, {})}, out);
+    EXPECT_FALSE(failure.ok()) << tag;
+    EXPECT_NE(DescribeScfFailure(failure).find("lies outside the SCFOMBIN entry table"), std::string::npos);
   }
   Bytes out;
-  EXPECT_TRUE(BuildScfFile(scf.bytes, header, {Block(scf.tableStart, {}), Block(scf.stringAreaStart - 16, {})}, out));
+  EXPECT_TRUE(
+      BuildScfFile(scf.bytes, header, {Block(scf.tableStart, {}), Block(scf.stringAreaStart - 16, {})}, out).ok());
+}
+
+// Callers that skip a check get no entry and no write outside the file.
+TEST(ScfRebuild, NeedsAWholeHeaderAndATextTable) {
+  const ScfTestFile scf = MakeScfFile({.entries = {Entry("a", "b", "c", "d")}});
+  ScfHeader header = HeaderOf(scf);
+  Bytes out;
+  EXPECT_EQ(BuildScfFile(ByteSpan(scf.bytes).first(100), header, {}, out).error, ScfError::kTruncatedHeader);
+  header.sectionAddress = 0;
+  header.entryAreaEnd = 0;
+  std::vector<ScfRecord> records;
+  EXPECT_TRUE(ParseScfEntries(scf.bytes, header, records).ok());
+  EXPECT_TRUE(records.empty());
 }
 
 TEST(ScfInsertion, RoundTripsAnEditedDumpThroughBothTables) {
@@ -359,9 +402,9 @@ TEST(ScfInsertion, RoundTripsAnEditedDumpThroughBothTables) {
   ASSERT_TRUE(support::WriteTestFile(dir / "talk.txt", dump));
   {
     support::ScopedCurrentDirectory inside(dir.path());
-    testing::internal::CaptureStdout();
+    support::RecordingReporter console;
     EXPECT_EQ(ModeDispatcher("scf_switch", "talk.scf", "0"), DispatchResult::kSuccess);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(console.output(), "");
   }
   const Bytes twice = support::ReadTestFile(dir / "talk.scf");
   EXPECT_GT(twice.size(), once.size());

@@ -12,7 +12,7 @@
 #include "support/tss_builder.h"
 #include "text/chtx/chtx.h"
 #include "text/scel/scel.h"
-#include "text/scf/scf.h"
+#include "tools/text/scf_tools.h"
 #include "tools/tree.h"
 #include "util/reporter.h"
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <numeric>
 
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 

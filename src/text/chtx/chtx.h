@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "codetable/codetable.h"
-#include "text/text_tool.h"
+#include "text/dump.h"
 #include "util/bytes.h"
 
 namespace fpskit {

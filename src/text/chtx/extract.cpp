@@ -5,7 +5,7 @@
 
 #include "codetable/lines.h"
 #include "text/chtx/chtx.h"
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 

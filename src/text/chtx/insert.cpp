@@ -5,7 +5,7 @@
 
 #include "codetable/lines.h"
 #include "text/chtx/chtx.h"
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 
@@ -157,7 +157,7 @@ bool InsertChtx(const std::string& path, bool share, bool swap) {
   Bytes rebuilt;
   TextLimitCheck limits(inputs.limits, TextFormat::kChat, path, dumpPath);
   const bool rebuiltOk = RebuildChtx(chtx, inputs, ChtxInsertion{share, swap, &limits}, rebuilt);
-  limits.Report();  // after what would stop the write-back
+  ReportTextLimits(limits);  // after what would stop the write-back
   return rebuiltOk && ReplaceFileSafely(path, rebuilt);
 }
 

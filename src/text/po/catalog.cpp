@@ -6,7 +6,7 @@
 #include <unordered_map>
 
 #include "codetable/lines.h"
-#include "text/text_tool.h"
+#include "text/dump.h"
 
 namespace fpskit {
 namespace {

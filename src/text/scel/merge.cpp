@@ -4,7 +4,7 @@
 
 #include "text/scel/scel.h"
 #include "text/tss/tss.h"
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/parallel.h"

@@ -1,9 +1,7 @@
 #include <cstring>
 
+#include "codetable/lines.h"
 #include "text/scf/scf.h"
-#include "text/text_tool.h"
-#include "util/console.h"
-#include "util/files.h"
 
 namespace fpskit {
 namespace {
@@ -15,56 +13,38 @@ uint32_t PointerToOffset(uint32_t pointer, const ScfHeader& header) {
 
 }  // namespace
 
-ScfHeaderStatus ReadScfHeader(ByteSpan file, ScfHeader& header) {
-  if (file.size() < 8 || std::memcmp(file.data(), "SCFOMBIN", 8) != 0) {
-    Print("\nThis is not a SCFOMBIN");
-    return ScfHeaderStatus::kRejected;
-  }
-  if (file.size() < kScfHeaderSize) {
-    Print("\nERROR: truncated SCFOMBIN header");
-    return ScfHeaderStatus::kRejected;
-  }
-  const uint8_t* p = file.data();
-  header.fileSize = LoadU32BE(p + 12);
-  header.entryAreaEnd = LoadU32BE(p + 24);
-  header.stringAreaStart = LoadU32BE(p + 32);
-  header.sectionOffset = LoadU32BE(p + 36);
-  header.sectionAddress = LoadU32BE(p + 80);
-  if (header.sectionAddress == 0) return ScfHeaderStatus::kNoTextTable;
+ScfFailure ParseScfHeader(ByteSpan file, ScfHeader& header) {
+  if (file.size() < 8 || std::memcmp(file.data(), "SCFOMBIN", 8) != 0) return ScfFailure::Of(ScfError::kNotScf);
+  if (file.size() < kScfHeaderSize) return ScfFailure::Of(ScfError::kTruncatedHeader);
+  ByteReader reader(file.first(kScfHeaderSize));
+  auto wordAt = [&reader](size_t offset) {
+    reader.Seek(offset);
+    return reader.U32BE();
+  };
+  header.fileSize = wordAt(12);
+  header.entryAreaEnd = wordAt(24);
+  header.stringAreaStart = wordAt(32);
+  header.sectionOffset = wordAt(36);
+  header.sectionAddress = wordAt(80);
+  if (!header.HasTextTable()) return {};
 
   const size_t markerLength = std::strlen(kScfAlternateMarker);
   const bool alternate = file.size() > kScfAlternateMinimumSize &&
-                         std::memcmp(p + kScfAlternateMarkerOffset, kScfAlternateMarker, markerLength) == 0;
+                         InRange(file.size(), kScfAlternateMarkerOffset, markerLength) &&
+                         std::memcmp(file.data() + kScfAlternateMarkerOffset, kScfAlternateMarker, markerLength) == 0;
   header.tableStart = uint64_t(header.sectionOffset) + (alternate ? kScfAlternateTableStart : kScfTableStart);
 
   // Below 6280 the entry limit would wrap to billions; beyond the file the
   // table and the strings cannot be read.
-  if (header.entryAreaEnd < kScfTableStart) {
-    Printf("\nERROR: bad SCFOMBIN header: entry area end %u is below %u", header.entryAreaEnd, kScfTableStart);
-    return ScfHeaderStatus::kRejected;
-  }
-  if (header.tableStart > file.size()) {
-    Printf("\nERROR: bad SCFOMBIN header: the entry table at 0x%llX lies beyond the end of the file",
-           static_cast<unsigned long long>(header.tableStart));
-    return ScfHeaderStatus::kRejected;
-  }
-  if (header.stringAreaStart > file.size()) {
-    Printf("\nERROR: bad SCFOMBIN header: the string area at 0x%X lies beyond the end of the file",
-           header.stringAreaStart);
-    return ScfHeaderStatus::kRejected;
-  }
-  return ScfHeaderStatus::kValid;
+  if (header.entryAreaEnd < kScfTableStart) return ScfFailure::Of(ScfError::kEntryAreaEndTooLow, 0, header.entryAreaEnd);
+  if (header.tableStart > file.size()) return ScfFailure::Of(ScfError::kTableBeyondFile, header.tableStart);
+  if (header.stringAreaStart > file.size()) return ScfFailure::Of(ScfError::kStringAreaBeyondFile, header.stringAreaStart);
+  return {};
 }
 
-ScfHeaderStatus ReadScfFile(const std::string& path, Bytes& file, ScfHeader& header, std::string& dumpName) {
-  if (!ReadGameFile(path, file)) return ScfHeaderStatus::kRejected;
-  const ScfHeaderStatus status = ReadScfHeader(file, header);
-  if (status == ScfHeaderStatus::kValid && !TextDumpPath(path, dumpName)) return ScfHeaderStatus::kRejected;
-  return status;
-}
-
-bool ReadScfEntries(ByteSpan file, const ScfHeader& header, std::vector<ScfRecord>& records) {
+ScfFailure ParseScfEntries(ByteSpan file, const ScfHeader& header, std::vector<ScfRecord>& records) {
   records.clear();
+  if (!header.HasTextTable() || header.entryAreaEnd < kScfTableStart) return {};
   const uint32_t limit = (header.entryAreaEnd - kScfTableStart) / kScfShortEntrySize;
   // A second word that, taken as a pointer, lands at or beyond the string area
   // is the first pointer of a 20-byte entry; anything smaller is the second
@@ -74,23 +54,23 @@ bool ReadScfEntries(ByteSpan file, const ScfHeader& header, std::vector<ScfRecor
   // Every entry takes at least 20 bytes before stringAreaStart, so the scan
   // also ends by itself however large the limit is.
   for (uint32_t index = 0; index < limit; ++index) {
-    if (position + kScfPointersSize > header.stringAreaStart || !InRange(file.size(), position, 8)) break;
-    const bool shortForm = LoadU32BE(file.data() + position + 4) >= shortFormThreshold;
-    const uint64_t tag = position + (shortForm ? 4 : 8);
+    if (position + kScfPointersSize > header.stringAreaStart) break;
+    ByteReader reader(file);
+    reader.Seek(position + 4);
+    const uint32_t secondWord = reader.U32BE();
+    if (!reader.ok()) break;
+    const uint64_t tag = position + (secondWord >= shortFormThreshold ? 4 : 8);
     // Pointers that reach into the string area are no entry insertion may
     // patch, so the table ends before them.
     if (tag + kScfPointersSize > header.stringAreaStart) break;
-    if (!InRange(file.size(), tag, kScfPointersSize)) {
-      Printf("\nERROR: truncated SCFOMBIN entry at 0x%llX", static_cast<unsigned long long>(position));
-      return false;
-    }
     ScfRecord record;
     record.tag = uint32_t(tag);
+    reader.Seek(tag);
+    for (uint32_t& pointer : record.pointers) pointer = reader.U32BE();
+    if (!reader.ok()) return ScfFailure::Of(ScfError::kTruncatedEntry, position);
     bool empty = true;
     bool beyondFile = false;
-    for (size_t slot = 0; slot < kScfSlotCount; ++slot) {
-      const uint32_t pointer = LoadU32BE(file.data() + tag + 4 * slot);
-      record.pointers[slot] = pointer;
+    for (uint32_t pointer : record.pointers) {
       if (pointer == 0) continue;
       empty = false;
       if (PointerToOffset(pointer, header) > file.size()) beyondFile = true;
@@ -100,14 +80,30 @@ bool ReadScfEntries(ByteSpan file, const ScfHeader& header, std::vector<ScfRecor
       if (record.pointers[slot] == 0) continue;
       const uint32_t offset = PointerToOffset(record.pointers[slot], header);
       if (!TerminatedStringAt(file, offset, record.strings[slot])) {
-        Printf("\nERROR: the SCFOMBIN string at 0x%X (entry %08X) has no terminating zero", offset, record.tag);
-        return false;
+        return ScfFailure::Of(ScfError::kUnterminatedString, offset, 0, record.tag);
       }
     }
     records.push_back(record);
     position = tag + kScfPointersSize;
   }
-  return true;
+  return {};
+}
+
+void AppendScfBlock(Bytes& out, const ScfRecord& record, const CodeTable& gameCodes, ScfDumpProgress& progress) {
+  for (size_t slot = 0; slot < kScfSlotCount; ++slot) {
+    AppendText(out, TaggedLinePrefix(record.tag, slot));
+    if (record.pointers[slot] != 0) {
+      const Bytes text = ConvertSequences(record.strings[slot], false, gameCodes);
+      AppendBytes(out, text);
+      const size_t splits = CountCrlf(text);
+      if (splits > 0) progress.splits.push_back({record.tag, slot, progress.nextLine});
+      progress.nextLine += splits;
+    }
+    AppendText(out, "\r\n");
+    ++progress.nextLine;
+  }
+  AppendText(out, "\r\n");
+  ++progress.nextLine;
 }
 
 }  // namespace fpskit

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "codetable/codetable.h"
-#include "text/text_tool.h"
+#include "text/dump.h"
 #include "util/bytes.h"
 
 namespace fpskit {
@@ -41,25 +41,43 @@ struct ScfHeader {
   uint32_t sectionOffset = 0;    // at 36: file offset of the section holding the table
   uint32_t sectionAddress = 0;   // at 80: memory address of that section; 0 = no text table
   uint64_t tableStart = 0;       // file offset of the first entry (derived)
+
+  // A file without a text table has nothing to dump or patch, and nothing is
+  // said about it.
+  bool HasTextTable() const { return sectionAddress != 0; }
 };
 
-enum class ScfHeaderStatus {
-  kValid,
-  kNoTextTable,  // sectionAddress is 0: nothing to dump or patch, and nothing is said
-  kRejected,     // a message was printed
+// What can be wrong with a SCFOMBIN file, or with the blocks written into it.
+enum class ScfError {
+  kNone,
+  kNotScf,                 // the magic is not "SCFOMBIN"
+  kTruncatedHeader,        // shorter than the 128-byte header
+  kEntryAreaEndTooLow,     // `value`, the entry area end, is below 6280
+  kTableBeyondFile,        // the entry table at `offset` lies beyond the end of the file
+  kStringAreaBeyondFile,   // the string area at `offset` lies beyond the end of the file
+  kTruncatedEntry,         // the entry at `offset` is cut off by the end of the file
+  kUnterminatedString,     // the string at `offset`, of entry `tag`, has no terminating zero
+  kTagOutsideTable,        // `tag` lies outside the entry table, from `offset` to `value`
+  kTooLarge,               // the rebuilt file would grow beyond 4 GiB
 };
 
-// Reads and checks the header of a whole SCFOMBIN file. Prints
-// "\nThis is not a SCFOMBIN" for a wrong magic, and an error for a header
-// whose values make the entry table meaningless (entryAreaEnd below 6280, the
-// table start or stringAreaStart beyond the end of the file).
-ScfHeaderStatus ReadScfHeader(ByteSpan file, ScfHeader& header);
+struct ScfFailure {
+  ScfError error = ScfError::kNone;
+  uint64_t offset = 0;
+  uint32_t value = 0;
+  uint32_t tag = 0;
+  bool ok() const { return error == ScfError::kNone; }
+  static ScfFailure Of(ScfError error, uint64_t offset = 0, uint32_t value = 0, uint32_t tag = 0) {
+    return ScfFailure{error, offset, value, tag};
+  }
+};
 
-// Reads a SCFOMBIN file whole for a text tool, checks its header and names
-// its dump in `dumpName`. kRejected, with a message, when the file cannot be
-// read ("\nCan't open %s"), its header is rejected, or the file would be
-// its own dump.
-ScfHeaderStatus ReadScfFile(const std::string& path, Bytes& file, ScfHeader& header, std::string& dumpName);
+// Parses and checks the header of a whole SCFOMBIN file: a wrong magic, a
+// file shorter than the header, and a header whose values make the entry
+// table meaningless (entryAreaEnd below 6280, the table start or
+// stringAreaStart beyond the end of the file) are failures. A header without
+// a text table (HasTextTable) is not checked further.
+ScfFailure ParseScfHeader(ByteSpan file, ScfHeader& header);
 
 // One entry of the table as found in the file.
 struct ScfRecord {
@@ -72,9 +90,10 @@ struct ScfRecord {
 // quietly at the entry limit, when fewer than 16 bytes remain before
 // stringAreaStart, at an entry whose four pointers do not all lie before
 // stringAreaStart (insertion could not patch them), at an all-zero entry, or
-// at an entry pointing beyond the file. An entry cut off by the end of the file or a string without a
-// terminating zero is reported, and the result is false.
-bool ReadScfEntries(ByteSpan file, const ScfHeader& header, std::vector<ScfRecord>& records);
+// at an entry pointing beyond the file; a header without a text table has no
+// entry. An entry cut off by the end of the file or a string without a
+// terminating zero is a failure.
+ScfFailure ParseScfEntries(ByteSpan file, const ScfHeader& header, std::vector<ScfRecord>& records);
 
 // Where a dump stands while its blocks are appended: the number of its next
 // line, and the slots whose converted text holds CR LF, which splits their
@@ -100,39 +119,55 @@ struct ScfBlock {
   std::array<Bytes, kScfSlotCount> slots;
 };
 
-// Reads the blocks of the dump in `inputs` (a leading byte order mark is
-// skipped). A block starts at a line of at least 4 characters beginning with
-// "[0" and is read with ReadTaggedBlock, which checks every line's prefix.
-// Other lines are empty or notes, which are ignored; a note stands on a line
-// of its own after an empty line, so a non-empty line right after a block's
-// last line is refused as a line break typed inside its text. Lines 1 to 4 fill slots 0 to 3, or
+// What is wrong with a block of an edited SCF dump, or what it writes as it
+// stands.
+enum class ScfDumpError {
+  kNone,
+  kBrokenLines,    // the block's lines, or the line after it: see `lines`
+  kUnknownTag,     // the block on `line` has `tag`, which is no entry of the file
+  kUnconverted,    // not an error: `character` is written as it stands
+};
+
+struct ScfDumpProblem {
+  ScfDumpError error = ScfDumpError::kNone;
+  DumpFailure lines;               // kBrokenLines
+  uint32_t tag = 0;                // kUnknownTag
+  size_t line = 0;                 // kUnknownTag
+  UnconvertedCharacter character;  // kUnconverted
+};
+
+// The blocks of an edited dump, and what was found on the way, in dump order.
+struct ScfDump {
+  std::vector<ScfBlock> blocks;
+  std::vector<ScfDumpProblem> problems;
+  // True when no problem stops the insertion (characters written as they
+  // stand do not).
+  bool ok() const;
+};
+
+// Parses the blocks of the dump in `inputs` (a leading byte order mark is
+// skipped) and returns them with every problem found. A block starts at a
+// line of at least 4 characters beginning with "[0" and is read with
+// ParseTaggedBlock, which checks every line's prefix. Other lines are empty
+// or notes, which are ignored; a note stands on a line of its own after an
+// empty line, so a non-empty line right after a block's last line is refused
+// as a line break typed inside its text. Lines 1 to 4 fill slots 0 to 3, or
 // 2, 3, 0, 1 with `swap`. Each line's text after its prefix is converted with
 // ConvertDumpLine. A block's tag must be one of `entryTags` (the tags that
 // "unscf" writes for this file, in ascending order): a tag mistyped into
-// another position of the table would rewrite the wrong bytes. A broken block
-// is reported with the dump's name and line number, and the result is false;
-// in a check (CheckingWholeDump) the reading goes on from the next empty line,
-// so that every broken block is reported. `limits`, when given, measures
-// every converted text.
-bool ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<uint32_t>& entryTags,
-                  std::vector<ScfBlock>& blocks, TextLimitCheck* limits = nullptr);
+// another position of the table would rewrite the wrong bytes. The reading
+// stops at the first broken block, or with DumpReading::kWhole goes on from
+// the next empty line, so that every broken block is found. `limits`, when
+// given, measures every converted text.
+ScfDump ParseScfDump(const InsertionInputs& inputs, bool swap, const std::vector<uint32_t>& entryTags,
+                     TextLimitCheck* limits = nullptr, DumpReading reading = DumpReading::kToFirstProblem);
 
 // The file with every block's strings appended in dump order, padded with
 // zeros to a multiple of 16, fileSize set, and each tagged entry repointed at
-// its new strings. A tag whose 16 bytes do not lie inside the entry table
-// (from the table start up to stringAreaStart) is reported and the result is
-// false, so that no tag can patch bytes outside it.
-bool BuildScfFile(ByteSpan file, const ScfHeader& header, const std::vector<ScfBlock>& blocks, Bytes& out);
-
-// "unscf": writes StripExtension(path) + ".txt" beside the file, beginning
-// with a UTF-8 byte order mark when `option` starts with "utf8". Returns false
-// when it printed an error.
-bool ExtractScf(const std::string& path, const std::string& option);
-
-// "scf" (swap false) and "scf_switch" (swap true): writes the dump beside the
-// file back into it and replaces it safely. A dump without any block leaves
-// the file as it is and says so on standard error. Returns false when it
-// printed an error; the file is then untouched.
-bool InsertScf(const std::string& path, bool swap);
+// its new strings, in `out`. A tag whose 16 bytes do not lie inside the entry
+// table (from the table start up to stringAreaStart) is a failure, so that
+// no tag can patch bytes outside it, and so is a file that would grow beyond
+// 4 GiB.
+ScfFailure BuildScfFile(ByteSpan file, const ScfHeader& header, const std::vector<ScfBlock>& blocks, Bytes& out);
 
 }  // namespace fpskit

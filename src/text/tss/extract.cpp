@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "codetable/lines.h"
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 #include "text/tss/tss.h"
 #include "util/console.h"
 #include "util/files.h"

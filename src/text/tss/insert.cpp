@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "codetable/lines.h"
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 #include "text/tss/tss.h"
 #include "util/console.h"
 #include "util/files.h"
@@ -146,7 +146,8 @@ class DumpParser {
       }
       if (!IsTaggedBlockStart(line)) continue;
       TaggedBlock tagged;
-      if (!ReadTaggedBlock(reader_, line, dumpName_, lineNumber_, tagged)) {
+      if (const DumpFailure failure = ParseTaggedBlock(reader_, line, lineNumber_, tagged); !failure.ok()) {
+        ReportDumpFailure(dumpName_, failure);
         skipping = true;
         if (StopAfterProblem()) return false;
         continue;
@@ -380,7 +381,7 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
   TssEdits edits;
   const bool rebuilt = ParseTssDump(tables.inputs.dump, dumpPath, file, header, code, context, edits) &&
                        RebuildTss(file, header, code, edits, out);
-  limits.Report();  // after what would stop the write-back
+  ReportTextLimits(limits);  // after what would stop the write-back
   return rebuilt ? TssOutcome::kDone : TssOutcome::kFailed;
 }
 

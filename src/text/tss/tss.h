@@ -37,7 +37,7 @@
 #include <vector>
 
 #include "codetable/codetable.h"
-#include "text/text_tool.h"
+#include "text/dump.h"
 #include "util/bytes.h"
 
 namespace fpskit {

@@ -1,4 +1,4 @@
-#include "text/po/po_tool.h"
+#include "tools/text/po_tool.h"
 
 #include <cstring>
 #include <ctime>
@@ -10,7 +10,7 @@
 #include "text/po/po.h"
 #include "text/scel/scel.h"
 #include "text/tss/tss.h"
-#include "text/text_tool.h"
+#include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -115,7 +115,7 @@ bool ReadDumps(const DumpFiles& files, std::vector<Bytes>& storage, std::vector<
       Printf("\nCan't open %s", path.c_str());
       return false;
     }
-    if (!CheckCrlfText(storage[i], path, CrlfTextKind::kDump)) return false;
+    if (!CheckCrlfTextFile(storage[i], path, CrlfTextKind::kDump)) return false;
     CatalogDump& dump = catalog[i];
     dump.text = storage[i];
     dump.reference = files.references[i];
