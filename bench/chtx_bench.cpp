@@ -13,6 +13,7 @@
 #include "support/chtx_builder.h"
 #include "support/temp_dir.h"
 #include "text/chtx/chtx.h"
+#include "tools/text/chtx_tool.h"
 
 namespace fpskit {
 namespace {
@@ -34,7 +35,7 @@ void ChtxDumpInMemory(benchmark::State& state) {
   const Inputs& in = GetInputs();
   for (auto _ : state) {
     ChtxFile chtx;
-    if (!ParseChtx(in.chat, chtx)) return state.SkipWithError("parse failed");
+    if (!ParseChtx(in.chat, chtx).ok()) return state.SkipWithError("parse failed");
     benchmark::DoNotOptimize(BuildChtxDump(chtx, in.table, true).text.data());
   }
   state.SetBytesProcessed(int64_t(state.iterations() * in.chat.size()));
@@ -45,7 +46,7 @@ BENCHMARK(ChtxDumpInMemory)->Unit(benchmark::kMillisecond);
 void ChtxInsertInMemory(benchmark::State& state) {
   const Inputs& in = GetInputs();
   ChtxFile chtx;
-  if (!ParseChtx(in.chat, chtx)) return state.SkipWithError("parse failed");
+  if (!ParseChtx(in.chat, chtx).ok()) return state.SkipWithError("parse failed");
   InsertionInputs inputs;
   inputs.gameCodes = in.table;
   inputs.translatorCodes = BuiltInCodeTable();

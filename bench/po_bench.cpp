@@ -10,6 +10,7 @@
 #include "support/chtx_builder.h"
 #include "support/temp_dir.h"
 #include "text/chtx/chtx.h"
+#include "tools/text/chtx_tool.h"
 #include "tools/text/po_tool.h"
 
 #ifndef _WIN32

@@ -19,6 +19,8 @@
 #include "support/tss_builder.h"
 #include "text/scel/scel.h"
 #include "text/tss/tss.h"
+#include "tools/text/scel_tool.h"
+#include "tools/text/tss_tool.h"
 
 namespace fpskit {
 namespace {

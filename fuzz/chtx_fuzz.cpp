@@ -7,12 +7,13 @@
 #include <cstdlib>
 
 #include "text/chtx/chtx.h"
+#include "tools/text/chtx_tool.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace fpskit;
   const ByteSpan input(data, size);
   ChtxFile chtx;
-  if (!ParseChtx(input, chtx)) return 0;
+  if (!ParseChtx(input, chtx).ok()) return 0;
   const ChtxDump dump = BuildChtxDump(chtx, BuiltInCodeTable(), size % 2 == 1);
   InsertionInputs inputs;
   inputs.gameCodes = BuiltInCodeTable();
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     inputs.dump = dump.text;
     if (!RebuildChtx(chtx, inputs, insertion, rebuilt)) std::abort();
     ChtxFile again;
-    if (!ParseChtx(rebuilt, again)) std::abort();
+    if (!ParseChtx(rebuilt, again).ok()) std::abort();
     if (!insertion.swap && BuildChtxDump(again, BuiltInCodeTable(), size % 2 == 1).text != dump.text) std::abort();
   }
   inputs.dump.assign(input.begin(), input.end());

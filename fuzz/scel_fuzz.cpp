@@ -12,21 +12,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace fpskit;
   const ByteSpan file(data, size);
   ScelContainer container;
-  if (!ParseScel(file, container)) return 0;
+  if (!ParseScel(file, container).ok()) return 0;
   std::vector<Bytes> members(container.members.size());
   for (size_t n = 0; n < members.size(); ++n) DecodeScelMember(file, container, n, members[n]);
 
   Bytes rebuilt;
-  if (!BuildScel(file, container, members, 1, rebuilt)) return 0;
+  if (!BuildScel(file, container, members, 1, rebuilt).ok()) return 0;
   ScelContainer again;
-  FUZZ_CHECK(ParseScel(rebuilt, again) && again.members.size() == members.size());
+  FUZZ_CHECK(ParseScel(rebuilt, again).ok() && again.members.size() == members.size());
   Bytes member;
   for (size_t n = 0; n < members.size(); ++n) {
-    FUZZ_CHECK(DecodeScelMember(rebuilt, again, n, member) == ScelMemberStatus::kDecoded && member == members[n]);
+    FUZZ_CHECK(DecodeScelMember(rebuilt, again, n, member).ok() && member == members[n]);
   }
   if (size % 8 == 0) {
     Bytes twoThreads;
-    FUZZ_CHECK(BuildScel(file, container, members, 2, twoThreads) && twoThreads == rebuilt);
+    FUZZ_CHECK(BuildScel(file, container, members, 2, twoThreads).ok() && twoThreads == rebuilt);
   }
   return 0;
 }

@@ -12,6 +12,7 @@
 
 #include "fuzz_check.h"
 #include "text/tss/tss.h"
+#include "tools/text/tss_tool.h"
 
 namespace {
 
@@ -63,9 +64,9 @@ void CheckOwnDumpWritesTheSameTexts(ByteSpan script, const TssHeader& header, co
   TssEdits edits;
   FUZZ_CHECK(ParseTssDump(dump.text, "fuzz.txt", script, header, text.code, context, edits));
   Bytes rebuilt;
-  if (!RebuildTss(script, header, text.code, edits, rebuilt)) return;
+  if (!RebuildTss(script, header, text.code, edits, rebuilt).ok()) return;
   TssHeader again;
-  FUZZ_CHECK(ReadTssHeader(rebuilt, again) && again.textBase == header.textBase);
+  FUZZ_CHECK(ParseTssHeader(rebuilt, again).ok() && again.textBase == header.textBase);
   if (PatchesOverlap(header, text) || HoldsVerbatimMarker(text)) return;
   for (const StringRef& r : text.code.references) {
     FUZZ_CHECK(SameString(rebuilt, again, LoadU32BE(rebuilt.data() + r.codeOffset + 4), r.text));
@@ -92,22 +93,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (script.size() < 4 || std::memcmp(script.data(), kTssMagic, 4) != 0) return 0;
   TssHeader header;
-  if (!ReadTssHeader(script, header)) return 0;
+  if (!ParseTssHeader(script, header).ok()) return 0;
   TssDumpContext context;
   context.gameCodes = &BuiltInCodeTable();
   context.translatorCodes = &BuiltInCodeTable();
   context.stringDictionary = size % 2 == 1;
   TssText text;
-  if (ReadTssText(script, header, text)) CheckOwnDumpWritesTheSameTexts(script, header, text, context, size % 3 == 0);
+  if (ParseTssText(script, header, text).ok()) CheckOwnDumpWritesTheSameTexts(script, header, text, context, size % 3 == 0);
 
   if (!hasDump) return 0;
   TssCode code;
-  if (!ScanTssCode(script, header, code)) return 0;
+  if (!ScanTssCode(script, header, code).ok()) return 0;
   context.swap = size % 5 == 0;
   TssEdits edits;
   if (!ParseTssDump(dump, "fuzz.txt", script, header, code, context, edits)) return 0;
   Bytes rebuilt;
   TssHeader again;
-  if (RebuildTss(script, header, code, edits, rebuilt)) FUZZ_CHECK(ReadTssHeader(rebuilt, again));
+  if (RebuildTss(script, header, code, edits, rebuilt).ok()) FUZZ_CHECK(ParseTssHeader(rebuilt, again).ok());
   return 0;
 }

@@ -9,6 +9,8 @@
 #include "text/chtx/chtx.h"
 #include "tools/text/po_tool.h"
 #include "text/scel/scel.h"
+#include "tools/text/chtx_tool.h"
+#include "tools/text/scel_tool.h"
 #include "tools/text/scf_tools.h"
 #include "tools/tree.h"
 #include "util/console.h"

@@ -40,7 +40,8 @@ ByteSpan ChatRecordText(const ChtxFile& chtx, const StringRecord& record) {
 bool SameChatTexts(ByteSpan before, ByteSpan after) {
   ChtxFile old;
   ChtxFile rebuilt;
-  if (!ParseChtx(before, old) || !ParseChtx(after, rebuilt) || old.records.size() != rebuilt.records.size()) {
+  if (!ParseChtx(before, old).ok() || !ParseChtx(after, rebuilt).ok() ||
+      old.records.size() != rebuilt.records.size()) {
     return false;
   }
   for (size_t m = 0; m < old.records.size(); ++m) {
@@ -77,7 +78,7 @@ bool SameScriptTexts(ByteSpan before, ByteSpan after) {
   if (SameBytes(before, after)) return true;
   TssHeader header;
   TssCode code;
-  if (!ReadTssHeader(before, header) || !ScanTssCode(before, header, code)) return false;
+  if (!ParseTssHeader(before, header).ok() || !ScanTssCode(before, header, code).ok()) return false;
   std::vector<bool> checked(before.size(), false);
   for (size_t i = kTssTextSizeOffset; i < kTssTextSizeOffset + 4; ++i) checked[i] = true;
   bool same = true;
@@ -102,14 +103,15 @@ bool SameScriptTexts(ByteSpan before, ByteSpan after) {
 bool SameContainerTexts(ByteSpan before, ByteSpan after) {
   ScelContainer old;
   ScelContainer rebuilt;
-  if (!ParseScel(before, old) || !ParseScel(after, rebuilt) || old.members.size() != rebuilt.members.size()) {
+  if (!ParseScel(before, old).ok() || !ParseScel(after, rebuilt).ok() ||
+      old.members.size() != rebuilt.members.size()) {
     return false;
   }
   Bytes oldMember;
   Bytes newMember;
   for (size_t number = 0; number < old.members.size(); ++number) {
-    if (DecodeScelMember(before, old, number, oldMember) != ScelMemberStatus::kDecoded ||
-        DecodeScelMember(after, rebuilt, number, newMember) != ScelMemberStatus::kDecoded ||
+    if (!DecodeScelMember(before, old, number, oldMember).ok() ||
+        !DecodeScelMember(after, rebuilt, number, newMember).ok() ||
         !SameScriptTexts(oldMember, newMember)) {
       return false;
     }

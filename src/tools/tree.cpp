@@ -16,6 +16,8 @@
 #include "tools/text/scf_tools.h"
 #include "tools/text/text_tool.h"
 #include "text/tss/tss.h"
+#include "tools/text/chtx_tool.h"
+#include "tools/text/scel_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/parallel.h"
@@ -99,9 +101,7 @@ bool HasDump(const TreeFile& file) {
   Bytes data;
   ScelContainer container;
   if (!ReadWholeFile(file.path, data)) return true;  // the tool reports it
-  BufferedReporter silent;
-  ScopedReporter scoped(silent);
-  if (!ParseScel(data, container)) return true;
+  if (!ParseScel(data, container).ok()) return true;
   for (size_t number = 0; number < container.members.size(); ++number) {
     if (FileExists(ScelMemberPath(file.path, number, "txt"))) return true;
   }

@@ -7,8 +7,10 @@
 
 #include "cli/modes.h"
 #include "codetable/lines.h"
+#include "tools/text/chtx_tool.h"
 #include "support/builders.h"
 #include "support/chtx_builder.h"
+#include "support/recording_reporter.h"
 #include "support/temp_dir.h"
 #include "util/platform.h"
 
@@ -22,7 +24,7 @@ using support::ToString;
 
 ChtxFile Parse(const Bytes& file) {
   ChtxFile chtx;
-  EXPECT_TRUE(ParseChtx(file, chtx));
+  EXPECT_TRUE(ParseChtx(file, chtx).ok());
   return chtx;
 }
 
@@ -43,11 +45,10 @@ Rebuilt Rebuild(const Bytes& file, const std::string& dump, bool share, bool swa
   const ChtxFile chtx = Parse(file);
   InsertionInputs inputs{gameCodes, translatorCodes, "chat.txt", ToBytes(dump)};
   Rebuilt result;
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
+  support::RecordingReporter recording;
   result.ok = RebuildChtx(chtx, inputs, ChtxInsertion{share, swap}, result.file);
-  result.warnings = testing::internal::GetCapturedStderr();
-  result.console = testing::internal::GetCapturedStdout();
+  result.warnings = recording.notices();
+  result.console = recording.output();
   return result;
 }
 
@@ -187,16 +188,16 @@ TEST(ChtxParse, RejectsFilesThatDoNotHoldWhatTheirHeaderSays) {
     Bytes file = good;
     c.damage(file);
     ChtxFile chtx;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(ParseChtx(file, chtx)) << c.name;
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message) << c.name;
+    const ChtxFailure failure = ParseChtx(file, chtx);
+    EXPECT_FALSE(failure.ok()) << c.name;
+    EXPECT_EQ(DescribeChtxFailure(failure), c.message) << c.name;
   }
   // The fourth value of an entry is no offset, and trailing bytes past fileSize are ignored.
   Bytes file = good;
   StoreU32BE(&file[32 + 12], 0xFFFFFFFF);
   file.push_back(0xEE);
   ChtxFile chtx;
-  EXPECT_TRUE(ParseChtx(file, chtx));
+  EXPECT_TRUE(ParseChtx(file, chtx).ok());
 }
 
 TEST(ChtxInsert, UnchangedDumpStoresEveryRecordSeparatelyWithoutTheShareFlag) {
@@ -346,11 +347,10 @@ class ChtxToolTest : public testing::Test {
   // Returns what the tool printed on standard output; standard error goes to
   // warnings_.
   std::string Run(const char* mode, const char* option, DispatchResult expected, const char* path = "chat.cht") {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
+    support::RecordingReporter recording;
     EXPECT_EQ(ModeDispatcher(mode, path, option), expected) << mode;
-    warnings_ = testing::internal::GetCapturedStderr();
-    return testing::internal::GetCapturedStdout();
+    warnings_ = recording.notices();
+    return recording.output();
   }
 
   support::TempDir dir_;

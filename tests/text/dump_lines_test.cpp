@@ -80,7 +80,7 @@ TEST(DumpLines, APrefixThatLostItsFinalSpaceIsAnEmptyText) {
       {{"c.cht", Chat(), "uncht", "cht"}, "[EN]: e", "[EN]:",
        [](ByteSpan file) {
          ChtxFile chtx;
-         if (!ParseChtx(file, chtx)) return std::optional<std::string>();
+         if (!ParseChtx(file, chtx).ok()) return std::optional<std::string>();
          return std::optional(ToString(ChtxRecordTextOf(chtx.strings, chtx.records[3]).text));
        }},
       {{"t.scf", scf.bytes, "unscf", "scf"}, "_EN]: d", "_EN]:",

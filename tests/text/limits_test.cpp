@@ -12,6 +12,7 @@
 #include "support/tss_builder.h"
 #include "text/chtx/chtx.h"
 #include "text/scf/scf.h"
+#include "tools/text/chtx_tool.h"
 #include "tools/text/text_tool.h"
 
 namespace fpskit {
@@ -199,7 +200,7 @@ TEST(TextLimits, InsertionWarnsForEveryTextOverItsLimitAndWritesIt) {
   chat.String("lead");
   chat.Entry("Speaker", "jp text", "en text that is long");
   const Bytes chatFile = chat.Build();
-  ASSERT_TRUE(ParseChtx(chatFile, chtx));
+  ASSERT_TRUE(ParseChtx(chatFile, chtx).ok());
   InsertionInputs inputs{BuiltInCodeTable(), BuiltInCodeTable(), "c.txt",
                          ToBytes("lead\r\n\r\nSpeaker\r\n[JP]: jp text\r\n[EN]: en text that is long\r\n")};
   inputs.limits = ParseLimits("chat EN chars 10\r\nchat speaker bytes 6\r\n");

@@ -6,8 +6,10 @@
 #include <functional>
 
 #include "cli/modes.h"
+#include "tools/text/scel_tool.h"
 #include "support/builders.h"
 #include "support/lzss_builder.h"
+#include "support/recording_reporter.h"
 #include "support/temp_dir.h"
 #include "support/tss_builder.h"
 
@@ -39,9 +41,9 @@ Bytes ScriptWithoutText() {
 std::string RunMode(const support::TempDir& dir, const char* mode, const std::string& path,
                     DispatchResult expected) {
   support::ScopedCurrentDirectory inside(dir.path());
-  testing::internal::CaptureStdout();
+  support::RecordingReporter recording;
   EXPECT_EQ(ModeDispatcher(mode, path, "0"), expected) << mode;
-  return testing::internal::GetCapturedStdout();
+  return recording.output();
 }
 
 std::vector<std::optional<Bytes>> Members(std::vector<Bytes> members) {
@@ -101,11 +103,11 @@ TEST(ScelRaw, TheContainerDoesNotDependOnTheThreadCount) {
   rows.insert(rows.begin() + 3, std::nullopt);
   const Bytes container = MakeScelContainer(rows);
   ScelContainer parsed;
-  ASSERT_TRUE(ParseScel(container, parsed));
+  ASSERT_TRUE(ParseScel(container, parsed).ok());
   ASSERT_EQ(parsed.members.size(), 7u);
   for (unsigned workers : {1u, 3u, 8u}) {
     Bytes out;
-    ASSERT_TRUE(BuildScel(container, parsed, members, workers, out));
+    ASSERT_TRUE(BuildScel(container, parsed, members, workers, out).ok());
     EXPECT_EQ(out, container) << workers;
   }
 }
@@ -212,11 +214,11 @@ TEST(ScelDamage, BadContainersAreReportedAndNeverReplaced) {
   Bytes overlapping = good;
   StoreU32BE(overlapping.data() + 20, 32 + 16 * 3);
   ScelContainer parsed;
-  ASSERT_TRUE(ParseScel(overlapping, parsed));
+  ASSERT_TRUE(ParseScel(overlapping, parsed).ok());
   Bytes out;
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(BuildScel(overlapping, parsed, std::vector<Bytes>(3), 1, out));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  const ScelFailure failure = BuildScel(overlapping, parsed, std::vector<Bytes>(3), 1, out);
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(DescribeScelFailure(failure),
             "\nERROR: the ZK6SCEL member table runs past dataBase (0x50); the container cannot be rebuilt");
 }
 

@@ -6,7 +6,9 @@
 #include <functional>
 
 #include "cli/modes.h"
+#include "tools/text/tss_tool.h"
 #include "support/builders.h"
+#include "support/recording_reporter.h"
 #include "support/temp_dir.h"
 #include "support/tss_builder.h"
 
@@ -42,9 +44,10 @@ struct Read {
 
 Read ReadText(ByteSpan file) {
   Read read;
-  testing::internal::CaptureStdout();
-  read.ok = ReadTssHeader(file, read.header) && ReadTssText(file, read.header, read.text);
-  read.console = testing::internal::GetCapturedStdout();
+  TssFailure failure = ParseTssHeader(file, read.header);
+  if (failure.ok()) failure = ParseTssText(file, read.header, read.text);
+  read.ok = failure.ok();
+  read.console = DescribeTssFailure(failure);
   return read;
 }
 
@@ -133,12 +136,10 @@ TEST(TssExtraction, CodeScanTakesOperandsAndMarkersByTheirRules) {
     Bytes file = ScriptWithCode(c.code);
     if (c.scanLength != 0) StoreU32BE(file.data() + 20, c.scanLength);
     TssHeader header;
-    ASSERT_TRUE(ReadTssHeader(file, header));
+    ASSERT_TRUE(ParseTssHeader(file, header).ok());
     TssCode code;
-    // The SP slot 0x02820000 lies outside this file: reported, but scanned.
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(ScanTssCode(file, header, code), !c.spSlot) << c.name;
-    testing::internal::GetCapturedStdout();
+    // The SP slot 0x02820000 lies outside this file: a failure, but scanned.
+    EXPECT_EQ(ScanTssCode(file, header, code).ok(), !c.spSlot) << c.name;
     std::vector<uint32_t> operands;
     for (const StringRef& ref : code.references) operands.push_back(ref.operand);
     EXPECT_EQ(operands, c.operands) << c.name;
@@ -151,9 +152,9 @@ TEST(TssExtraction, CodeScanTakesOperandsAndMarkersByTheirRules) {
   Bytes cut = ScriptWithCode({0x01000000, 0x02820000});
   cut.resize(32 + 8);
   TssHeader header;
-  ASSERT_TRUE(ReadTssHeader(cut, header));
+  ASSERT_TRUE(ParseTssHeader(cut, header).ok());
   TssCode code;
-  EXPECT_TRUE(ScanTssCode(cut, header, code));
+  EXPECT_TRUE(ScanTssCode(cut, header, code).ok());
   EXPECT_TRUE(code.references.empty());
 }
 
@@ -208,6 +209,9 @@ TEST(TssExtraction, RejectsWhatCannotBeReadAndStopsScansAtTheEnd) {
        }, "(reference 4) lies outside the file"},
       {"sp slot outside", [&](Bytes& f) { StoreU32BE(f.data() + good.textBase - 4, 0x01000000); },
        "\nERROR: the TSS SP slot at 0x"},
+      {"sp string", [&](Bytes& f) {
+         StoreU32BE(f.data() + good.textBase + good.spSlot, uint32_t(f.size()) - 1 - good.textBase);
+       }, "(SP string) has no terminating zero"},
       // Scans that run past the end of the file just stop there.
       {"long code scan", [](Bytes& f) { StoreU32BE(f.data() + 20, 0xFFFFFFF0); }, nullptr},
       {"long text size", [](Bytes& f) { StoreU32BE(f.data() + 24, 0xFFFFFFF0); }, nullptr},
@@ -228,6 +232,7 @@ TEST(TssExtraction, RejectsWhatCannotBeReadAndStopsScansAtTheEnd) {
 struct Parsed {
   bool ok = false;
   std::string console;
+  std::string warnings;  // standard error's lines
   TssEdits edits;
 };
 
@@ -235,15 +240,16 @@ Parsed Parse(const TssTestFile& tss, const std::string& dump, bool swap = false,
   Parsed parsed;
   TssHeader header;
   TssCode code;
-  EXPECT_TRUE(ReadTssHeader(tss.bytes, header) && ScanTssCode(tss.bytes, header, code));
+  EXPECT_TRUE(ParseTssHeader(tss.bytes, header).ok() && ScanTssCode(tss.bytes, header, code).ok());
   TssDumpContext context;
   context.gameCodes = &BuiltInCodeTable();
   context.translatorCodes = &BuiltInCodeTable();
   context.swap = swap;
   context.stringDictionary = stringDictionary;
-  testing::internal::CaptureStdout();
+  support::RecordingReporter recording;
   parsed.ok = ParseTssDump(ToBytes(dump), "s.txt", tss.bytes, header, code, context, parsed.edits);
-  parsed.console = testing::internal::GetCapturedStdout();
+  parsed.console = recording.output();
+  parsed.warnings = recording.notices();
   return parsed;
 }
 
@@ -251,7 +257,7 @@ Parsed Parse(const TssTestFile& tss, const std::string& dump, bool swap = false,
 std::string FingerprintOf(const TssTestFile& tss) {
   TssHeader header;
   TssCode code;
-  EXPECT_TRUE(ReadTssHeader(tss.bytes, header) && ScanTssCode(tss.bytes, header, code));
+  EXPECT_TRUE(ParseTssHeader(tss.bytes, header).ok() && ScanTssCode(tss.bytes, header, code).ok());
   return TssFingerprintLine(code);
 }
 
@@ -294,9 +300,8 @@ TEST(TssDump, ReadsItsThreePhasesAndMayBeShortened) {
 
   // An "[SP]" line is taken only right after "[END]"; later it is not read,
   // and the translator is told.
-  testing::internal::CaptureStderr();
   parsed = Parse(tss, FingerprintOf(tss) + "\r\n[END]\r\n[000001]: b\r\n[SP]: late\r\n");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(parsed.warnings,
             "WARNING: s.txt line 4 is not read: quad groups stand before \"[END]\" and the \"[SP]\" line right "
             "after it\n");
   ASSERT_TRUE(parsed.ok) << parsed.console;
@@ -372,9 +377,8 @@ TEST(TssDump, NumberedLinesNeedTheFingerprintOfTheScript) {
       {group + "[END]\r\n", true, "", ""},
   };
   for (const Case& c : cases) {
-    testing::internal::CaptureStderr();
     const Parsed parsed = Parse(tss, c.dump);
-    const std::string warned = testing::internal::GetCapturedStderr();
+    const std::string& warned = parsed.warnings;
     EXPECT_EQ(parsed.ok, c.ok) << c.dump;
     EXPECT_EQ(parsed.console.find(c.console), 0u) << c.dump << "\n" << parsed.console;
     if (*c.console == 0) {
@@ -395,9 +399,9 @@ TEST(TssRebuild, AppendsStringsAndPatchesInOrder) {
   ASSERT_TRUE(parsed.ok) << parsed.console;
   TssHeader header;
   TssCode code;
-  ASSERT_TRUE(ReadTssHeader(tss.bytes, header) && ScanTssCode(tss.bytes, header, code));
+  ASSERT_TRUE(ParseTssHeader(tss.bytes, header).ok() && ScanTssCode(tss.bytes, header, code).ok());
   Bytes out;
-  ASSERT_TRUE(RebuildTss(tss.bytes, header, code, parsed.edits, out));
+  ASSERT_TRUE(RebuildTss(tss.bytes, header, code, parsed.edits, out).ok());
   const size_t appended = 7 + 7 + 7 + 7 + 2 + 2 + 1 + 2 + 8 + 7 + 6 + 6 + 7 + 7;
   ASSERT_EQ(out.size(), tss.bytes.size() + appended);
   EXPECT_EQ(LoadU32BE(out.data() + 24), out.size() - tss.textBase);
@@ -423,15 +427,25 @@ TEST(TssRebuild, AppendsStringsAndPatchesInOrder) {
   // after them), and its references are numbered by the new operands.
   const std::string again = DumpOf(out);
   EXPECT_EQ(again.substr(again.find("\r\n\r\n") + 4, 7), "[END]\r\n");
+
+  // What cannot be patched is refused, in the tools' words.
+  TssEdits stray = parsed.edits;
+  stray.quads[0].position = 0x4A;
+  EXPECT_EQ(DescribeTssFailure(RebuildTss(tss.bytes, header, code, stray, out)),
+            "\nERROR: 0000004A is not a quad position of this script; nothing was written");
+  TssHeader beyond = header;
+  beyond.textBase = uint32_t(tss.bytes.size() + 1);
+  EXPECT_EQ(DescribeTssFailure(RebuildTss(tss.bytes, beyond, code, parsed.edits, out)),
+            "\nERROR: the TSS header or code does not fit the file; nothing was written");
 }
 
 // Runs a mode word in `dir`; returns what it printed.
 std::string RunMode(const support::TempDir& dir, const char* mode, const std::string& path, DispatchResult expected,
                 const char* option = "0") {
   support::ScopedCurrentDirectory inside(dir.path());
-  testing::internal::CaptureStdout();
+  support::RecordingReporter recording;
   EXPECT_EQ(ModeDispatcher(mode, path, option), expected) << mode << " " << path;
-  return testing::internal::GetCapturedStdout();
+  return recording.output();
 }
 
 TEST(TssInsertion, RoundTripsThroughBothTablesOnTheCommandLine) {
@@ -532,13 +546,15 @@ TEST(TssInsertion, ScriptsWithoutTextAndOtherFilesAreLeftAlone) {
   // not refused; with a dump it is refused.
   TssTables tables;
   Bytes out;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(InsertTssDump(ToBytes("short"), dir / "member.dec", false, tables, out), TssOutcome::kMissed);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), " (missed)");
+  {
+    support::RecordingReporter recording;
+    EXPECT_EQ(InsertTssDump(ToBytes("short"), dir / "member.dec", false, tables, out), TssOutcome::kMissed);
+    EXPECT_EQ(recording.output(), " (missed)");
+  }
   ASSERT_TRUE(support::WriteTestFile(dir / "member.txt", "[END]\r\n"));
-  testing::internal::CaptureStdout();
+  support::RecordingReporter recording;
   EXPECT_EQ(InsertTssDump(ToBytes("short"), dir / "member.dec", false, tables, out), TssOutcome::kFailed);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nERROR: truncated TSS header");
+  EXPECT_EQ(recording.output(), "\nERROR: truncated TSS header");
 }
 
 TEST(TssExtraction, AQuadRunningPastTheStringAreaIsNone) {

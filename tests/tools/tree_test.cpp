@@ -12,6 +12,8 @@
 #include "support/tss_builder.h"
 #include "text/chtx/chtx.h"
 #include "text/scel/scel.h"
+#include "tools/text/chtx_tool.h"
+#include "tools/text/scel_tool.h"
 #include "tools/text/scf_tools.h"
 #include "tools/tree.h"
 #include "util/reporter.h"

@@ -4,77 +4,61 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
-
-#include "tools/text/text_tool.h"
-#include "util/console.h"
-#include "util/files.h"
+#include <utility>
 
 namespace fpskit {
 
-bool ParseChtx(ByteSpan data, ChtxFile& chtx) {
-  if (data.size() < sizeof kChtxMagic || std::memcmp(data.data(), kChtxMagic, sizeof kChtxMagic) != 0) {
-    Print("\nNot a ZK6CHTX");
-    return false;
-  }
-  if (data.size() < kChtxHeaderSize) {
-    Print("\nERROR: truncated ZK6CHTX header");
-    return false;
-  }
+ChtxFailure ParseChtx(ByteSpan data, ChtxFile& chtx) {
+  ChtxFailure failure;
+  failure.dataSize = data.size();
+  auto fail = [&failure](ChtxError error) {
+    failure.error = error;
+    return failure;
+  };
+  ByteReader reader(data);
+  const ByteSpan magic = reader.Span(sizeof kChtxMagic);
+  if (!reader.ok() || std::memcmp(magic.data(), kChtxMagic, sizeof kChtxMagic) != 0) return fail(ChtxError::kNotChtx);
+  const ByteSpan headerBytes = ByteReader(data).Span(kChtxHeaderSize);
+  if (headerBytes.size() != kChtxHeaderSize) return fail(ChtxError::kTruncatedHeader);
   ChtxHeader& header = chtx.header;
-  std::copy_n(data.begin(), kChtxHeaderSize, header.bytes.begin());
-  header.fileSize = LoadU32BE(data.data() + 8);
-  header.entryCount = LoadU32BE(data.data() + 12);
-  header.stringAreaStart = LoadU32BE(data.data() + 20);
+  std::copy(headerBytes.begin(), headerBytes.end(), header.bytes.begin());
+  ByteReader fields(headerBytes, 8);
+  header.fileSize = fields.U32BE();
+  header.entryCount = fields.U32BE();
+  fields.Skip(4);
+  header.stringAreaStart = fields.U32BE();
+  failure.fileSize = header.fileSize;
+  failure.entryCount = header.entryCount;
+  failure.stringAreaStart = header.stringAreaStart;
 
   const uint64_t tableEnd = kChtxHeaderSize + uint64_t(kChtxEntrySize) * header.entryCount;
-  if (tableEnd > data.size()) {
-    Printf("\nERROR: truncated ZK6CHTX entry table: %u entries need %llu bytes, the file has %zu",
-           header.entryCount, static_cast<unsigned long long>(tableEnd), data.size());
-    return false;
-  }
-  if (header.fileSize > data.size()) {
-    Printf("\nERROR: ZK6CHTX file size %u is beyond the end of the file (%zu bytes)", header.fileSize,
-           data.size());
-    return false;
-  }
+  failure.tableEnd = tableEnd;
+  if (tableEnd > data.size()) return fail(ChtxError::kTruncatedTable);
+  if (header.fileSize > data.size()) return fail(ChtxError::kFileSizeBeyondData);
   // Offsets are compared as signed 32-bit numbers; a file this small keeps
   // every one of them positive.
-  if (header.fileSize > uint32_t(std::numeric_limits<int32_t>::max())) {
-    Printf("\nERROR: ZK6CHTX file size %u is too large", header.fileSize);
-    return false;
-  }
-  if (header.stringAreaStart < tableEnd) {
-    Printf("\nERROR: ZK6CHTX string area start %u overlaps the entry table (which ends at %llu)",
-           header.stringAreaStart, static_cast<unsigned long long>(tableEnd));
-    return false;
-  }
+  if (header.fileSize > uint32_t(std::numeric_limits<int32_t>::max())) return fail(ChtxError::kFileSizeTooLarge);
+  if (header.stringAreaStart < tableEnd) return fail(ChtxError::kStringAreaOverlapsTable);
   // The leading string sits at offset 0, so the area holds at least one byte.
-  if (header.stringAreaStart >= header.fileSize) {
-    Printf("\nERROR: ZK6CHTX has no string area (it starts at %u, the file ends at %u)", header.stringAreaStart,
-           header.fileSize);
-    return false;
-  }
+  if (header.stringAreaStart >= header.fileSize) return fail(ChtxError::kNoStringArea);
   const uint32_t areaSize = header.fileSize - header.stringAreaStart;
 
-  ByteReader reader(data, kChtxHeaderSize);
+  // The table's own span holds every value of it.
+  ByteReader table(data.subspan(kChtxHeaderSize, size_t(tableEnd) - kChtxHeaderSize));
   chtx.entryTable.resize(size_t(header.entryCount) * 4);
-  for (uint32_t& value : chtx.entryTable) value = reader.U32BE();
+  for (uint32_t& value : chtx.entryTable) value = table.U32BE();
   for (size_t slot = 0; slot < chtx.entryTable.size(); ++slot) {
     // Every string needs at least its last byte inside the area.
     if (slot % 4 != 3 && chtx.entryTable[slot] >= areaSize) {
-      Printf("\nERROR: ZK6CHTX entry %zu: string offset %u is outside the string area (%u bytes)", slot / 4,
-             chtx.entryTable[slot], areaSize);
-      return false;
+      failure.entry = slot / 4;
+      failure.offset = chtx.entryTable[slot];
+      failure.areaSize = areaSize;
+      return fail(ChtxError::kOffsetOutsideStringArea);
     }
   }
   chtx.strings = data.subspan(header.stringAreaStart, areaSize);
   chtx.records = BuildStringRecords(chtx.entryTable, areaSize);
-  return true;
-}
-
-bool ReadChtxFile(const std::string& path, Bytes& data, ChtxFile& chtx) {
-  if (!ReadGameFile(path, data)) return false;
-  return ParseChtx(data, chtx);
+  return {};
 }
 
 std::vector<StringRecord> BuildStringRecords(const std::vector<uint32_t>& entryTable, uint32_t areaSize) {
@@ -128,6 +112,46 @@ ChtxRecordText ChtxRecordTextOf(ByteSpan strings, const StringRecord& record) {
     return {span.first(length), uint32_t(span.size() - length - 1)};
   }
   return {span.first(span.size() - 1), 0, true};
+}
+
+ChtxFailure BuildChtx(const ChtxFile& chtx, std::vector<StringRecord> records, ByteSpan strings, bool share,
+                      bool swap, Bytes& out) {
+  const size_t entryCount = chtx.header.entryCount;
+  const uint64_t tableEnd = kChtxHeaderSize + uint64_t(kChtxEntrySize) * entryCount;
+  if (tableEnd + strings.size() > uint64_t(std::numeric_limits<int32_t>::max())) {
+    return {ChtxError::kRebuiltTooLarge};
+  }
+  if (share) {
+    for (StringRecord& record : records) {
+      if (record.firstIndex == -1) continue;
+      const StringRecord& first = records[size_t(record.firstIndex)];
+      record.offset = first.offset;
+      record.length = first.length;
+    }
+  }
+  // After sharing, so a shared string still points at its first record's text.
+  if (swap) {
+    for (size_t i = 0; i < entryCount; ++i) {
+      StringRecord& jp = records[3 * i + 2];
+      StringRecord& en = records[3 * i + 3];
+      std::swap(jp.offset, en.offset);
+      std::swap(jp.length, en.length);
+    }
+  }
+  std::vector<uint32_t> entryTable = chtx.entryTable;
+  for (size_t m = 1; m < records.size(); ++m) entryTable[size_t(records[m].slot)] = uint32_t(records[m].offset);
+
+  // The new strings start right after the table, whatever the old header
+  // said, so the string area start is written to match.
+  out.clear();
+  out.reserve(size_t(tableEnd) + strings.size());
+  out.insert(out.end(), chtx.header.bytes.begin(), chtx.header.bytes.end());
+  StoreU32BE(out.data() + 8, uint32_t(tableEnd + strings.size()));
+  StoreU32BE(out.data() + 12, chtx.header.entryCount);
+  StoreU32BE(out.data() + 20, uint32_t(tableEnd));
+  for (uint32_t value : entryTable) AppendU32BE(out, value);
+  AppendBytes(out, strings);
+  return {};
 }
 
 std::string_view ChtxRecordPrefix(size_t record) {

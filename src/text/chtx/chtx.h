@@ -1,5 +1,6 @@
-// ZK6CHTX chat text: the file format, the record list shared by the dump and
-// the insertion, and the "uncht" / "cht" / "cht_switch" tools.
+// ZK6CHTX chat text: the file format and the record list shared by the dump
+// and the insertion of the "uncht" / "cht" / "cht_switch" tools
+// (tools/text/chtx_tool.h).
 //
 // A chat file is a 32-byte big-endian header, a table of 16-byte entries and a
 // string area. Each entry holds three offsets into the string area (a plain
@@ -24,8 +25,6 @@
 #include <string_view>
 #include <vector>
 
-#include "codetable/codetable.h"
-#include "text/dump.h"
 #include "util/bytes.h"
 
 namespace fpskit {
@@ -66,17 +65,41 @@ struct ChtxFile {
   std::vector<StringRecord> records;  // 3N + 1
 };
 
+// What can be wrong with a chat file, as ParseChtx finds it.
+enum class ChtxError {
+  kNone,
+  kNotChtx,                  // the magic is not ZK6CHTX
+  kTruncatedHeader,          // the data is shorter than the header
+  kTruncatedTable,           // the table of `entryCount` entries ends at `tableEnd`, past the data
+  kFileSizeBeyondData,       // fileSize lies past the end of the data
+  kFileSizeTooLarge,         // fileSize is beyond the signed 32-bit offsets
+  kStringAreaOverlapsTable,  // stringAreaStart lies before `tableEnd`
+  kNoStringArea,             // stringAreaStart is not below fileSize
+  kOffsetOutsideStringArea,  // entry `entry` names `offset`, beyond the `areaSize` bytes of the area
+  kRebuiltTooLarge,          // BuildChtx: the new file would reach 2 GiB
+};
+
+struct ChtxFailure {
+  ChtxError error = ChtxError::kNone;
+  // The header's numbers and the data's size, as read.
+  uint32_t fileSize = 0;
+  uint32_t entryCount = 0;
+  uint32_t stringAreaStart = 0;
+  uint64_t tableEnd = 0;
+  size_t dataSize = 0;
+  // The entry whose string offset lies outside the string area.
+  size_t entry = 0;
+  uint32_t offset = 0;
+  uint32_t areaSize = 0;
+  bool ok() const { return error == ChtxError::kNone; }
+};
+
 // Reads the header and entry table and checks everything the tools rely on:
 // the magic, a header and table inside the data, a file size and a string
 // area inside the data, and every offset inside the string area. On success
-// `chtx` refers into `data` and its record list is complete; otherwise one
-// message is printed ("\nNot a ZK6CHTX" for a wrong magic) and the result is
-// false.
-bool ParseChtx(ByteSpan data, ChtxFile& chtx);
-
-// Reads the file at `path` whole into `data` and parses it; prints
-// "\nCan't open <path>" when it cannot be read.
-bool ReadChtxFile(const std::string& path, Bytes& data, ChtxFile& chtx);
+// `chtx` refers into `data` and its record list is complete; otherwise the
+// first of these that fails is the failure returned.
+ChtxFailure ParseChtx(ByteSpan data, ChtxFile& chtx);
 
 // The 3N + 1 records of an entry table (4 values per entry), with the
 // shared strings found and the lengths measured against a string area of
@@ -84,6 +107,16 @@ bool ReadChtxFile(const std::string& path, Bytes& data, ChtxFile& chtx);
 // order); each distinct string runs to the next distinct offset, the last one
 // to the end of the area. Offsets must already be known to lie inside it.
 std::vector<StringRecord> BuildStringRecords(const std::vector<uint32_t>& entryTable, uint32_t areaSize);
+
+// The chat file of `chtx`'s header and entries around a new string area,
+// `strings`, which starts right after the table: `records` are chtx's
+// records with each offset and length set to its string in `strings`. With
+// `share`, a record that shared an earlier record's string (firstIndex)
+// points at that record's string; then, with `swap`, every entry's "[JP]"
+// and "[EN]" strings are exchanged. The failure returned when the file would
+// not parse again, its size beyond the signed 32-bit offsets.
+ChtxFailure BuildChtx(const ChtxFile& chtx, std::vector<StringRecord> records, ByteSpan strings, bool share,
+                      bool swap, Bytes& out);
 
 // The line prefix of record m: "[JP]: ", "[EN]: " or nothing.
 std::string_view ChtxRecordPrefix(size_t record);
@@ -105,60 +138,5 @@ struct ChtxRecordText {
 // string that starts inside another, so that its span ends in no zero, runs
 // on to its first zero byte.
 ChtxRecordText ChtxRecordTextOf(ByteSpan strings, const StringRecord& record);
-
-// A record whose dump line needs the translator's care, and that line (from 1).
-struct DumpedRecord {
-  size_t record = 0;
-  size_t line = 0;
-};
-
-struct ChtxDump {
-  Bytes text;
-  // Records whose converted text holds CR LF: the line is split in two, and
-  // reading the dump back would take the second half for the next record.
-  std::vector<DumpedRecord> splitRecords;
-  // Records whose text holds zero bytes (ChtxRecordText::zerosInText), which
-  // editors show, change or drop.
-  std::vector<DumpedRecord> zeroRecords;
-};
-
-// The dump of every record in record order (shared strings at every record),
-// converted through `gameCodes`, optionally behind a UTF-8 byte order mark.
-// A record's text is ChtxRecordTextOf. So that the unedited dump writes back
-// the same text, a dump whose text begins with the bytes EF BB BF gets the
-// mark before it even without `byteOrderMark`.
-ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool byteOrderMark);
-
-struct ChtxInsertion {
-  bool share = false;  // records that shared an offset keep sharing the first one's text
-  bool swap = false;   // exchange every entry's "[JP]" and "[EN]" strings
-  TextLimitCheck* limits = nullptr;  // measures every text written, when given
-};
-
-// Rebuilds a chat file from the dump in `inputs`: every line converted back
-// into game bytes through its tables, the strings packed in record order
-// (each followed by its zero and the padding its record had), the offsets and
-// the header rewritten. The dump is read by position, so its
-// layout is checked first: every "[JP]" and "[EN]" line begins with exactly
-// its prefix (or is the prefix alone without its final space: an empty
-// text), every separator line is empty, and only empty lines follow the
-// last entry (a line break typed inside a text or a changed prefix would put
-// every later line in the wrong slot). False, with one message naming the
-// dump's line, when the layout is broken (a line that breaks it, followed by
-// one that fits its place, is named as the rest of the text before it, in
-// which a line break was typed) or the dump has too few lines, or
-// when the result would not fit the format's 32-bit offsets. With `share`, a
-// later line of a shared string that differs from the first is warned about
-// on standard error, as it is not written.
-bool RebuildChtx(const ChtxFile& chtx, const InsertionInputs& inputs, const ChtxInsertion& insertion, Bytes& out);
-
-// "uncht": writes StripExtension(path) + ".txt" beside the file; an option
-// beginning with "utf8" puts a byte order mark first. True when the dump was
-// written.
-bool ExtractChtx(const std::string& path, const std::string& option);
-
-// "cht" (swap clear) and "cht_switch" (swap set): rebuilds the file at `path`
-// from its dump and replaces it safely. True when the file was replaced.
-bool InsertChtx(const std::string& path, bool share, bool swap);
 
 }  // namespace fpskit

@@ -4,76 +4,57 @@
 
 #include "compress/lzss.h"
 #include "text/scel/scel.h"
-#include "util/console.h"
 #include "util/parallel.h"
 #include "util/paths.h"
 
 namespace fpskit {
 
-bool ParseScel(ByteSpan file, ScelContainer& container) {
+ScelFailure ParseScel(ByteSpan file, ScelContainer& container) {
   container = ScelContainer();
   ByteReader reader(file);
   const ByteSpan header = reader.Span(kScelHeaderSize);
-  if (!reader.ok()) {
-    Print("\nERROR: truncated ZK6SCEL header");
-    return false;
-  }
+  if (!reader.ok()) return {ScelError::kTruncatedHeader};
   std::copy(header.begin(), header.end(), container.header.begin());
-  container.pairCount = LoadU32BE(header.data() + 16);
-  container.dataBase = LoadU32BE(header.data() + 20);
+  ByteReader fields(header, 16);
+  container.pairCount = fields.U32BE();
+  container.dataBase = fields.U32BE();
   const uint64_t rows = 2 * uint64_t(container.pairCount);
-  if (!InRange(file.size(), kScelHeaderSize, rows * kScelEntrySize)) {
-    Printf("\nERROR: truncated ZK6SCEL member table (%llu rows)", static_cast<unsigned long long>(rows));
-    return false;
-  }
+  // The rows are read from the table's own span, which holds them all.
+  ByteReader table(reader.Span(rows * kScelEntrySize));
+  if (!reader.ok()) return {ScelError::kTruncatedTable, 0, rows};
   container.entries.resize(size_t(rows));
   for (size_t row = 0; row < container.entries.size(); ++row) {
     ScelEntry& entry = container.entries[row];
-    entry.offset = reader.U32BE();
-    entry.storedSize = reader.U32BE();
-    entry.unpackedSize = reader.U32BE();
-    entry.fourth = reader.U32BE();
+    entry.offset = table.U32BE();
+    entry.storedSize = table.U32BE();
+    entry.unpackedSize = table.U32BE();
+    entry.fourth = table.U32BE();
     if (entry.offset != 0) container.members.push_back(row);
   }
-  return reader.ok();
+  return {};
 }
 
-ScelMemberStatus DecodeScelMember(ByteSpan file, const ScelContainer& container, size_t number, Bytes& out) {
+ScelFailure DecodeScelMember(ByteSpan file, const ScelContainer& container, size_t number, Bytes& out) {
   out.clear();
   const ScelEntry& entry = container.entries[container.members[number]];
   const uint64_t start = uint64_t(container.dataBase) + entry.offset;
-  if (!InRange(file.size(), start, entry.storedSize)) return ScelMemberStatus::kOutsideFile;
-  return LzssDecode(file.subspan(size_t(start), entry.storedSize), out) ? ScelMemberStatus::kDecoded
-                                                                         : ScelMemberStatus::kDamaged;
-}
-
-void ReportScelMember(ScelMemberStatus status, const ScelContainer& container, size_t number) {
-  const ScelEntry& entry = container.entries[container.members[number]];
-  if (status == ScelMemberStatus::kOutsideFile) {
-    Printf("\nERROR: ZK6SCEL member %zu (0x%X bytes at 0x%llX) lies outside the file", number, entry.storedSize,
-           static_cast<unsigned long long>(uint64_t(container.dataBase) + entry.offset));
-  } else if (status == ScelMemberStatus::kDamaged) {
-    Printf("\nERROR: ZK6SCEL member %zu is damaged: its LZSS stream does not decode to the size its header declares",
-           number);
+  if (!InRange(file.size(), start, entry.storedSize)) {
+    return {ScelError::kMemberOutsideFile, start, 0, number, entry.storedSize};
   }
+  if (!LzssDecode(file.subspan(size_t(start), entry.storedSize), out)) {
+    return {ScelError::kMemberDamaged, start, 0, number, entry.storedSize};
+  }
+  return {};
 }
 
-bool BuildScel(ByteSpan file, const ScelContainer& container, const std::vector<Bytes>& members, unsigned workers,
-               Bytes& out) {
+ScelFailure BuildScel(ByteSpan file, const ScelContainer& container, const std::vector<Bytes>& members,
+                      unsigned workers, Bytes& out) {
   const uint64_t tableEnd = kScelHeaderSize + uint64_t(container.entries.size()) * kScelEntrySize;
-  if (tableEnd > container.dataBase) {
-    Printf("\nERROR: the ZK6SCEL member table runs past dataBase (0x%X); the container cannot be rebuilt",
-           container.dataBase);
-    return false;
-  }
+  if (tableEnd > container.dataBase) return {ScelError::kTableRunsPastDataBase, container.dataBase};
   if (!InRange(file.size(), container.dataBase, kScelBlockSize)) {
-    Printf("\nERROR: the ZK6SCEL block at dataBase (0x%X) lies outside the file", container.dataBase);
-    return false;
+    return {ScelError::kBlockOutsideFile, container.dataBase};
   }
-  if (members.size() != container.members.size()) {
-    Print("\nERROR: the ZK6SCEL member count does not match its table");
-    return false;
-  }
+  if (members.size() != container.members.size()) return {ScelError::kMemberCountMismatch};
 
   out.assign(container.dataBase, 0);
   AppendBytes(out, file.subspan(container.dataBase, kScelBlockSize));
@@ -105,10 +86,7 @@ bool BuildScel(ByteSpan file, const ScelContainer& container, const std::vector<
         if (out.size() > std::numeric_limits<uint32_t>::max()) ok = false;
         Bytes().swap(stream);
       });
-  if (!ok) {
-    Print("\nERROR: the rebuilt ZK6SCEL would be larger than 4 GiB; nothing was written");
-    return false;
-  }
+  if (!ok) return {ScelError::kRebuiltTooLarge};
 
   std::copy(container.header.begin(), container.header.end(), out.begin());
   StoreU32BE(out.data() + 8, uint32_t(out.size()));
@@ -121,7 +99,7 @@ bool BuildScel(ByteSpan file, const ScelContainer& container, const std::vector<
     StoreU32BE(row + 12, entry.fourth);
     row += kScelEntrySize;
   }
-  return true;
+  return {};
 }
 
 std::string ScelMemberPath(const std::string& path, size_t number, const char* extension) {

@@ -47,52 +47,51 @@ struct ScelContainer {
   std::vector<size_t> members;  // the rows that hold a member, by member number
 };
 
-// Reads the header and the member table of a whole container. A header or
-// table that does not fit in the file is reported and the result is false.
-bool ParseScel(ByteSpan file, ScelContainer& container);
-
-enum class ScelMemberStatus {
-  kDecoded,
-  kOutsideFile,  // the stored bytes do not lie inside the file
-  kDamaged,      // the stream does not decode to the size its header declares
+// What can be wrong with a container, as its functions find it.
+enum class ScelError {
+  kNone,
+  kTruncatedHeader,        // the file is shorter than its header
+  kTruncatedTable,         // the table of `count` rows runs past the end of the file
+  kMemberOutsideFile,      // member `member`: `size` stored bytes at file offset `offset`
+  kMemberDamaged,          // member `member`: its stream does not decode to the size it declares
+  kTableRunsPastDataBase,  // BuildScel: the table does not end before dataBase (`offset`)
+  kBlockOutsideFile,       // BuildScel: the block at dataBase (`offset`) is not in the file
+  kMemberCountMismatch,    // BuildScel: not one content per member
+  kRebuiltTooLarge,        // BuildScel: the container would reach 4 GiB
 };
 
-// Decodes member `number` (silent, so it can run on any thread).
-ScelMemberStatus DecodeScelMember(ByteSpan file, const ScelContainer& container, size_t number, Bytes& out);
+struct ScelFailure {
+  ScelError error = ScelError::kNone;
+  uint64_t offset = 0;  // a member's file offset, or dataBase
+  uint64_t count = 0;   // the table's rows
+  size_t member = 0;    // the member's number
+  uint32_t size = 0;    // the member's stored size
+  bool ok() const { return error == ScelError::kNone; }
+};
 
-// Prints the error for a member that could not be decoded.
-void ReportScelMember(ScelMemberStatus status, const ScelContainer& container, size_t number);
+// Reads the header and the member table of a whole container. A header or
+// table that does not fit in the file is the failure returned.
+ScelFailure ParseScel(ByteSpan file, ScelContainer& container);
+
+// Decodes member `number` into `out`; a member whose stored bytes lie outside
+// the file or whose stream does not decode to the size its header declares is
+// the failure returned. Silent, so it can run on any thread.
+ScelFailure DecodeScelMember(ByteSpan file, const ScelContainer& container, size_t number, Bytes& out);
 
 // The new container for one member content per member number: the header
 // and the table as read, the block at dataBase, and every member encoded
 // again (on `workers` threads, 0 for all hardware threads; the bytes do not
 // depend on it), packed one after the other from dataBase + 16. Empty rows
-// stay as read. False, with a message, when the table does not end before
-// dataBase, the block at dataBase is not in the file, or the container would
-// outgrow its 32-bit sizes.
-bool BuildScel(ByteSpan file, const ScelContainer& container, const std::vector<Bytes>& members, unsigned workers,
-               Bytes& out);
+// stay as read. The failure returned when the table does not end before
+// dataBase, the block at dataBase is not in the file, the count of contents
+// is not the count of members, or the container would outgrow its 32-bit
+// sizes.
+ScelFailure BuildScel(ByteSpan file, const ScelContainer& container, const std::vector<Bytes>& members,
+                      unsigned workers, Bytes& out);
 
 // Where member `number` of the container at `path` lives, with the extension
 // given ("bin", "dec", "txt"): StripExtension(path) + '/' + its bare name +
 // "_NNNN." + extension.
 std::string ScelMemberPath(const std::string& path, size_t number, const char* extension);
-
-// "untss" (raw false: one dump per member, no member files) and "untss2"
-// (raw true: the decompressed members as ".bin" files) on a container.
-// Members that cannot be decoded or dumped are reported and the others are
-// still written; the result is then false.
-bool SplitScel(const std::string& path, const std::string& option, bool raw, unsigned workers = 0);
-
-// "tss", "tss_switch" (raw false: each member gets its dump written back;
-// a member without one goes back unchanged, " (missed)") and "tss2" (raw
-// true: each member is taken from its ".bin" file when there is one). The
-// container is replaced safely; on any error it is left untouched.
-bool MergeScel(const std::string& path, bool raw, bool swap, unsigned workers = 0);
-
-// The entry of the five script mode words: a ZK6SCEL container goes to the
-// container tools, a TSS file to DumpTssText / InsertTssText; anything else
-// gets "\nThis is not ZK6SCEL or TSS file". True unless an error was printed.
-bool ScriptTextEntry(const std::string& path, const std::string& option, bool extract, bool container, bool swap);
 
 }  // namespace fpskit

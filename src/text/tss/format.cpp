@@ -1,13 +1,13 @@
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 
 #include "text/tss/tss.h"
-#include "util/console.h"
 
 namespace fpskit {
 
-bool ReadTssHeader(ByteSpan file, TssHeader& header) {
+TssFailure ParseTssHeader(ByteSpan file, TssHeader& header) {
   ByteReader reader(file);
   reader.Skip(12);
   header.textBase = reader.U32BE();
@@ -15,27 +15,15 @@ bool ReadTssHeader(ByteSpan file, TssHeader& header) {
   header.codeScanLength = reader.U32BE();
   header.textSize = reader.U32BE();
   reader.Skip(4);
-  if (!reader.ok()) {
-    Print("\nERROR: truncated TSS header");
-    return false;
-  }
+  if (!reader.ok()) return {TssError::kTruncatedHeader};
   // Offsets and textSize are 32-bit: a larger file could not be addressed,
   // nor could it grow when text is written back.
-  if (file.size() > std::numeric_limits<uint32_t>::max()) {
-    Print("\nERROR: the TSS file is 4 GiB or larger");
-    return false;
-  }
+  if (file.size() > std::numeric_limits<uint32_t>::max()) return {TssError::kFileTooLarge};
   // A string area inside the header would have the insertion patch the
   // header itself (a quad or the SP slot over textSize or textBase).
-  if (header.textBase < kTssHeaderSize) {
-    Printf("\nERROR: bad TSS header: the string area at 0x%X lies inside the header", header.textBase);
-    return false;
-  }
-  if (header.textBase > file.size()) {
-    Printf("\nERROR: bad TSS header: the string area at 0x%X lies beyond the end of the file", header.textBase);
-    return false;
-  }
-  return true;
+  if (header.textBase < kTssHeaderSize) return {TssError::kStringAreaInHeader, header.textBase};
+  if (header.textBase > file.size()) return {TssError::kStringAreaBeyondFile, header.textBase};
+  return {};
 }
 
 std::string TssFingerprintLine(const TssCode& code) {
@@ -51,6 +39,26 @@ std::string TssFingerprintLine(const TssCode& code) {
   std::snprintf(line, sizeof line, "%.*s%zu, fingerprint %08X", int(kTssFingerprintPrefix.size()),
                 kTssFingerprintPrefix.data(), code.references.size(), hash);
   return line;
+}
+
+bool QuadFitsStringArea(size_t fileSize, const TssHeader& header, uint32_t position) {
+  return position % 4 == 0 && uint64_t(position) + kTssQuadSize <= header.textSize &&
+         InRange(fileSize, uint64_t(header.textBase) + position, kTssQuadSize);
+}
+
+bool NamesQuad(ByteSpan file, const TssHeader& header, uint32_t position) {
+  // The string area as far as the file holds it.
+  if (header.textBase > file.size()) return false;
+  const size_t areaEnd = size_t(std::min<uint64_t>(file.size(), uint64_t(header.textBase) + header.textSize));
+  const ByteSpan area = file.first(areaEnd).subspan(header.textBase);
+  ByteReader reader(area, position);
+  for (size_t slot = 0; slot < kTssQuadSlotCount; ++slot) {
+    const uint32_t offset = reader.U32BE();
+    if (!reader.ok() || offset >= area.size()) return false;
+    const ByteSpan rest = area.subspan(offset);
+    if (std::find(rest.begin(), rest.end(), 0) == rest.end()) return false;
+  }
+  return true;
 }
 
 bool IsStringDictionary(std::string_view path) { return path.find(kStringDicName) != std::string_view::npos; }

@@ -1,32 +1,34 @@
 // The two scans of a script: the code scan for references and the SP marker,
 // and the quad scan of the string area.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "text/tss/tss.h"
-#include "util/console.h"
 
 namespace fpskit {
 namespace {
 
 // The zero-terminated string at `offset` from textBase, without its zero.
-bool ReadTssString(ByteSpan file, const TssHeader& header, uint32_t offset, const char* owner, ByteSpan& out) {
+TssFailure ParseTssString(ByteSpan file, const TssHeader& header, uint32_t offset, TssFailure owner, ByteSpan& out) {
   const uint64_t at = uint64_t(header.textBase) + offset;
-  if (TerminatedStringAt(file, at, out)) return true;
-  if (at >= file.size()) {
-    Printf("\nERROR: the TSS string at 0x%llX (%s) lies outside the file", static_cast<unsigned long long>(at),
-           owner);
-  } else {
-    Printf("\nERROR: the TSS string at 0x%llX (%s) has no terminating zero", static_cast<unsigned long long>(at),
-           owner);
-  }
-  return false;
+  if (TerminatedStringAt(file, at, out)) return {};
+  owner.error = at >= file.size() ? TssError::kStringOutsideFile : TssError::kStringUnterminated;
+  owner.offset = at;
+  return owner;
+}
+
+// The word at `offset`, when the file holds it.
+std::optional<uint32_t> WordAt(ByteSpan file, uint64_t offset) {
+  if (offset > file.size()) return std::nullopt;
+  ByteReader reader(file, size_t(offset));
+  const uint32_t word = reader.U32BE();
+  return reader.ok() ? std::optional<uint32_t>(word) : std::nullopt;
 }
 
 }  // namespace
 
-bool ScanTssCode(ByteSpan file, const TssHeader& header, TssCode& code) {
+TssFailure ScanTssCode(ByteSpan file, const TssHeader& header, TssCode& code) {
   code = TssCode();
   const uint32_t words = header.codeScanLength / 4;
   // The scan position stays at 32 + 4 × counter: a marker's slot word is
@@ -36,13 +38,14 @@ bool ScanTssCode(ByteSpan file, const TssHeader& header, TssCode& code) {
     const size_t wordOffset = reader.position();
     const ByteSpan word = reader.Span(4);
     if (!reader.ok()) break;
-    if (!code.spFound && std::memcmp(word.data(), kTssSpMarker, 4) == 0 && InRange(file.size(), wordOffset + 4, 4)) {
+    // The word after this one: a marker's slot, a reference's operand.
+    const std::optional<uint32_t> next = WordAt(file, wordOffset + 4);
+    if (!code.spFound && std::memcmp(word.data(), kTssSpMarker, 4) == 0 && next) {
       code.spFound = true;
-      code.spSlot = LoadU32BE(file.data() + wordOffset + 4);
+      code.spSlot = *next;
     }
-    if (word[0] == kTssReferenceOpcode[0] && word[1] == kTssReferenceOpcode[1] &&
-        InRange(file.size(), wordOffset + 4, 4)) {
-      const uint32_t operand = LoadU32BE(file.data() + wordOffset + 4);
+    if (word[0] == kTssReferenceOpcode[0] && word[1] == kTssReferenceOpcode[1] && next) {
+      const uint32_t operand = *next;
       if (operand < header.textSize) {
         code.references.push_back({operand, uint32_t(wordOffset), {}});
         reader.Skip(4);
@@ -52,12 +55,9 @@ bool ScanTssCode(ByteSpan file, const TssHeader& header, TssCode& code) {
   }
   std::stable_sort(code.references.begin(), code.references.end(),
                    [](const StringRef& a, const StringRef& b) { return a.operand < b.operand; });
-  if (code.spFound && !InRange(file.size(), uint64_t(header.textBase) + code.spSlot, 4)) {
-    Printf("\nERROR: the TSS SP slot at 0x%llX lies outside the file",
-           static_cast<unsigned long long>(uint64_t(header.textBase) + code.spSlot));
-    return false;
-  }
-  return true;
+  const uint64_t spSlot = uint64_t(header.textBase) + code.spSlot;
+  if (code.spFound && !InRange(file.size(), spSlot, 4)) return {TssError::kSpSlotOutsideFile, spSlot};
+  return {};
 }
 
 bool IsTextQuad(const std::array<uint32_t, kTssQuadSlotCount>& w, uint32_t position, uint32_t threshold) {
@@ -65,14 +65,14 @@ bool IsTextQuad(const std::array<uint32_t, kTssQuadSlotCount>& w, uint32_t posit
          w[1] - w[0] < kTssQuadSpreadLimit;
 }
 
-bool ReadTssText(ByteSpan file, const TssHeader& header, TssText& text) {
+TssFailure ParseTssText(ByteSpan file, const TssHeader& header, TssText& text) {
   text = TssText();
-  if (!ScanTssCode(file, header, text.code)) return false;
+  if (const TssFailure failure = ScanTssCode(file, header, text.code); !failure.ok()) return failure;
   std::vector<StringRef>& references = text.code.references;
-  char owner[48];
   for (size_t i = 0; i < references.size(); ++i) {
-    std::snprintf(owner, sizeof owner, "reference %zu", i);
-    if (!ReadTssString(file, header, references[i].operand, owner, references[i].text)) return false;
+    const TssFailure owner{TssError::kNone, 0, TssStringOwner::kReference, i};
+    const TssFailure failure = ParseTssString(file, header, references[i].operand, owner, references[i].text);
+    if (!failure.ok()) return failure;
   }
 
   // The quad scan walks the string area in 4-byte steps. The threshold T
@@ -95,9 +95,10 @@ bool ReadTssText(ByteSpan file, const TssHeader& header, TssText& text) {
       }
     }
     // Words beyond the end of the file form no quad, nor can any later ones.
-    if (!InRange(file.size(), at, kTssQuadSize)) break;
+    ByteReader quad(file, size_t(std::min<uint64_t>(at, file.size())));
     std::array<uint32_t, kTssQuadSlotCount> w;
-    for (size_t slot = 0; slot < kTssQuadSlotCount; ++slot) w[slot] = LoadU32BE(file.data() + at + 4 * slot);
+    for (uint32_t& word : w) word = quad.U32BE();
+    if (at > file.size() || !quad.ok()) break;
     // A quad must lie wholly inside the string area, where the insertion
     // writes it back: one that runs past its end would be dumped and then
     // refused when its own dump is written back.
@@ -112,18 +113,22 @@ bool ReadTssText(ByteSpan file, const TssHeader& header, TssText& text) {
   }
   for (TextQuad& quad : text.quads) {
     for (size_t slot = 0; slot < kTssQuadSlotCount; ++slot) {
-      std::snprintf(owner, sizeof owner, "quad %08X slot %zu", quad.position, slot);
-      if (!ReadTssString(file, header, quad.offsets[slot], owner, quad.strings[slot])) return false;
+      const TssFailure owner{TssError::kNone, 0, TssStringOwner::kQuadSlot, quad.position, slot};
+      const TssFailure failure = ParseTssString(file, header, quad.offsets[slot], owner, quad.strings[slot]);
+      if (!failure.ok()) return failure;
     }
   }
 
   if (text.code.spFound) {
-    const uint32_t spOffset = LoadU32BE(file.data() + header.textBase + text.code.spSlot);
+    const uint64_t slotAt = uint64_t(header.textBase) + text.code.spSlot;
+    const std::optional<uint32_t> spOffset = WordAt(file, slotAt);
+    if (!spOffset) return {TssError::kSpSlotOutsideFile, slotAt};
     ByteSpan sp;
-    if (!ReadTssString(file, header, spOffset, "SP string", sp)) return false;
+    const TssFailure owner{TssError::kNone, 0, TssStringOwner::kSp};
+    if (const TssFailure failure = ParseTssString(file, header, *spOffset, owner, sp); !failure.ok()) return failure;
     text.sp = sp;
   }
-  return true;
+  return {};
 }
 
 }  // namespace fpskit

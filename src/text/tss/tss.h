@@ -30,14 +30,13 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "codetable/codetable.h"
-#include "text/dump.h"
 #include "util/bytes.h"
 
 namespace fpskit {
@@ -52,7 +51,9 @@ inline constexpr size_t kTssTextSizeOffset = 24;  // rewritten by insertion
 // A script whose textSize is 32 has no text: both tools leave it alone before
 // they check the rest of its header, so that dump and insertion agree on it.
 inline bool TssHasNoText(ByteSpan file) {
-  return file.size() >= kTssHeaderSize && LoadU32BE(file.data() + kTssTextSizeOffset) == kTssNoTextSize;
+  ByteReader reader(file, kTssTextSizeOffset);
+  const uint32_t textSize = reader.U32BE();
+  return file.size() >= kTssHeaderSize && reader.ok() && textSize == kTssNoTextSize;
 }
 inline constexpr uint8_t kTssReferenceOpcode[2] = {0x02, 0x82};
 inline constexpr uint8_t kTssSpMarker[4] = {0x04, 0x83, 0x00, 0x04};
@@ -76,17 +77,44 @@ struct TssHeader {
   uint32_t textSize = 0;        // at 24: size of the string area; rewritten by insertion
 };
 
-// Reads the header of a whole TSS file (the magic is the caller's test). An
-// error is printed for a file shorter than its header, a file of 4 GiB or
-// more (its offsets could not address it), or a string area that begins
-// beyond the end of the file.
-bool ReadTssHeader(ByteSpan file, TssHeader& header);
+// What can be wrong with a script, as its parsers and RebuildTss find it.
+enum class TssError {
+  kNone,
+  kTruncatedHeader,       // the file is shorter than its header
+  kFileTooLarge,          // 4 GiB or more: its 32-bit offsets could not address it
+  kStringAreaInHeader,    // textBase (in `offset`) lies inside the header
+  kStringAreaBeyondFile,  // textBase (in `offset`) lies beyond the end of the file
+  kStringOutsideFile,     // the string of `owner` at file offset `offset`
+  kStringUnterminated,    // the string of `owner` at file offset `offset` has no zero
+  kSpSlotOutsideFile,     // the SP slot word at file offset `offset`
+  kCodeDoesNotFit,        // RebuildTss: a header or code the parsers would have refused
+  kNotAQuad,              // RebuildTss: the quad at string-area offset `offset`
+  kRebuiltTooLarge,       // RebuildTss: the new file would reach 4 GiB
+};
+
+// Whose string a failure names.
+enum class TssStringOwner { kReference, kQuadSlot, kSp };
+
+struct TssFailure {
+  TssError error = TssError::kNone;
+  uint64_t offset = 0;
+  TssStringOwner owner = TssStringOwner::kReference;
+  size_t index = 0;  // the reference's number, or the quad's position
+  size_t slot = 0;   // the quad's slot
+  bool ok() const { return error == TssError::kNone; }
+};
+
+// Reads the header of a whole TSS file (the magic is the caller's test). A
+// file shorter than its header, a file of 4 GiB or more (its offsets could
+// not address it), or a string area that begins inside the header or beyond
+// the end of the file is the failure returned.
+TssFailure ParseTssHeader(ByteSpan file, TssHeader& header);
 
 // One reference found by the code scan.
 struct StringRef {
   uint32_t operand = 0;     // offset of the string
   uint32_t codeOffset = 0;  // file offset of the 02 82 word; the operand word follows it
-  ByteSpan text;            // the string without its zero (filled by ReadTssText)
+  ByteSpan text;            // the string without its zero (filled by ParseTssText)
 };
 
 struct TssCode {
@@ -100,9 +128,9 @@ struct TssCode {
 // the end of the file (a word that cannot be read forms no reference and no
 // marker). An accepted reference consumes its operand word; a rejected one
 // leaves it to be examined. The references are then ordered by operand,
-// stably. An SP slot whose word lies outside the file is reported, and the
-// result is false.
-bool ScanTssCode(ByteSpan file, const TssHeader& header, TssCode& code);
+// stably. An SP slot whose word lies outside the file is the failure
+// returned (the scan is complete all the same).
+TssFailure ScanTssCode(ByteSpan file, const TssHeader& header, TssCode& code);
 
 // The fingerprint line of a dump: "References: N, fingerprint XXXXXXXX",
 // where XXXXXXXX is the 32-bit FNV-1a hash of N and of every reference's
@@ -127,9 +155,10 @@ struct TssText {
 };
 
 // Everything the dump lists: the code scan with every reference's string,
-// the quads found by the quad scan, and the SP string. A string outside the
-// file or without a terminating zero is reported, and the result is false.
-bool ReadTssText(ByteSpan file, const TssHeader& header, TssText& text);
+// the quads found by the quad scan, and the SP string. The SP slot's failure
+// (ScanTssCode), or the first string outside the file or without a
+// terminating zero, is the failure returned.
+TssFailure ParseTssText(ByteSpan file, const TssHeader& header, TssText& text);
 
 // True when the four words read at offset `position` form a quad: strictly
 // rising offsets, the first above `threshold`, the last below position - 8
@@ -139,35 +168,6 @@ bool IsTextQuad(const std::array<uint32_t, kTssQuadSlotCount>& words, uint32_t p
 
 // True when the path (directories included) holds "STRING_DIC".
 bool IsStringDictionary(std::string_view path);
-
-// A dump line whose text holds CR LF, which splits it: reading the dump back
-// would take the second half for something else.
-struct TssSplitLine {
-  size_t line = 0;    // the dump line (from 1) where the text begins
-  std::string owner;  // what the line belongs to, e.g. "quad 000001F0 slot 2"
-};
-
-struct TssDump {
-  Bytes text;
-  std::vector<TssSplitLine> splitLines;
-};
-
-// The dump of a script, converted through `gameCodes`, optionally behind a
-// UTF-8 byte order mark. In a string dictionary every odd-numbered reference
-// line is followed by an empty line.
-TssDump BuildTssDump(const TssText& text, const CodeTable& gameCodes, bool byteOrderMark, bool stringDictionary);
-
-// The outcome of a script tool on one file.
-enum class TssOutcome {
-  kDone,
-  kNoText,  // textSize is 32: nothing was read or written, and nothing said
-  kMissed,  // insertion only: there is no dump; " (missed)" was printed
-  kFailed,  // an error was printed; nothing was written
-};
-
-// Dumps a script held in memory to TextDumpPath(path); the STRING_DIC test
-// is made on `path`. Warns on standard error about lines split by CR LF.
-TssOutcome WriteTssDump(ByteSpan file, const std::string& path, bool byteOrderMark, const CodeTable& gameCodes);
 
 // One quad group of an edited dump: the position from its first line and
 // the game bytes of each slot (without a zero), already in slot order.
@@ -182,67 +182,23 @@ struct TssEdits {
   std::vector<std::optional<Bytes>> references;  // by place in the reference order; nullopt: kept
 };
 
-struct TssDumpContext {
-  const CodeTable* gameCodes = nullptr;        // "JPCODES.TXT", applied right to left
-  const CodeTable* translatorCodes = nullptr;  // "CODES.TXT", applied first
-  bool swap = false;              // quad lines fill slots 2, 3, 0, 1; dictionary pairs exchange texts
-  bool stringDictionary = false;
-  TextLimitCheck* limits = nullptr;  // measures every converted text, when given
-};
+// True when the 16 bytes of a quad at `position` (from textBase) lie inside
+// the string area and inside the file, at a position the quad scan can give
+// (a multiple of 4).
+bool QuadFitsStringArea(size_t fileSize, const TssHeader& header, uint32_t position);
 
-// Reads an edited dump in its three phases: quad groups up to "[END]", then at
-// most one "[SP]: " line (only when the code has an SP marker), then numbered
-// reference lines. Notes (lines of their own after an empty line, or before the
-// first group) are ignored; a line right after a text line that is no line of
-// the dump (a line break typed inside that text), a missing "[END]" (also an
-// "[SP]" or numbered line before it), a group cut short, a group line without
-// its own prefix (the group's tag and, in order, JP, JP, EN, EN:
-// ReadTaggedBlock), an SP or numbered line whose prefix is broken or cut (a
-// prefix that lost only its final space is an empty text: TakePrefixedText), a
-// quad position whose 16 bytes lie outside the string area, and a reference
-// number the script does not have are reported with the dump's name and line
-// number, and the result is false (in a check, CheckingWholeDump, after the
-// reading went on past each of them: a broken group from the next empty line).
-// A quad tag must name a quad: four offsets of
-// zero-terminated strings inside the string area. A dump with numbered lines
-// whose fingerprint line (before "[END]") differs from the script's is refused;
-// one without such a line is read with a warning on standard error. Every text
-// goes through ConvertDumpLine. With swap in a string dictionary, references 0
-// and 1, 2 and 3, ... exchange their new texts when both lines are present.
-bool ParseTssDump(ByteSpan dump, const std::string& dumpName, ByteSpan file, const TssHeader& header,
-                  const TssCode& code, const TssDumpContext& context, TssEdits& edits);
+// True when the 16 bytes at `position` hold what every quad of the script
+// and every quad "tss" wrote holds: four offsets, each of a zero-terminated
+// string inside the string area. A tag mistyped by a few digits lands on
+// string bytes, which seldom pass.
+bool NamesQuad(ByteSpan file, const TssHeader& header, uint32_t position);
 
 // The file with the new strings appended (quad slots in dump order, the SP
 // string, the replaced references in the reference order), the quads, SP
 // slot and operands patched to point at them, and textSize covering them.
-// False, with a message, when a quad lies outside the string area or the
-// file would outgrow its 32-bit offsets.
-bool RebuildTss(ByteSpan file, const TssHeader& header, const TssCode& code, const TssEdits& edits, Bytes& out);
-
-// The code tables of one run, loaded when the first dump is found, so that
-// a container's members share them and a run without dumps needs none.
-struct TssTables {
-  InsertionInputs inputs;  // its tables; the dumps are read one by one
-  bool loaded = false;
-  // The game file the tables are looked up beside when the current
-  // directory has none (a container's, for its members); empty: the script.
-  std::string gameFile;
-};
-
-// Writes the dump TextDumpPath(path) into a script held in memory, giving
-// the rewritten script in `out` (kDone). The STRING_DIC test is made on
-// `path`. A script whose textSize is 32 is left alone (kNoText); without a
-// dump file, prints " (missed)" and returns kMissed; otherwise the tables
-// are loaded if they are not yet, and the dump is read and checked
-// (ReadTextDump) before it is parsed.
-TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssTables& tables, Bytes& out);
-
-// "untss" and "untss2" on a TSS file. True unless an error was printed.
-bool DumpTssText(const std::string& path, const std::string& option);
-
-// "tss", "tss2" (swap false) and "tss_switch" (swap true) on a TSS file: the
-// file is replaced safely. A missing dump prints " (missed)" and is a
-// failure here; the file is then untouched.
-bool InsertTssText(const std::string& path, bool swap);
+// The failure returned when the header or code does not fit the file, a quad
+// lies outside the string area or the file would outgrow its 32-bit offsets.
+TssFailure RebuildTss(ByteSpan file, const TssHeader& header, const TssCode& code, const TssEdits& edits,
+                      Bytes& out);
 
 }  // namespace fpskit

@@ -10,6 +10,7 @@
 #include "text/po/po.h"
 #include "text/scel/scel.h"
 #include "text/tss/tss.h"
+#include "tools/text/scel_tool.h"
 #include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
@@ -52,7 +53,10 @@ bool FindDumps(const std::string& path, DumpFiles& dumps) {
   static constexpr char kScf[8] = {'S', 'C', 'F', 'O', 'M', 'B', 'I', 'N'};
   if (HasMagic(file, kScelMagic, sizeof kScelMagic)) {
     ScelContainer container;
-    if (!ParseScel(file, container)) return false;
+    if (const ScelFailure failure = ParseScel(file, container); !failure.ok()) {
+      ReportScelFailure(failure);
+      return false;
+    }
     dumps.layout = DumpLayout::kScript;
     const std::string directory = FileNameOf(StripExtension(path));
     for (size_t n = 0; n < container.members.size(); ++n) {

@@ -1,13 +1,12 @@
 // "tss" and "tss_switch": write an edited dump back into its script.
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <limits>
 #include <utility>
 
 #include "codetable/lines.h"
-#include "tools/text/text_tool.h"
 #include "text/tss/tss.h"
+#include "tools/text/text_tool.h"
+#include "tools/text/tss_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 
@@ -33,29 +32,6 @@ uint32_t ParseDecimal(ByteSpan digits) {
   uint32_t value = 0;
   for (uint8_t c : digits) value = value * 10 + (c - '0');
   return value;
-}
-
-// A quad's 16 bytes must lie inside the string area and inside the file, at
-// a position the quad scan can give (a multiple of 4).
-bool QuadFitsStringArea(size_t fileSize, const TssHeader& header, uint32_t position) {
-  return position % 4 == 0 && uint64_t(position) + kTssQuadSize <= header.textSize &&
-         InRange(fileSize, uint64_t(header.textBase) + position, kTssQuadSize);
-}
-
-// True when the 16 bytes at `position` hold what every quad of the script
-// and every quad "tss" wrote holds: four offsets, each of a zero-terminated
-// string inside the string area. A tag mistyped by a few digits lands on
-// string bytes, which seldom pass; the caller has checked that the quad
-// fits the string area.
-bool NamesQuad(ByteSpan file, const TssHeader& header, uint32_t position) {
-  const size_t areaEnd = size_t(std::min<uint64_t>(file.size(), uint64_t(header.textBase) + header.textSize));
-  for (size_t slot = 0; slot < kTssQuadSlotCount; ++slot) {
-    const uint32_t offset = LoadU32BE(file.data() + header.textBase + position + 4 * slot);
-    const uint64_t at = uint64_t(header.textBase) + offset;
-    if (offset >= header.textSize || at >= areaEnd) return false;
-    if (std::memchr(file.data() + at, 0, areaEnd - size_t(at)) == nullptr) return false;
-  }
-  return true;
 }
 
 class DumpParser {
@@ -289,62 +265,6 @@ bool ParseTssDump(ByteSpan dump, const std::string& dumpName, ByteSpan file, con
   return DumpParser(dump, dumpName, file, header, code, context, edits).Parse();
 }
 
-bool RebuildTss(ByteSpan file, const TssHeader& header, const TssCode& code, const TssEdits& edits, Bytes& out) {
-  // What ReadTssHeader and ScanTssCode make sure of, checked again so that
-  // nothing is ever patched outside the file.
-  const bool codeFits =
-      header.textBase <= file.size() && file.size() <= std::numeric_limits<uint32_t>::max() &&
-      (!code.spFound || InRange(file.size(), uint64_t(header.textBase) + code.spSlot, 4)) &&
-      std::all_of(code.references.begin(), code.references.end(),
-                  [&](const StringRef& ref) { return InRange(file.size(), uint64_t(ref.codeOffset) + 4, 4); });
-  if (!codeFits) {
-    Print("\nERROR: the TSS header or code does not fit the file; nothing was written");
-    return false;
-  }
-  for (const TssQuadEdit& quad : edits.quads) {
-    if (!QuadFitsStringArea(file.size(), header, quad.position)) {
-      Printf("\nERROR: %08X is not a quad position of this script; nothing was written", quad.position);
-      return false;
-    }
-  }
-  // The old strings stay where they are; the new ones go to the end, each
-  // with its zero, in the order quads, SP string, references.
-  out.assign(file.begin(), file.end());
-  auto append = [&](const Bytes& string) {
-    const uint64_t offset = out.size() - header.textBase;
-    AppendBytes(out, string);
-    out.push_back(0);
-    return uint32_t(offset);
-  };
-  std::vector<std::array<uint32_t, kTssQuadSlotCount>> quadOffsets(edits.quads.size());
-  for (size_t i = 0; i < edits.quads.size(); ++i) {
-    for (size_t slot = 0; slot < kTssQuadSlotCount; ++slot) quadOffsets[i][slot] = append(edits.quads[i].slots[slot]);
-  }
-  const bool newSp = edits.sp && code.spFound;
-  const uint32_t spOffset = newSp ? append(*edits.sp) : 0;
-  const size_t referenceCount = std::min(edits.references.size(), code.references.size());
-  std::vector<uint32_t> operands(referenceCount);
-  for (size_t i = 0; i < referenceCount; ++i) {
-    if (edits.references[i]) operands[i] = append(*edits.references[i]);
-  }
-  if (out.size() > std::numeric_limits<uint32_t>::max()) {
-    Print("\nERROR: the TSS file would grow beyond 4 GiB; nothing was written");
-    return false;
-  }
-
-  for (size_t i = 0; i < edits.quads.size(); ++i) {
-    for (size_t slot = 0; slot < kTssQuadSlotCount; ++slot) {
-      StoreU32BE(out.data() + header.textBase + edits.quads[i].position + 4 * slot, quadOffsets[i][slot]);
-    }
-  }
-  if (newSp) StoreU32BE(out.data() + header.textBase + code.spSlot, spOffset);
-  for (size_t i = 0; i < referenceCount; ++i) {
-    if (edits.references[i]) StoreU32BE(out.data() + code.references[i].codeOffset + 4, operands[i]);
-  }
-  StoreU32BE(out.data() + kTssTextSizeOffset, uint32_t(out.size() - header.textBase));
-  return true;
-}
-
 TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssTables& tables, Bytes& out) {
   // A script without text, or without a dump, is left as it is before its
   // header is checked: a container member that is no script at all goes
@@ -357,7 +277,10 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
     return TssOutcome::kMissed;
   }
   TssHeader header;
-  if (!ReadTssHeader(file, header)) return TssOutcome::kFailed;
+  if (const TssFailure failure = ParseTssHeader(file, header); !failure.ok()) {
+    ReportTssFailure(failure);
+    return TssOutcome::kFailed;
+  }
   if (!tables.loaded) {
     const std::string& gameFile = tables.gameFile.empty() ? path : tables.gameFile;
     if (!SelectCodeTable(kGameCodesFile, gameFile, tables.inputs.gameCodes) ||
@@ -370,7 +293,10 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
   // The dump is read and its form checked (UTF-8, CR LF) as for every tool.
   if (!ReadTextDump(dumpPath, tables.inputs)) return TssOutcome::kFailed;
   TssCode code;
-  if (!ScanTssCode(file, header, code)) return TssOutcome::kFailed;
+  if (const TssFailure failure = ScanTssCode(file, header, code); !failure.ok()) {
+    ReportTssFailure(failure);
+    return TssOutcome::kFailed;
+  }
   TssDumpContext context;
   context.gameCodes = &tables.inputs.gameCodes;
   context.translatorCodes = &tables.inputs.translatorCodes;
@@ -379,8 +305,12 @@ TssOutcome InsertTssDump(ByteSpan file, const std::string& path, bool swap, TssT
   TextLimitCheck limits(tables.inputs.limits, TextFormat::kScript, path, dumpPath);
   context.limits = &limits;
   TssEdits edits;
-  const bool rebuilt = ParseTssDump(tables.inputs.dump, dumpPath, file, header, code, context, edits) &&
-                       RebuildTss(file, header, code, edits, out);
+  bool rebuilt = ParseTssDump(tables.inputs.dump, dumpPath, file, header, code, context, edits);
+  if (rebuilt) {
+    const TssFailure failure = RebuildTss(file, header, code, edits, out);
+    if (!failure.ok()) ReportTssFailure(failure);
+    rebuilt = failure.ok();
+  }
   ReportTextLimits(limits);  // after what would stop the write-back
   return rebuilt ? TssOutcome::kDone : TssOutcome::kFailed;
 }

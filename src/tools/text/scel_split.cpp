@@ -3,7 +3,9 @@
 #include "codetable/lines.h"
 #include "text/scel/scel.h"
 #include "text/tss/tss.h"
+#include "tools/text/scel_tool.h"
 #include "tools/text/text_tool.h"
+#include "tools/text/tss_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/parallel.h"
@@ -15,7 +17,10 @@ bool SplitScel(const std::string& path, const std::string& option, bool raw, uns
   Bytes file;
   if (!ReadGameFile(path, file)) return false;
   ScelContainer container;
-  if (!ParseScel(file, container)) return false;
+  if (const ScelFailure failure = ParseScel(file, container); !failure.ok()) {
+    ReportScelFailure(failure);
+    return false;
+  }
   const std::string directory = StripExtension(path);
   if (!MakeDirectory(directory)) {
     Printf("\nERROR: can't create the directory %s", directory.c_str());
@@ -31,7 +36,7 @@ bool SplitScel(const std::string& path, const std::string& option, bool raw, uns
   const unsigned threads = WorkerCount(workers, count);
   const size_t slotCount = 2 * size_t(threads);
   std::vector<Bytes> decoded(slotCount);
-  std::vector<ScelMemberStatus> status(slotCount);
+  std::vector<ScelFailure> status(slotCount);
   bool ok = true;
   ProcessBlocksInOrder(
       count, threads, slotCount,
@@ -42,15 +47,15 @@ bool SplitScel(const std::string& path, const std::string& option, bool raw, uns
         Bytes& member = decoded[number % slotCount];
         const std::string memberPath = ScelMemberPath(path, number, raw ? "bin" : "dec");
         Printf("\n%s", FileNameOf(ScelMemberPath(path, number, raw ? "bin" : "txt")).c_str());
-        if (status[number % slotCount] != ScelMemberStatus::kDecoded) {
+        if (!status[number % slotCount].ok()) {
           // A member that decoded only in part is not written: a merge would
           // take the partial file for the member.
-          ReportScelMember(status[number % slotCount], container, number);
+          ReportScelFailure(status[number % slotCount]);
           ok = false;
         } else if (raw) {
           ok = ReplaceFileSafely(memberPath, member, Durability::kRenameOnly) && ok;
         } else {
-          ok = WriteTssDump(member, memberPath, byteOrderMark, gameCodes) != TssOutcome::kFailed && ok;
+          ok = WriteTssDump(member, memberPath, byteOrderMark, gameCodes) && ok;
         }
         Bytes().swap(member);
       });

@@ -1,10 +1,12 @@
 // "uncht": dumps every string of a chat file into an editable text file.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "codetable/lines.h"
 #include "text/chtx/chtx.h"
+#include "tools/text/chtx_tool.h"
 #include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
@@ -21,6 +23,53 @@ std::string DescribeRecord(size_t record) {
 }
 
 }  // namespace
+
+std::string DescribeChtxFailure(const ChtxFailure& failure) {
+  const auto tableEnd = static_cast<unsigned long long>(failure.tableEnd);
+  char message[160] = "";
+  switch (failure.error) {
+    case ChtxError::kNone: break;
+    case ChtxError::kNotChtx: return "\nNot a ZK6CHTX";
+    case ChtxError::kTruncatedHeader: return "\nERROR: truncated ZK6CHTX header";
+    case ChtxError::kTruncatedTable:
+      std::snprintf(message, sizeof message,
+                    "\nERROR: truncated ZK6CHTX entry table: %u entries need %llu bytes, the file has %zu",
+                    failure.entryCount, tableEnd, failure.dataSize);
+      break;
+    case ChtxError::kFileSizeBeyondData:
+      std::snprintf(message, sizeof message, "\nERROR: ZK6CHTX file size %u is beyond the end of the file (%zu bytes)",
+                    failure.fileSize, failure.dataSize);
+      break;
+    case ChtxError::kFileSizeTooLarge:
+      std::snprintf(message, sizeof message, "\nERROR: ZK6CHTX file size %u is too large", failure.fileSize);
+      break;
+    case ChtxError::kStringAreaOverlapsTable:
+      std::snprintf(message, sizeof message,
+                    "\nERROR: ZK6CHTX string area start %u overlaps the entry table (which ends at %llu)",
+                    failure.stringAreaStart, tableEnd);
+      break;
+    case ChtxError::kNoStringArea:
+      std::snprintf(message, sizeof message, "\nERROR: ZK6CHTX has no string area (it starts at %u, the file ends at %u)",
+                    failure.stringAreaStart, failure.fileSize);
+      break;
+    case ChtxError::kOffsetOutsideStringArea:
+      std::snprintf(message, sizeof message,
+                    "\nERROR: ZK6CHTX entry %zu: string offset %u is outside the string area (%u bytes)",
+                    failure.entry, failure.offset, failure.areaSize);
+      break;
+    case ChtxError::kRebuiltTooLarge: return "\nERROR: the rebuilt ZK6CHTX would be larger than 2 GiB";
+  }
+  return message;
+}
+
+void ReportChtxFailure(const ChtxFailure& failure) { Print(DescribeChtxFailure(failure)); }
+
+bool ReadChtxFile(const std::string& path, Bytes& data, ChtxFile& chtx) {
+  if (!ReadGameFile(path, data)) return false;
+  const ChtxFailure failure = ParseChtx(data, chtx);
+  if (!failure.ok()) ReportChtxFailure(failure);
+  return failure.ok();
+}
 
 ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool byteOrderMark) {
   ChtxDump dump;

@@ -5,6 +5,7 @@
 
 #include "codetable/lines.h"
 #include "text/chtx/chtx.h"
+#include "tools/text/chtx_tool.h"
 #include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
@@ -90,7 +91,7 @@ bool RebuildChtx(const ChtxFile& chtx, const InsertionInputs& inputs, const Chtx
       if (insertion.limits != nullptr) insertion.limits->Measure(ChtxRecordLine(m), lineNumber, game);
       const uint32_t padding = ChtxRecordTextOf(chtx.strings, chtx.records[m]).padding;
       if (strings.size() + game.size() + 1 + padding > stringLimit) {
-        Print("\nERROR: the rebuilt ZK6CHTX would be larger than 2 GiB");
+        ReportChtxFailure({ChtxError::kRebuiltTooLarge});
         return false;
       }
       strings.insert(strings.end(), game.begin(), game.end());
@@ -114,37 +115,9 @@ bool RebuildChtx(const ChtxFile& chtx, const InsertionInputs& inputs, const Chtx
     return refuse("follows the last entry; only empty lines may follow it");
   }
 
-  if (insertion.share) {
-    for (StringRecord& record : records) {
-      if (record.firstIndex == -1) continue;
-      const StringRecord& first = records[size_t(record.firstIndex)];
-      record.offset = first.offset;
-      record.length = first.length;
-    }
-  }
-  // After sharing, so a shared string still points at its first record's text.
-  if (insertion.swap) {
-    for (size_t i = 0; i < entryCount; ++i) {
-      StringRecord& jp = records[3 * i + 2];
-      StringRecord& en = records[3 * i + 3];
-      std::swap(jp.offset, en.offset);
-      std::swap(jp.length, en.length);
-    }
-  }
-  std::vector<uint32_t> entryTable = chtx.entryTable;
-  for (size_t m = 1; m <= last; ++m) entryTable[size_t(records[m].slot)] = uint32_t(records[m].offset);
-
-  // The new strings start right after the table, whatever the old header
-  // said, so the string area start is written to match.
-  out.clear();
-  out.reserve(size_t(tableEnd) + strings.size());
-  out.insert(out.end(), chtx.header.bytes.begin(), chtx.header.bytes.end());
-  StoreU32BE(out.data() + 8, uint32_t(tableEnd + strings.size()));
-  StoreU32BE(out.data() + 12, chtx.header.entryCount);
-  StoreU32BE(out.data() + 20, uint32_t(tableEnd));
-  for (uint32_t value : entryTable) AppendU32BE(out, value);
-  AppendBytes(out, strings);
-  return true;
+  const ChtxFailure failure = BuildChtx(chtx, std::move(records), strings, insertion.share, insertion.swap, out);
+  if (!failure.ok()) ReportChtxFailure(failure);
+  return failure.ok();
 }
 
 bool InsertChtx(const std::string& path, bool share, bool swap) {

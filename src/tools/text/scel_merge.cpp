@@ -4,7 +4,9 @@
 
 #include "text/scel/scel.h"
 #include "text/tss/tss.h"
+#include "tools/text/scel_tool.h"
 #include "tools/text/text_tool.h"
+#include "tools/text/tss_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/parallel.h"
@@ -16,7 +18,10 @@ bool MergeScel(const std::string& path, bool raw, bool swap, unsigned workers) {
   Bytes file;
   if (!ReadGameFile(path, file)) return false;
   ScelContainer container;
-  if (!ParseScel(file, container)) return false;
+  if (const ScelFailure failure = ParseScel(file, container); !failure.ok()) {
+    ReportScelFailure(failure);
+    return false;
+  }
 
   // Every member is decoded, in both modes, so that a damaged container is
   // found before it is replaced. The dumps and files are taken in member
@@ -24,7 +29,7 @@ bool MergeScel(const std::string& path, bool raw, bool swap, unsigned workers) {
   const size_t count = container.members.size();
   const unsigned threads = WorkerCount(workers, count);
   std::vector<Bytes> members(count);
-  std::vector<ScelMemberStatus> status(count);
+  std::vector<ScelFailure> status(count);
   TssTables tables;
   tables.gameFile = path;
   std::atomic<bool> failed{false};
@@ -36,8 +41,8 @@ bool MergeScel(const std::string& path, bool raw, bool swap, unsigned workers) {
       [&](size_t number) {
         if (failed && !CheckingWholeDump()) return;
         Printf("\n+ %s", FileNameOf(ScelMemberPath(path, number, raw ? "bin" : "txt")).c_str());
-        if (status[number] != ScelMemberStatus::kDecoded) {
-          ReportScelMember(status[number], container, number);
+        if (!status[number].ok()) {
+          ReportScelFailure(status[number]);
           failed = true;
           return;
         }
@@ -60,7 +65,11 @@ bool MergeScel(const std::string& path, bool raw, bool swap, unsigned workers) {
   if (failed) return false;
 
   Bytes rebuilt;
-  return BuildScel(file, container, members, workers, rebuilt) && ReplaceFileSafely(path, rebuilt);
+  if (const ScelFailure failure = BuildScel(file, container, members, workers, rebuilt); !failure.ok()) {
+    ReportScelFailure(failure);
+    return false;
+  }
+  return ReplaceFileSafely(path, rebuilt);
 }
 
 }  // namespace fpskit

@@ -2,8 +2,9 @@
 #include <cstdio>
 
 #include "codetable/lines.h"
-#include "tools/text/text_tool.h"
 #include "text/tss/tss.h"
+#include "tools/text/text_tool.h"
+#include "tools/text/tss_tool.h"
 #include "util/console.h"
 #include "util/files.h"
 
@@ -76,22 +77,75 @@ TssDump BuildTssDump(const TssText& text, const CodeTable& gameCodes, bool byteO
   return dump;
 }
 
-TssOutcome WriteTssDump(ByteSpan file, const std::string& path, bool byteOrderMark, const CodeTable& gameCodes) {
-  if (TssHasNoText(file)) return TssOutcome::kNoText;
+std::string DescribeTssFailure(const TssFailure& failure) {
+  char owner[48] = "";
+  switch (failure.owner) {
+    case TssStringOwner::kReference: std::snprintf(owner, sizeof owner, "reference %zu", failure.index); break;
+    case TssStringOwner::kQuadSlot:
+      std::snprintf(owner, sizeof owner, "quad %08X slot %zu", unsigned(failure.index), failure.slot);
+      break;
+    case TssStringOwner::kSp: std::snprintf(owner, sizeof owner, "SP string"); break;
+  }
+  const auto offset = static_cast<unsigned long long>(failure.offset);
+  char message[160] = "";
+  switch (failure.error) {
+    case TssError::kNone: break;
+    case TssError::kTruncatedHeader: return "\nERROR: truncated TSS header";
+    case TssError::kFileTooLarge: return "\nERROR: the TSS file is 4 GiB or larger";
+    case TssError::kStringAreaInHeader:
+      std::snprintf(message, sizeof message, "\nERROR: bad TSS header: the string area at 0x%llX lies inside the header",
+                    offset);
+      break;
+    case TssError::kStringAreaBeyondFile:
+      std::snprintf(message, sizeof message,
+                    "\nERROR: bad TSS header: the string area at 0x%llX lies beyond the end of the file", offset);
+      break;
+    case TssError::kStringOutsideFile:
+      std::snprintf(message, sizeof message, "\nERROR: the TSS string at 0x%llX (%s) lies outside the file", offset,
+                    owner);
+      break;
+    case TssError::kStringUnterminated:
+      std::snprintf(message, sizeof message, "\nERROR: the TSS string at 0x%llX (%s) has no terminating zero", offset,
+                    owner);
+      break;
+    case TssError::kSpSlotOutsideFile:
+      std::snprintf(message, sizeof message, "\nERROR: the TSS SP slot at 0x%llX lies outside the file", offset);
+      break;
+    case TssError::kCodeDoesNotFit: return "\nERROR: the TSS header or code does not fit the file; nothing was written";
+    case TssError::kNotAQuad:
+      std::snprintf(message, sizeof message, "\nERROR: %08llX is not a quad position of this script; nothing was written",
+                    offset);
+      break;
+    case TssError::kRebuiltTooLarge: return "\nERROR: the TSS file would grow beyond 4 GiB; nothing was written";
+  }
+  return message;
+}
+
+void ReportTssFailure(const TssFailure& failure) { Print(DescribeTssFailure(failure)); }
+
+bool WriteTssDump(ByteSpan file, const std::string& path, bool byteOrderMark, const CodeTable& gameCodes) {
+  if (TssHasNoText(file)) return true;
   TssHeader header;
-  if (!ReadTssHeader(file, header)) return TssOutcome::kFailed;
+  TssFailure failure = ParseTssHeader(file, header);
   std::string dumpPath;
   TssText text;
-  if (!TextDumpPath(path, dumpPath) || !ReadTssText(file, header, text)) return TssOutcome::kFailed;
+  if (failure.ok()) {
+    if (!TextDumpPath(path, dumpPath)) return false;
+    failure = ParseTssText(file, header, text);
+  }
+  if (!failure.ok()) {
+    ReportTssFailure(failure);
+    return false;
+  }
   const TssDump dump = BuildTssDump(text, gameCodes, byteOrderMark, IsStringDictionary(path));
   if (!KeepBackupIfDifferent(dumpPath, dump.text) ||
       !ReplaceFileSafely(dumpPath, dump.text, Durability::kRenameOnly)) {
-    return TssOutcome::kFailed;
+    return false;
   }
   for (const TssSplitLine& split : dump.splitLines) {
     WarnSplitLine("the string of " + split.owner + " in " + dumpPath, split.line, "tss");
   }
-  return TssOutcome::kDone;
+  return true;
 }
 
 bool DumpTssText(const std::string& path, const std::string& option) {
@@ -99,7 +153,7 @@ bool DumpTssText(const std::string& path, const std::string& option) {
   if (!ReadGameFile(path, file)) return false;
   CodeTable gameCodes;
   if (!SelectCodeTable(kGameCodesFile, path, gameCodes)) return false;
-  return WriteTssDump(file, path, WantsByteOrderMark(option.c_str()), gameCodes) != TssOutcome::kFailed;
+  return WriteTssDump(file, path, WantsByteOrderMark(option.c_str()), gameCodes);
 }
 
 }  // namespace fpskit
