@@ -50,7 +50,7 @@ void BM_DecompressTlzc(benchmark::State& state) {
   const Bytes& container = Container();
   Bytes out;
   for (auto _ : state) {
-    if (!DecompressTlzc(container, out, unsigned(state.range(0)))) state.SkipWithError("decompression failed");
+    if (!DecompressTlzc(container, out, unsigned(state.range(0))).ok()) state.SkipWithError("decompression failed");
     benchmark::DoNotOptimize(out.data());
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(Input().size()));
@@ -84,7 +84,7 @@ int RunTool(int argc, char** argv) {
       output = CompressTlzc(input, threads);
       ok = !output.empty();
     } else {
-      ok = DecompressTlzc(input, output, threads);
+      ok = DecompressTlzc(input, output, threads).ok();
     }
     return ok && support::WriteTestFile(argv[3], output) ? 0 : 1;
   }

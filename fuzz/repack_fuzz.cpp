@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (!unpacked) return 0;
   Bytes wrapped;
-  if (HasMagic(input, kTlzcMagic) && (!DecompressTlzc(input, wrapped) || !StringsKept(wrapped))) return 0;
+  if (HasMagic(input, kTlzcMagic) && (!DecompressTlzc(input, wrapped).ok() || !StringsKept(wrapped))) return 0;
   if (HasMagic(input, kArchiveMagic) && !StringsKept(input)) return 0;
   fs::remove_all(unpackDirectory, ignored);
   FUZZ_CHECK(UnpackArchive(archive));

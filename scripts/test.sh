@@ -10,10 +10,10 @@ scripts/setup.sh
 
 jobs="$(nproc)"
 scripts/build.sh release
-ctest --test-dir build --output-on-failure -j"$jobs"
+ctest --preset release -j"$jobs"
 
+# The sanitizers' options are the sanitize test preset's (CMakePresets.json).
 scripts/build.sh sanitize
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+ctest --preset sanitize -j"$jobs"
 
 scripts/windows/test.sh

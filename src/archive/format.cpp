@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "compress/tlzc.h"
+#include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/paths.h"
 
@@ -352,7 +353,7 @@ uint64_t ClaimedTlzcSize(const ByteSource& container) {
   uint8_t headerBytes[kTlzcHeaderSize];
   container.Peek(0, headerBytes, sizeof headerBytes);
   TlzcHeader header;
-  ReadTlzcHeader(ByteSpan(headerBytes, std::min<uint64_t>(container.length, sizeof headerBytes)), header);
+  ParseTlzcHeader(ByteSpan(headerBytes, std::min<uint64_t>(container.length, sizeof headerBytes)), header);
   return header.uncompressedSize;
 }
 
@@ -395,7 +396,7 @@ bool OpenArchiveFile(const std::string& path, OpenedArchive& opened) {
     }
     opened.file.reset();  // all in memory now; Windows replaces no file that is open
     opened.wrapped = true;
-    opened.complete = DecompressTlzc(opened.container, opened.archive);
+    opened.complete = ReportTlzcDecode(DecompressTlzc(opened.container, opened.archive));
     if (!HasMagic(opened.archive, kArchiveMagic)) {
       Print("\nERROR: Not a FPS4 archive");
       return false;

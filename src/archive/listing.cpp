@@ -18,6 +18,7 @@
 #include "compress/tlzc.h"
 #include "texture/dds.h"
 #include "tools/texture/texture_report.h"
+#include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -102,7 +103,7 @@ bool MemberContent(const ByteSource& bytes, const MemberPlan& member, Listing& l
   if (!bytes.Read(0, bytes.length, content)) return false;
   if (!member.compressed) return true;
   TlzcHeader header;
-  ReadTlzcHeader(content, header);
+  ParseTlzcHeader(content, header);
   if (listing.decoded + header.uncompressedSize > listing.limit) {
     Printf("\nERROR: listing would decompress more than %llu bytes; stopped",
            static_cast<unsigned long long>(listing.limit));
@@ -110,7 +111,7 @@ bool MemberContent(const ByteSource& bytes, const MemberPlan& member, Listing& l
     return false;
   }
   Bytes decoded;
-  const bool complete = DecompressTlzc(content, decoded);
+  const bool complete = ReportTlzcDecode(DecompressTlzc(content, decoded));
   listing.decoded += decoded.size();
   details += ", TLZC " + std::string(header.lzmaKind ? "LZMA" : "zlib") + " kind, " + Hex(decoded.size()) +
              " bytes decompressed";
@@ -145,9 +146,9 @@ bool ListMember(const ByteSource& archive, ArchivePlan& plan, size_t i, const st
   Bytes inner;
   ByteSpan archiveBytes = content;
   TlzcHeader innerHeader;
-  if (HasMagic(content, kTlzcMagic) && ReadTlzcHeader(content, innerHeader) &&
+  if (HasMagic(content, kTlzcMagic) && ParseTlzcHeader(content, innerHeader) &&
       listing.decoded + innerHeader.uncompressedSize <= listing.limit) {
-    ok = DecompressTlzc(content, inner) && ok;
+    ok = ReportTlzcDecode(DecompressTlzc(content, inner)) && ok;
     listing.decoded += inner.size();
     if (HasMagic(inner, kArchiveMagic)) archiveBytes = inner;
   }

@@ -15,6 +15,7 @@
 #include "archive/plan.h"
 #include "compress/tlzc.h"
 #include "tools/texture/dds_files.h"
+#include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -82,7 +83,7 @@ bool RebuildNestedInMemory(ByteSpan data, const std::string& path, const std::st
   Bytes inner;
   Bytes innerRebuilt;
   bool innerNested = false;
-  if (!DecompressTlzc(data, inner)) {
+  if (!ReportTlzcDecode(DecompressTlzc(data, inner))) {
     Printf("\nERROR: %s: member %zu does not decompress; nothing was changed", label.c_str(), i);
     return false;
   }
@@ -132,8 +133,7 @@ bool WriteCompressedFromFile(Rebuild& rebuild, size_t i, const std::string& path
   uint64_t position = 0;
   bool fileFailed = false;
   Bytes theirs;
-  TlzcMessages messages;
-  const TlzcStreamResult checked = DecompressTlzcStream(
+  const TlzcDecodeResult checked = DecompressTlzcStream(
       readSource, container.length,
       [&](ByteSpan piece) {
         const uint64_t available = position < length ? std::min<uint64_t>(piece.size(), length - position) : 0;
@@ -153,18 +153,16 @@ bool WriteCompressedFromFile(Rebuild& rebuild, size_t i, const std::string& path
         }
         position += piece.size();
         return true;
-      },
-      0, &messages);
+      });
   if (fileFailed) {
     Printf("\nERROR: can't read %s", path.c_str());
     return false;
   }
-  if (checked == TlzcStreamResult::kReadFailed) {
+  if (checked.status == TlzcStreamResult::kReadFailed) {
     Printf("\nERROR: %s: can't read member %zu", rebuild.label.c_str(), i);
     return false;
   }
-  if (checked != TlzcStreamResult::kComplete) {
-    messages.Print();
+  if (!ReportTlzcDecode(checked)) {
     Printf("\nERROR: %s: member %zu does not decompress completely: %s holds only part of it; nothing was changed",
            rebuild.label.c_str(), i, path.c_str());
     return false;
@@ -226,16 +224,17 @@ bool WriteMemberData(Rebuild& rebuild, size_t i) {
     // (and to see whether it holds an archive), then copied as it stands.
     const ByteSource container = rebuild.source.Sub(entry.offset, entry.size);
     Bytes head;
-    const TlzcStreamResult checked = DecompressTlzcStream(
+    const TlzcDecodeResult checked = DecompressTlzcStream(
         SourceReader(container), container.length, [&](ByteSpan piece) {
           if (head.size() < 4) AppendBytes(head, piece.first(std::min<size_t>(piece.size(), 4 - head.size())));
           return true;
         });
-    if (checked == TlzcStreamResult::kReadFailed) {
+    ReportTlzcDecode(checked);
+    if (checked.status == TlzcStreamResult::kReadFailed) {
       Printf("\nERROR: %s: can't read member %zu", rebuild.label.c_str(), i);
       return false;
     }
-    if (checked != TlzcStreamResult::kComplete) {
+    if (!checked.ok()) {
       Printf("\nERROR: %s: member %zu does not decompress; nothing was changed", rebuild.label.c_str(), i);
       return false;
     }
@@ -251,7 +250,7 @@ bool WriteMemberData(Rebuild& rebuild, size_t i) {
       Printf("\nERROR: %s: can't read member %zu", rebuild.label.c_str(), i);
       return false;
     }
-    if (!DecompressTlzc(source, decoded)) return false;  // it did a moment ago
+    if (!ReportTlzcDecode(DecompressTlzc(source, decoded))) return false;  // it did a moment ago
     Bytes rebuilt;
     bool nested = false;
     if (!RebuildNestedInMemory(decoded, path, directory, rebuild.depth + 1, rebuild.label, i, rebuilt, nested)) {

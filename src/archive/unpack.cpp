@@ -8,12 +8,14 @@
 // becomes is the archive's member plan (archive/plan.h); this file writes it.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "archive/format.h"
 #include "archive/plan.h"
 #include "compress/tlzc.h"
 #include "texture/dds.h"
 #include "tools/texture/dds_files.h"
+#include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -160,7 +162,7 @@ bool OutputMember(const ByteSource& data, ArchivePlan& plan, size_t i, Nesting& 
       Printf("\nERROR: can't read %s", JoinPath(plan.unpackDirectory, fileName).c_str());
       return false;
     }
-    const bool complete = DecompressTlzc(container, inner);
+    const bool complete = ReportTlzcDecode(DecompressTlzc(container, inner));
     container = Bytes();
     if (HasMagic(inner, kArchiveMagic)) {
       return UnpackNested(ByteSource::InMemory(inner), data, plan, i, nesting, budget) && complete;
@@ -183,7 +185,7 @@ bool OutputDecompressedWhole(const ByteSource& member, ArchivePlan& plan, size_t
     return false;
   }
   Bytes data;
-  const bool complete = DecompressTlzc(container, data);
+  const bool complete = ReportTlzcDecode(DecompressTlzc(container, data));
   container = Bytes();
   if (!complete) {
     WriteMemberFile(ByteSource::InMemory(data), plan.unpackDirectory, fileName, budget);
@@ -206,15 +208,11 @@ bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t 
   };
   // The first bytes of the data tell whether it is unpacked as an archive.
   Bytes head;
-  TlzcMessages unprinted;
-  const TlzcStreamResult peeked = DecompressTlzcStream(
-      read, member.length,
-      [&](ByteSpan piece) {
-        AppendBytes(head, piece.first(std::min<size_t>(piece.size(), 4 - head.size())));
-        return head.size() < 4;
-      },
-      0, &unprinted);
-  if (peeked == TlzcStreamResult::kReadFailed) {
+  const TlzcDecodeResult peeked = DecompressTlzcStream(read, member.length, [&](ByteSpan piece) {
+    AppendBytes(head, piece.first(std::min<size_t>(piece.size(), 4 - head.size())));
+    return head.size() < 4;
+  });
+  if (peeked.status == TlzcStreamResult::kReadFailed) {
     Printf("\nERROR: can't read %s", path.c_str());
     return false;
   }
@@ -226,8 +224,8 @@ bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t 
   }
   if (!budget.Charge(1, claimed) || PassesThroughLink(plan.unpackDirectory, fileName)) return false;
 
-  TlzcMessages messages;
-  TlzcStreamResult result = TlzcStreamResult::kIncomplete;
+  // Empty when the file could not even be begun.
+  std::optional<TlzcDecodeResult> result;
   uint64_t produced = 0;
   const bool written = UpdateFileBelow(
       plan.unpackDirectory, fileName, claimed, [&](const std::function<bool(ByteSpan)>& put) {
@@ -236,17 +234,16 @@ bool OutputCompressedMember(const ByteSource& member, ArchivePlan& plan, size_t 
             [&](ByteSpan piece) {
               produced += piece.size();
               return put(piece);
-            },
-            0, &messages);
-        if (result == TlzcStreamResult::kReadFailed) Printf("\nERROR: can't read %s", path.c_str());
-        return result == TlzcStreamResult::kComplete || result == TlzcStreamResult::kIncomplete;
+            });
+        if (result->status == TlzcStreamResult::kReadFailed) Printf("\nERROR: can't read %s", path.c_str());
+        return result->status == TlzcStreamResult::kComplete || result->status == TlzcStreamResult::kIncomplete;
       });
   budget.bytes -= claimed - std::min(produced, claimed);
   // The messages of the container come before its file's path, as they
   // would had it been decompressed first.
-  messages.Print();
+  const bool complete = result && ReportTlzcDecode(*result);
   Printf("\n%s", path.c_str());
-  return written && result == TlzcStreamResult::kComplete;
+  return written && complete;
 }
 
 bool MemberInside(const ByteSource& archive, const ArchiveEntry& entry, const std::string& label, size_t i) {

@@ -121,23 +121,16 @@ CodeTableIndex BuildIndex(const CodeTable& table, bool byRight) {
   return row == CodeTableIndex::kNone ? nullptr : &index.rows[row];
 }
 
-int HexValue(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Parses one column of pairs starting at `pos`; stops before the character
 // that follows the last pair.
 CodeTableError ParseColumn(ByteSpan line, size_t& pos, uint8_t* bytes, int32_t& length) {
   length = 0;
   while (true) {
-    if (pos + 2 > line.size() || HexValue(line[pos]) < 0 || HexValue(line[pos + 1]) < 0) {
+    if (pos + 2 > line.size() || HexDigitValue(line[pos]) < 0 || HexDigitValue(line[pos + 1]) < 0) {
       return CodeTableError::kExpectedHexDigits;
     }
     if (length == kMaxSequenceLength) return CodeTableError::kColumnTooLong;
-    bytes[length++] = uint8_t(HexValue(line[pos]) * 16 + HexValue(line[pos + 1]));
+    bytes[length++] = uint8_t(HexDigitValue(line[pos]) * 16 + HexDigitValue(line[pos + 1]));
     pos += 2;
     if (pos < line.size() && line[pos] == ' ') {
       ++pos;

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 
-#include "util/console.h"
-
 namespace fpskit {
 
 struct LzmaCoderState {
@@ -62,7 +60,7 @@ bool DecoderOptionsOf(const LzmaProperties& properties, uint64_t size, lzma_opti
   options.pb = packed / 45;
   // A dictionary larger than the output can never be referenced, so a large
   // claim in the properties need not be allocated.
-  const uint64_t dictionary = std::min<uint64_t>(LoadU32LE(properties.data() + 1), size);
+  const uint64_t dictionary = std::min<uint64_t>(ByteReader(properties, 1).U32LE(), size);
   options.dict_size = uint32_t(std::max<uint64_t>(dictionary, kMinimumDictionary));
   // The size is known, so no end marker is needed; one that other encoders
   // write right after the last byte is accepted.
@@ -163,18 +161,17 @@ Bytes EncodeLzmaBlock(ByteSpan block, const LzmaBlockSettings& settings) {
   return result;
 }
 
-Bytes DecodeLzmaBlock(ByteSpan block) {
-  if (block.size() < kLzmaHeaderSize) return {};
+LzmaStreamEnd DecodeLzmaBlock(ByteSpan block, Bytes& out) {
+  out.clear();
+  ByteReader reader(block);
   LzmaProperties properties;
-  std::copy_n(block.begin(), kLzmaPropertiesSize, properties.begin());
-  const uint32_t size = LoadU32LE(block.data() + kLzmaPropertiesSize);
+  const ByteSpan propertyBytes = reader.Span(kLzmaPropertiesSize);
+  const uint32_t size = reader.U32LE();
+  reader.Skip(4);  // the size's high 32 bits
+  if (!reader.ok()) return LzmaStreamEnd::kCorrupt;
+  std::copy(propertyBytes.begin(), propertyBytes.end(), properties.begin());
   LzmaCoder coder = NewLzmaCoder();
-  Bytes out;
-  if (DecodeLzmaStream(coder, properties, size, block.subspan(kLzmaHeaderSize), out) ==
-      LzmaStreamEnd::kInputEnded) {
-    Print(kLzmaStreamEndedMessage);
-  }
-  return out;
+  return DecodeLzmaStream(coder, properties, size, block.subspan(reader.position()), out);
 }
 
 }  // namespace fpskit

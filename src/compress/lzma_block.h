@@ -48,16 +48,6 @@ LzmaProperties LzmaPropertiesOf(const LzmaBlockSettings& settings);
 // Empty when the encoder fails.
 Bytes EncodeLzmaBlock(ByteSpan block, const LzmaBlockSettings& settings = {});
 
-// Printed when a block's stream ends before the block's size is reached.
-inline constexpr char kLzmaStreamEndedMessage[] = "\nSome error, check the code\n";
-
-// Decodes one block in the 13-byte header form and returns the bytes produced
-// (the low 32 bits of the header's size at most). A stream that ends before
-// the size is reached prints "\nSome error, check the code\n"; a corrupt
-// stream ends the output where the decoder notices it, without a message.
-// Bytes after what the stream needs are ignored.
-Bytes DecodeLzmaBlock(ByteSpan block);
-
 // The coder state of one worker, kept from block to block so that its memory
 // is reused; every block still starts from a fresh state.
 struct LzmaCoderState;
@@ -73,6 +63,13 @@ enum class LzmaStreamEnd {
   kCorrupt,      // the decoder found an error (or the encoder failed)
   kTooLong,      // the encoded stream would pass the caller's limit
 };
+
+// Decodes one block in the 13-byte header form into `out` (replacing its
+// contents; the low 32 bits of the header's size at most) and tells how its
+// stream ended: kInputEnded when it ends before the size is reached,
+// kCorrupt where the decoder notices an error or when the block is shorter
+// than its header. Bytes after what the stream needs are ignored.
+LzmaStreamEnd DecodeLzmaBlock(ByteSpan block, Bytes& out);
 
 // Encodes `block` as a bare stream into `stream` (replacing its contents).
 // Stops with kTooLong as soon as the stream would be longer than `limit`.

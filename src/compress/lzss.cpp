@@ -6,6 +6,17 @@
 #include <limits>
 #include <memory>
 
+// The encoder's tree walk makes its as-good-as-random choices with x86-64
+// conditional moves written as inline assembly, where the compiler would
+// branch. Every such choice has a portable form beside it, which a build
+// without assembly (FPSKIT_NO_ASM, set by the CMake option FPSKIT_PORTABLE)
+// and every other target compile instead; both give the same output.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(FPSKIT_NO_ASM)
+#define FPSKIT_LZSS_CMOV_ASM 1
+#else
+#define FPSKIT_LZSS_CMOV_ASM 0
+#endif
+
 namespace fpskit {
 
 namespace {
@@ -37,7 +48,7 @@ void FillLzssRing(uint8_t* ring) {
   std::memset(p, 0, size_t(ring + kLzssRingSize - p));
 }
 
-bool ReadLzssHeader(ByteSpan stream, LzssHeader& header) {
+bool ParseLzssHeader(ByteSpan stream, LzssHeader& header) {
   ByteReader reader(stream);
   const bool longForm = stream.size() >= 3 && stream[0] == 'S' && stream[1] == 'L' && stream[2] == 'Z';
   if (longForm) reader.Skip(3);
@@ -64,7 +75,7 @@ void StoreLzssShortHeader(uint8_t* out, uint8_t type, uint32_t compressedSize,
 bool LzssDecode(ByteSpan stream, Bytes& out) {
   out.clear();
   LzssHeader header;
-  if (!ReadLzssHeader(stream, header)) return false;
+  if (!ParseLzssHeader(stream, header)) return false;
 
   const bool runs = header.type == 3;
   const uint32_t startPosition = uint32_t(kLzssRingSize - LzssLongestMatch(header.type));
@@ -209,7 +220,7 @@ struct LzssEncoder {
   // random, so this is a conditional move rather than a branch; the
   // compiler turns the plain forms into a branch or a longer chain.
   static uint32_t SelectChild(uint64_t a, uint64_t b, uint32_t left, uint32_t right) {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if FPSKIT_LZSS_CMOV_ASM
     asm("cmp %[b], %[a]\n\tcmova %[right], %[left]" : [left] "+r"(left) : [a] "r"(a), [b] "r"(b), [right] "r"(right) : "cc");
     return left;
 #else
@@ -220,7 +231,7 @@ struct LzssEncoder {
   // `a` when `c`, else `b`, as a conditional move: the choices Delete makes
   // are as good as random, and the compiler would branch on them.
   static uint32_t Choose(bool c, uint32_t a, uint32_t b) {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if FPSKIT_LZSS_CMOV_ASM
     asm("test %[c], %[c]\n\tcmovne %[a], %[b]" : [b] "+r"(b) : [c] "r"(c), [a] "r"(a) : "cc");
     return b;
 #else
@@ -230,7 +241,7 @@ struct LzssEncoder {
 
   // `link` unless it is the empty link, else `other`, as a conditional move.
   static uint32_t UnlessEmpty(uint32_t link, uint32_t other) {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if FPSKIT_LZSS_CMOV_ASM
     asm("cmp %[nil], %[link]\n\tcmove %[other], %[link]" : [link] "+r"(link) : [other] "r"(other), [nil] "i"(kNil) : "cc");
     return link;
 #else
@@ -241,7 +252,7 @@ struct LzssEncoder {
   // (best, position) = (value, at) when value < best, by conditional moves:
   // whether a step improves the match is as good as random.
   static void KeepIfLess(uint64_t value, size_t at, uint64_t& best, size_t& position) {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if FPSKIT_LZSS_CMOV_ASM
     asm("cmp %[best], %[value]\n\tcmovb %[value], %[best]\n\tcmovb %[at], %[position]"
         : [best] "+r"(best), [position] "+r"(position) : [value] "r"(value), [at] "r"(at) : "cc");
 #else

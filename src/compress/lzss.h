@@ -40,9 +40,9 @@ constexpr int LzssLongestMatch(int type) { return type == 3 ? 17 : 18; }
 // pairs c 00 (0-2047), groups c FF c FF c FF c (2048-3839), zeros (3840-4095).
 void FillLzssRing(uint8_t* ring);
 
-// Reads the long ("SLZ") or short header. False when the stream is shorter
+// Parses the long ("SLZ") or short header. False when the stream is shorter
 // than the header it starts with.
-bool ReadLzssHeader(ByteSpan stream, LzssHeader& header);
+bool ParseLzssHeader(ByteSpan stream, LzssHeader& header);
 
 // Writes the short 9-byte header: type, compressed size, uncompressed size.
 void StoreLzssShortHeader(uint8_t* out, uint8_t type, uint32_t compressedSize,

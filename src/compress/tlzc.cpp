@@ -10,14 +10,12 @@
 #include <vector>
 
 #include "compress/lzma_block.h"
-#include "util/console.h"
 #include "util/parallel.h"
 
 namespace fpskit {
 namespace {
 
 constexpr char kMagic[] = "TLZC";
-constexpr char kDecompressFailed[] = "\nDECOMPRESS FAILED\n";
 // A block whose stream would be longer than this is stored instead.
 constexpr size_t kLongestBlockStream = 65535;
 // Blocks that each worker may run ahead of the oldest block not yet placed:
@@ -109,12 +107,13 @@ bool LayOutBlocks(const TlzcReader& read, uint64_t containerLength, const TlzcHe
   }
   Bytes table(2 * count);
   if (!read(kTlzcHeaderSize, table.size(), table.data())) return false;
+  ByteReader entries(table);
   if (header.containerSize > containerLength) cutOff = true;
   const uint64_t storedLastEnd = std::min<uint64_t>(header.containerSize, containerLength);
   blocks.reserve(count);
   uint64_t position = kTlzcHeaderSize + 2 * uint64_t(count);
   for (size_t i = 0; i < count; ++i) {
-    const uint16_t entry = LoadU16LE(table.data() + 2 * i);
+    const uint16_t entry = entries.U16LE();
     const bool last = i + 1 == count;
     uint64_t length = entry;
     if (entry == 0) {
@@ -135,9 +134,10 @@ bool LayOutBlocks(const TlzcReader& read, uint64_t containerLength, const TlzcHe
 
 // Decodes the compressed blocks in parallel and gives every block's output
 // directly after what the blocks before it actually produced: a block that
-// comes out short moves every later block forward.
+// comes out short moves every later block forward. Counts the blocks given
+// whose stream ended early in `streamsEndedEarly`.
 TlzcStreamResult DecompressLzmaKind(const TlzcReader& read, uint64_t containerLength, const TlzcHeader& header,
-                                    const TlzcConsumer& consume, unsigned threads, TlzcMessages* deferred) {
+                                    const TlzcConsumer& consume, unsigned threads, size_t& streamsEndedEarly) {
   bool cutOff = false;
   std::vector<LzmaKindBlock> blocks;
   if (!LayOutBlocks(read, containerLength, header, cutOff, blocks)) return TlzcStreamResult::kReadFailed;
@@ -184,13 +184,7 @@ TlzcStreamResult DecompressLzmaKind(const TlzcReader& read, uint64_t containerLe
     ByteSpan bytes = inputs[i % slotCount];
     if (!block.stored) {
       bytes = decoded[i % slotCount];
-      if (ends[i % slotCount] == LzmaStreamEnd::kInputEnded) {
-        if (deferred != nullptr) {
-          ++deferred->streamsEndedEarly;
-        } else {
-          Print(kLzmaStreamEndedMessage);
-        }
-      }
+      if (ends[i % slotCount] == LzmaStreamEnd::kInputEnded) ++streamsEndedEarly;
       if (ends[i % slotCount] != LzmaStreamEnd::kComplete) shortBlock = true;
     }
     // Only a stored last block can bring more than the size has room for.
@@ -220,41 +214,19 @@ TlzcReader MemoryReader(ByteSpan bytes) {
   };
 }
 
-// Decompresses a container of either kind; prints the codec's messages only
-// with `report`.
-bool Decompress(ByteSpan container, Bytes& out, unsigned threads, bool report) {
-  TlzcMessages unprinted;
-  out.clear();
-  TlzcHeader header;
-  if (ReadTlzcHeader(container, header) && header.lzmaKind) {
-    // Reserved up to a multiple of the container at first; beyond that the
-    // result grows with the output, so that an absurd size in a header costs
-    // nothing until the blocks really deliver it.
-    out.reserve(std::min<uint64_t>(header.uncompressedSize, uint64_t(container.size()) * kReserveRatio));
-  }
-  const TlzcStreamResult result = DecompressTlzcStream(
-      MemoryReader(container), container.size(),
-      [&](ByteSpan piece) {
-        AppendBytes(out, piece);
-        return true;
-      },
-      threads, report ? nullptr : &unprinted);
-  return result == TlzcStreamResult::kComplete;
-}
-
 }  // namespace
 
-bool ReadTlzcHeader(ByteSpan container, TlzcHeader& header) {
+bool ParseTlzcHeader(ByteSpan container, TlzcHeader& header) {
   ByteReader reader(container);
-  if (reader.Span(4).empty()) return false;  // the magic: tested by the callers
+  reader.Skip(4);  // the magic: tested by the callers
   header.formatWord = reader.U32LE();
   header.containerSize = reader.U32LE();
   header.uncompressedSize = reader.U32LE();
   reader.Skip(8);
   if (!reader.ok()) return false;
-  header.lzmaKind = container.size() >= kTlzcHeaderSize &&
-                    std::memcmp(container.data() + kTlzcPropertiesOffset, kTlzcLzmaProperties,
-                                sizeof kTlzcLzmaProperties) == 0;
+  ByteReader kind(container, kTlzcPropertiesOffset);
+  const ByteSpan properties = kind.Span(sizeof kTlzcLzmaProperties);
+  header.lzmaKind = kind.ok() && std::equal(properties.begin(), properties.end(), std::begin(kTlzcLzmaProperties));
   return true;
 }
 
@@ -262,37 +234,46 @@ size_t TlzcBlockCount(uint64_t uncompressedSize) {
   return size_t(std::max<uint64_t>(1, (uncompressedSize + TlzcBlockSize - 1) / TlzcBlockSize));
 }
 
-void TlzcMessages::Print() const {
-  for (size_t i = 0; i < streamsEndedEarly; ++i) fpskit::Print(kLzmaStreamEndedMessage);
-  if (failed) fpskit::Print(kDecompressFailed);
-}
-
-TlzcStreamResult DecompressTlzcStream(const TlzcReader& read, uint64_t containerLength, const TlzcConsumer& consume,
-                                      unsigned threads, TlzcMessages* deferred) {
+TlzcDecodeResult DecompressTlzcStream(const TlzcReader& read, uint64_t containerLength, const TlzcConsumer& consume,
+                                      unsigned threads) {
+  TlzcDecodeResult result;
   uint8_t head[kTlzcHeaderSize];
   const size_t headLength = size_t(std::min<uint64_t>(containerLength, kTlzcHeaderSize));
-  if (!read(0, headLength, head)) return TlzcStreamResult::kReadFailed;
+  if (!read(0, headLength, head)) {
+    result.status = TlzcStreamResult::kReadFailed;
+    return result;
+  }
   TlzcHeader header;
-  TlzcStreamResult result = TlzcStreamResult::kIncomplete;
-  if (ReadTlzcHeader(ByteSpan(head, headLength), header)) {
+  if (!ParseTlzcHeader(ByteSpan(head, headLength), header)) {
+    result.status = TlzcStreamResult::kIncomplete;  // the header itself is cut off
+  } else if (header.uncompressedSize == 0) {
     // An empty result needs no payload (the nominal last block of 65536
     // bytes would otherwise count as missing).
-    if (header.uncompressedSize == 0) return TlzcStreamResult::kComplete;
-    result = header.lzmaKind ? DecompressLzmaKind(read, containerLength, header, consume, threads, deferred)
-                             : DecompressZlibKind(read, containerLength, header, consume);
-  }
-  if (result == TlzcStreamResult::kIncomplete) {
-    if (deferred != nullptr) {
-      deferred->failed = true;
-    } else {
-      Print(kDecompressFailed);
-    }
+    result.status = TlzcStreamResult::kComplete;
+  } else if (header.lzmaKind) {
+    result.status = DecompressLzmaKind(read, containerLength, header, consume, threads, result.streamsEndedEarly);
+  } else {
+    result.status = DecompressZlibKind(read, containerLength, header, consume);
   }
   return result;
 }
 
-bool DecompressTlzc(ByteSpan container, Bytes& out, unsigned threads) {
-  return Decompress(container, out, threads, true);
+TlzcDecodeResult DecompressTlzc(ByteSpan container, Bytes& out, unsigned threads) {
+  out.clear();
+  TlzcHeader header;
+  if (ParseTlzcHeader(container, header) && header.lzmaKind) {
+    // Reserved up to a multiple of the container at first; beyond that the
+    // result grows with the output, so that an absurd size in a header costs
+    // nothing until the blocks really deliver it.
+    out.reserve(std::min<uint64_t>(header.uncompressedSize, uint64_t(container.size()) * kReserveRatio));
+  }
+  return DecompressTlzcStream(
+      MemoryReader(container), container.size(),
+      [&](ByteSpan piece) {
+        AppendBytes(out, piece);
+        return true;
+      },
+      threads);
 }
 
 std::vector<TlzcKeptBlock> TlzcSourceBlocks(const TlzcReader& read, uint64_t containerLength) {
@@ -300,7 +281,7 @@ std::vector<TlzcKeptBlock> TlzcSourceBlocks(const TlzcReader& read, uint64_t con
   uint8_t head[kTlzcHeaderSize];
   TlzcHeader header;
   if (containerLength < kTlzcHeaderSize || !read(0, kTlzcHeaderSize, head) ||
-      !ReadTlzcHeader(ByteSpan(head, kTlzcHeaderSize), header) || !header.lzmaKind) {
+      !ParseTlzcHeader(ByteSpan(head, kTlzcHeaderSize), header) || !header.lzmaKind) {
     return kept;
   }
   bool cutOff = false;
@@ -419,7 +400,7 @@ Bytes CompressTlzc(ByteSpan data, unsigned threads) { return CompressInMemory(da
 
 Bytes RecompressTlzc(ByteSpan source, ByteSpan data, unsigned threads) {
   Bytes decoded;
-  if (!Decompress(source, decoded, threads, false)) return CompressTlzc(data, threads);
+  if (!DecompressTlzc(source, decoded, threads).ok()) return CompressTlzc(data, threads);
   return RecompressTlzc(source, decoded, data, threads);
 }
 
@@ -428,7 +409,7 @@ Bytes RecompressTlzc(ByteSpan source, ByteSpan decodedSource, ByteSpan data, uns
     return Bytes(source.begin(), source.end());
   }
   TlzcHeader header;
-  if (!ReadTlzcHeader(source, header) || header.uncompressedSize != decodedSource.size()) {
+  if (!ParseTlzcHeader(source, header) || header.uncompressedSize != decodedSource.size()) {
     return CompressTlzc(data, threads);
   }
   // The source decoded completely, so block i of it is the 64 KiB at i * 65536.

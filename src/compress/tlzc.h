@@ -31,25 +31,44 @@ struct TlzcHeader {
   bool lzmaKind = false;          // the bytes at offset 24 are 5D 00 00 01 00
 };
 
-// Reads the header fields. False when the container is too short to hold them
-// (fewer than 24 bytes; the kind needs all 29, else it is the zlib kind).
-bool ReadTlzcHeader(ByteSpan container, TlzcHeader& header);
+// Parses the header fields. False when the container is too short to hold
+// them (fewer than 24 bytes; the kind needs all 29, else it is the zlib kind).
+bool ParseTlzcHeader(ByteSpan container, TlzcHeader& header);
 
 // The number of blocks of the LZMA kind for this uncompressed size: one per
 // 64 KiB begun, and at least one.
 size_t TlzcBlockCount(uint64_t uncompressedSize);
 
+// How a decompression ended.
+enum class TlzcStreamResult {
+  kComplete,    // exactly the uncompressed size, nothing in the container cut
+                // off, every LZMA block exactly its nominal size, and a
+                // deflate stream that reached its end
+  kIncomplete,  // the container is damaged: what was produced was given
+  kStopped,     // the consumer returned false (streaming only)
+  kReadFailed,  // the reader returned false (streaming only)
+};
+
+// The verdict of a decompression, for the tool that reports it. The codec
+// never prints: a damaged container comes back as this value.
+struct TlzcDecodeResult {
+  TlzcStreamResult status = TlzcStreamResult::kIncomplete;
+  // LZMA blocks whose stream ended before the block's nominal size, in the
+  // blocks given before the decompression ended. Such a block does not stop
+  // it: every later block follows directly after what it produced.
+  size_t streamsEndedEarly = 0;
+  bool ok() const { return status == TlzcStreamResult::kComplete; }
+  bool operator==(const TlzcDecodeResult&) const = default;
+};
+
 // Decompresses a container of either kind into `out`, which holds what was
 // produced in every case. Reads only inside `container`, whatever its header
-// claims. Returns true when the result is complete: exactly the uncompressed
-// size, nothing in the container cut off, every LZMA block exactly its
-// nominal size, and a deflate stream that reached its end. Otherwise prints
-// "\nDECOMPRESS FAILED\n" (after "\nSome error, check the code\n" for each
-// LZMA block whose stream ended early) and returns false. A container whose
-// uncompressed size is 0 gives nothing and succeeds. The LZMA blocks are
-// decoded on `threads` threads (0: all hardware threads); the result does not
-// depend on it.
-bool DecompressTlzc(ByteSpan container, Bytes& out, unsigned threads = 0);
+// claims. The verdict is kComplete or kIncomplete (see TlzcStreamResult),
+// with the count of LZMA blocks whose stream ended early. A container whose
+// uncompressed size is 0 gives nothing and is complete. The LZMA blocks are
+// decoded on `threads` threads (0: all hardware threads); neither the result
+// nor the verdict depends on it.
+TlzcDecodeResult DecompressTlzc(ByteSpan container, Bytes& out, unsigned threads = 0);
 
 // Compresses data into a container of the LZMA kind: 64 KiB blocks, each
 // encoded alone with the default LzmaBlockSettings and stored instead when its
@@ -65,7 +84,7 @@ Bytes CompressTlzc(ByteSpan data, unsigned threads = 0);
 // except that every block whose bytes and length are those of the source's
 // block at the same place keeps the source's block as it stands (so an edit
 // costs the compression of the blocks it touches). A source that does not
-// decompress completely contributes nothing; it prints no message.
+// decompress completely contributes nothing.
 Bytes RecompressTlzc(ByteSpan source, ByteSpan data, unsigned threads = 0);
 // The same, when the caller has already decompressed `source` completely
 // into `decodedSource`.
@@ -83,27 +102,12 @@ using TlzcReader = std::function<bool(uint64_t offset, size_t count, uint8_t* ou
 // Takes the next piece of the output, in order; false stops the coder.
 using TlzcConsumer = std::function<bool(ByteSpan piece)>;
 
-enum class TlzcStreamResult {
-  kComplete,    // as DecompressTlzc's true
-  kIncomplete,  // as DecompressTlzc's false: what was produced was given
-  kStopped,     // the consumer returned false
-  kReadFailed,  // the reader returned false
-};
-
-// The messages of a decompression, kept to be printed later (after the
-// output they concern has been written, say).
-struct TlzcMessages {
-  size_t streamsEndedEarly = 0;  // "\nSome error, check the code\n" each
-  bool failed = false;           // "\nDECOMPRESS FAILED\n"
-  void Print() const;
-};
-
 // DecompressTlzc for a container of `containerLength` bytes read through
-// `read`, its output given to `consume` as it comes: the same bytes, the
-// same verdict, and the same messages, printed as they come or kept in
-// `deferred` when it is given.
-TlzcStreamResult DecompressTlzcStream(const TlzcReader& read, uint64_t containerLength, const TlzcConsumer& consume,
-                                      unsigned threads = 0, TlzcMessages* deferred = nullptr);
+// `read`, its output given to `consume` as it comes: the same bytes and the
+// same verdict, or kStopped or kReadFailed when the consumer or the reader
+// ended it (streamsEndedEarly then counts the blocks given until then).
+TlzcDecodeResult DecompressTlzcStream(const TlzcReader& read, uint64_t containerLength, const TlzcConsumer& consume,
+                                      unsigned threads = 0);
 
 // A block of a source container that a new container takes over as it
 // stands: where it lies in the source, and its table entry (0 stored,

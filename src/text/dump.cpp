@@ -27,13 +27,6 @@ size_t Utf8Length(ByteSpan text, size_t p) {
   return length;
 }
 
-int HexValue(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 }  // namespace
 
 bool TakePrefixedText(ByteSpan line, std::string_view prefix, ByteSpan& text) {
@@ -60,13 +53,13 @@ bool IsTaggedBlockStart(ByteSpan line) { return line.size() >= 4 && line[0] == '
 DumpFailure ParseTaggedBlock(CrlfLineReader& reader, ByteSpan first, size_t& lineNumber, TaggedBlock& block) {
   DumpFailure failure;
   const size_t firstLine = lineNumber;
-  if (first.size() < 9 || !std::all_of(first.begin() + 1, first.begin() + 9, [](uint8_t c) { return HexValue(c) >= 0; })) {
+  if (first.size() < 9 || !std::all_of(first.begin() + 1, first.begin() + 9, [](uint8_t c) { return HexDigitValue(c) >= 0; })) {
     failure.error = DumpError::kBadTag;
     failure.line = lineNumber;
     return failure;
   }
   uint32_t tag = 0;
-  for (size_t i = 1; i < 9; ++i) tag = tag * 16 + uint32_t(HexValue(first[i]));
+  for (size_t i = 1; i < 9; ++i) tag = tag * 16 + uint32_t(HexDigitValue(first[i]));
   block.tag = tag;
   ByteSpan line = first;
   for (size_t k = 0; k < kTaggedBlockLines; ++k) {

@@ -20,16 +20,9 @@ std::string Lower(std::string_view word) {
   return lower;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool ParseHexPair(std::string_view token, uint8_t& byte) {
-  if (token.size() != 2 || HexValue(token[0]) < 0 || HexValue(token[1]) < 0) return false;
-  byte = uint8_t(HexValue(token[0]) * 16 + HexValue(token[1]));
+  if (token.size() != 2 || HexDigitValue(token[0]) < 0 || HexDigitValue(token[1]) < 0) return false;
+  byte = uint8_t(HexDigitValue(token[0]) * 16 + HexDigitValue(token[1]));
   return true;
 }
 

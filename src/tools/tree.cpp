@@ -43,10 +43,6 @@ struct TreeFile {
   std::string clash;  // another file that would share this file's dump
 };
 
-bool StartsWith(ByteSpan head, std::string_view magic) {
-  return head.size() >= magic.size() && std::memcmp(head.data(), magic.data(), magic.size()) == 0;
-}
-
 TextFileKind SniffFile(const std::string& path) {
   uint8_t head[8] = {};
   size_t length = 0;
@@ -236,13 +232,13 @@ bool SelectTables(TreeWord word, const std::string& root, std::vector<SelectedTa
 }  // namespace
 
 TextFileKind SniffTextFile(ByteSpan head) {
-  if (StartsWith(head, std::string_view(reinterpret_cast<const char*>(kChtxMagic), sizeof kChtxMagic))) {
+  if (StartsWith(head, AsText(kChtxMagic))) {
     return TextFileKind::kChat;
   }
-  if (StartsWith(head, std::string_view(reinterpret_cast<const char*>(kScelMagic), sizeof kScelMagic))) {
+  if (StartsWith(head, AsText(kScelMagic))) {
     return TextFileKind::kContainer;
   }
-  if (StartsWith(head, std::string_view(reinterpret_cast<const char*>(kTssMagic), sizeof kTssMagic))) {
+  if (StartsWith(head, AsText(kTssMagic))) {
     return TextFileKind::kScript;
   }
   if (StartsWith(head, "SCFOMBIN")) return TextFileKind::kTable;

@@ -48,6 +48,23 @@ inline void AppendU32LE(Bytes& out, uint32_t v) { uint8_t b[4]; StoreU32LE(b, v)
 inline void AppendBytes(Bytes& out, ByteSpan bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
 inline void AppendText(Bytes& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
 
+// The bytes as text, for comparing them with the ASCII words of the formats
+// (magics, dump prefixes).
+inline std::string_view AsText(ByteSpan bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// True when the bytes begin with `prefix`.
+inline bool StartsWith(ByteSpan bytes, std::string_view prefix) { return AsText(bytes).starts_with(prefix); }
+
+// The value of a hexadecimal digit of either case; -1 for any other character.
+constexpr int HexDigitValue(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 // A cursor over a byte buffer whose loads check the length first. A load past
 // the end returns 0 (or an empty span) and sets a sticky failure flag, so a
 // parser can read a whole record and test ok() once.

@@ -17,12 +17,6 @@ struct DumpLine {
   size_t number = 0;
 };
 
-bool StartsWith(ByteSpan line, std::string_view prefix) {
-  return line.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), line.begin());
-}
-
-std::string_view AsText(ByteSpan bytes) { return {reinterpret_cast<const char*>(bytes.data()), bytes.size()}; }
-
 // The text after `prefix` on `line`, or false when the line does not begin
 // with it. A line that is the prefix without its last space (an editor
 // trimmed it) holds an empty text.

@@ -46,13 +46,6 @@ std::string_view TrimLeft(std::string_view text) {
   return text;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Reads one escape sequence of a quoted string, `rest[i]` being the
 // character after the backslash, and appends its value. Null on success.
 const char* AppendEscape(std::string_view rest, size_t& i, std::string& out) {
@@ -69,8 +62,8 @@ const char* AppendEscape(std::string_view rest, size_t& i, std::string& out) {
     case 'x': {
       unsigned value = 0;
       size_t digits = 0;
-      for (; digits < 2 && i < rest.size() && HexDigit(rest[i]) >= 0; ++digits) {
-        value = value * 16 + unsigned(HexDigit(rest[i++]));
+      for (; digits < 2 && i < rest.size() && HexDigitValue(rest[i]) >= 0; ++digits) {
+        value = value * 16 + unsigned(HexDigitValue(rest[i++]));
       }
       if (digits == 0) return "\\x must be followed by a hexadecimal digit";
       out += char(value);
@@ -113,8 +106,6 @@ const char* AppendQuoted(std::string_view rest, std::string& out) {
   return nullptr;
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
 // Reads a catalog line by line into entries.
 class PoParser {
  public:
@@ -123,7 +114,7 @@ class PoParser {
   bool Parse(ByteSpan text) {
     entries_.clear();
     std::string_view rest(reinterpret_cast<const char*>(text.data()), text.size());
-    if (StartsWith(rest, "\xEF\xBB\xBF")) rest.remove_prefix(3);
+    if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
     while (!rest.empty()) {
       const size_t end = rest.find('\n');
       std::string_view line = rest.substr(0, end);
@@ -169,7 +160,7 @@ class PoParser {
     // An empty line ends an entry after its msgstr; elsewhere it is only
     // space, as gettext reads it. Comments and flags before an obsolete
     // entry belong to it and are dropped with it.
-    const bool obsolete = StartsWith(line, "#~");
+    const bool obsolete = line.starts_with("#~");
     if (line.empty() || obsolete) {
       if ((hasStr_ || obsolete) && !Finish()) return false;
       if (obsolete) entry_ = PoEntry();
@@ -178,13 +169,13 @@ class PoParser {
     if (line.front() == '#') {
       // A comment after a msgstr begins the next entry.
       if (hasStr_ && !Finish()) return false;
-      if (StartsWith(line, "#|")) return true;
+      if (line.starts_with("#|")) return true;
       if (field_ != Field::kNone) return Fail("a comment inside an entry, before its msgstr");
-      if (StartsWith(line, "#.")) {
+      if (line.starts_with("#.")) {
         entry_.comments.emplace_back(TrimLeft(line.substr(2)));
-      } else if (StartsWith(line, "#:")) {
+      } else if (line.starts_with("#:")) {
         entry_.references.emplace_back(TrimLeft(line.substr(2)));
-      } else if (StartsWith(line, "#,")) {
+      } else if (line.starts_with("#,")) {
         for (std::string_view flags = line.substr(2); !flags.empty();) {
           const size_t comma = flags.find(',');
           std::string_view flag = TrimLeft(flags.substr(0, comma));
@@ -223,7 +214,7 @@ class PoParser {
       if (hasStr_) return Fail("a second msgstr");
       hasStr_ = true;
       field_ = Field::kStr;
-    } else if (StartsWith(keyword, "msgstr[")) {
+    } else if (keyword.starts_with("msgstr[")) {
       if (!hasStr_) return Fail("msgstr[n] before msgstr[0]");
       field_ = Field::kIgnored;
     } else {
@@ -293,7 +284,7 @@ std::optional<std::string> PoHeaderField(std::string_view header, std::string_vi
     const size_t end = header.find('\n');
     const std::string_view line = header.substr(0, end);
     header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
-    if (line.size() > name.size() && StartsWith(line, name) && line[name.size()] == ':') {
+    if (line.size() > name.size() && line.starts_with(name) && line[name.size()] == ':') {
       return std::string(TrimLeft(line.substr(name.size() + 1)));
     }
   }

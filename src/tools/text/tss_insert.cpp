@@ -15,10 +15,6 @@ namespace {
 
 bool IsDecimalDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
-bool StartsWith(ByteSpan line, std::string_view text) {
-  return line.size() >= text.size() && std::equal(text.begin(), text.end(), line.begin());
-}
-
 // A numbered line's beginning: '[' and, seven characters on, ']'.
 bool LooksNumbered(ByteSpan line) { return line.size() >= 8 && line[0] == '[' && line[7] == ']'; }
 
