@@ -73,7 +73,7 @@ void ChtxDumpAndInsertFiles(benchmark::State& state) {
     return state.SkipWithError("cannot write the inputs");
   }
   for (auto _ : state) {
-    if (!ExtractChtx("chat.cht", "utf8") || !InsertChtx("chat.cht", true, false)) {
+    if (!ExtractChtx("chat.cht", "utf8") || !InsertChtx("chat.cht", {.share = true})) {
       return state.SkipWithError("tool failed");
     }
   }

@@ -39,35 +39,34 @@ constexpr ModeRow kModeTable[] = {
        return ExtractChtx(path, option);
      }},
     {"cht_switch", [](const std::string&, const std::string& path, const std::string& option) {
-       return InsertChtx(path, ShareFlag(option), true);
+       return InsertChtx(path, {.share = ShareFlag(option), .swap = true});
      }},
     {"cht", [](const std::string&, const std::string& path, const std::string& option) {
-       return InsertChtx(path, ShareFlag(option), false);
+       return InsertChtx(path, {.share = ShareFlag(option)});
      }},
-    // Script words: extract, container (raw member files), swap.
     {"untss2", [](const std::string&, const std::string& path, const std::string& option) {
-       return ScriptTextEntry(path, option, true, true, false);
+       return ScriptTextEntry(path, option, {.extract = true, .rawMembers = true});
      }},
     {"tss2", [](const std::string&, const std::string& path, const std::string& option) {
-       return ScriptTextEntry(path, option, false, true, false);
+       return ScriptTextEntry(path, option, {.rawMembers = true});
      }},
     {"untss", [](const std::string&, const std::string& path, const std::string& option) {
-       return ScriptTextEntry(path, option, true, false, false);
+       return ScriptTextEntry(path, option, {.extract = true});
      }},
     {"tss_switch", [](const std::string&, const std::string& path, const std::string& option) {
-       return ScriptTextEntry(path, option, false, false, true);
+       return ScriptTextEntry(path, option, {.swap = true});
      }},
     {"tss", [](const std::string&, const std::string& path, const std::string& option) {
-       return ScriptTextEntry(path, option, false, false, false);
+       return ScriptTextEntry(path, option, {});
      }},
     {"unscf", [](const std::string&, const std::string& path, const std::string& option) {
        return ExtractScf(path, option);
      }},
     {"scf_switch", [](const std::string&, const std::string& path, const std::string&) {
-       return InsertScf(path, true);
+       return InsertScf(path, {.swap = true});
      }},
     {"scf", [](const std::string&, const std::string& path, const std::string&) {
-       return InsertScf(path, false);
+       return InsertScf(path, {});
      }},
     // Added to the thirteen: lists what unfps writes and fps takes.
     {"lsfps", [](const std::string&, const std::string& path, const std::string&) { return ListArchive(path); }},

@@ -111,7 +111,7 @@ bool DumpFile(const TreeFile& file, const std::string& option) {
     case TextFileKind::kChat: return ExtractChtx(file.path, option);
     case TextFileKind::kTable: return ExtractScf(file.path, option);
     case TextFileKind::kScript:
-    case TextFileKind::kContainer: return ScriptTextEntry(file.path, option, true, false, false);
+    case TextFileKind::kContainer: return ScriptTextEntry(file.path, option, {.extract = true});
     case TextFileKind::kNone: break;
   }
   return false;
@@ -119,10 +119,10 @@ bool DumpFile(const TreeFile& file, const std::string& option) {
 
 bool InsertFile(const TreeFile& file, const std::string& option) {
   switch (file.kind) {
-    case TextFileKind::kChat: return InsertChtx(file.path, ShareFlag(option), false);
-    case TextFileKind::kTable: return InsertScf(file.path, false);
+    case TextFileKind::kChat: return InsertChtx(file.path, {.share = ShareFlag(option)});
+    case TextFileKind::kTable: return InsertScf(file.path, {});
     case TextFileKind::kScript:
-    case TextFileKind::kContainer: return ScriptTextEntry(file.path, option, false, false, false);
+    case TextFileKind::kContainer: return ScriptTextEntry(file.path, option, {});
     case TextFileKind::kNone: break;
   }
   return false;

@@ -421,7 +421,7 @@ TEST(ScfInsertion, LeavesTheFileUntouchedWhenTheDumpCannotBeUsed) {
   const ScfTestFile scf = MakeScfFile({.entries = {Entry("a", "b", "c", "d")}});
   ASSERT_TRUE(support::WriteTestFile(dir / "f.scf", scf.bytes));
   bool ok = true;
-  EXPECT_EQ(RunIn(dir, ok, [] { return InsertScf("f.scf", false); }), "\nCan't open f.txt");
+  EXPECT_EQ(RunIn(dir, ok, [] { return InsertScf("f.scf", {}); }), "\nCan't open f.txt");
   EXPECT_FALSE(ok);
 
   const std::string block = ScfDumpBlock(scf.tags[0], {"A", "B", "C", "D"});
@@ -432,7 +432,7 @@ TEST(ScfInsertion, LeavesTheFileUntouchedWhenTheDumpCannotBeUsed) {
   };
   for (const std::string& dump : brokenDumps) {
     ASSERT_TRUE(support::WriteTestFile(dir / "f.txt", dump));
-    EXPECT_NE(RunIn(dir, ok, [] { return InsertScf("f.scf", false); }), "");
+    EXPECT_NE(RunIn(dir, ok, [] { return InsertScf("f.scf", {}); }), "");
     EXPECT_FALSE(ok);
     EXPECT_EQ(support::ReadTestFile(dir / "f.scf"), scf.bytes);
   }
@@ -440,7 +440,7 @@ TEST(ScfInsertion, LeavesTheFileUntouchedWhenTheDumpCannotBeUsed) {
   // A dump without a block changes nothing, and says so.
   ASSERT_TRUE(support::WriteTestFile(dir / "f.txt", std::string("notes only\r\n\r\n")));
   std::string warnings;
-  EXPECT_EQ(RunIn(dir, ok, [] { return InsertScf("f.scf", false); }, &warnings), "");
+  EXPECT_EQ(RunIn(dir, ok, [] { return InsertScf("f.scf", {}); }, &warnings), "");
   EXPECT_TRUE(ok);
   EXPECT_NE(warnings.find("NOTE: f.txt holds no block; f.scf was not changed\n"), std::string::npos) << warnings;
   EXPECT_EQ(support::ReadTestFile(dir / "f.scf"), scf.bytes);
@@ -448,7 +448,7 @@ TEST(ScfInsertion, LeavesTheFileUntouchedWhenTheDumpCannotBeUsed) {
   // A code table that cannot be loaded stops the tool before anything is written.
   ASSERT_TRUE(support::WriteTestFile(dir / "f.txt", block));
   ASSERT_TRUE(support::WriteTestFile(dir / "CODES.TXT", "41 61\r\n"));
-  EXPECT_EQ(RunIn(dir, ok, [] { return InsertScf("f.scf", false); }),
+  EXPECT_EQ(RunIn(dir, ok, [] { return InsertScf("f.scf", {}); }),
             "\nERROR: CODES.TXT line 1: expected ';' after the left column");
   EXPECT_FALSE(ok);
   EXPECT_EQ(support::ReadTestFile(dir / "f.scf"), scf.bytes);
@@ -458,7 +458,7 @@ TEST(ScfInsertion, LeavesTheFileUntouchedWhenTheDumpCannotBeUsed) {
   ASSERT_TRUE(support::WriteTestFile(dir / "g.txt", scf.bytes));
   EXPECT_EQ(RunIn(dir, ok, [] { return ExtractScf("g.txt", "0"); }), "\nERROR: g.txt would be its own dump; rename it first");
   EXPECT_FALSE(ok);
-  EXPECT_EQ(RunIn(dir, ok, [] { return InsertScf("g.txt", false); }), "\nERROR: g.txt would be its own dump; rename it first");
+  EXPECT_EQ(RunIn(dir, ok, [] { return InsertScf("g.txt", {}); }), "\nERROR: g.txt would be its own dump; rename it first");
   EXPECT_FALSE(ok);
   EXPECT_EQ(support::ReadTestFile(dir / "g.txt"), scf.bytes);
 }

@@ -99,8 +99,8 @@ TEST(TextTree, DoesWhatTheSingleFileWordsDoAndInsertsOnlyChangedTexts) {
     CapturedConsole quiet;
     ScopedReporter scoped(quiet);
     ASSERT_TRUE(ExtractChtx("single/x/talk.bin", "0"));
-    ASSERT_TRUE(ScriptTextEntry("single/x/script", "0", true, false, false));
-    ASSERT_TRUE(ScriptTextEntry("single/y/box.dat", "0", true, false, false));
+    ASSERT_TRUE(ScriptTextEntry("single/x/script", "0", {.extract = true}));
+    ASSERT_TRUE(ScriptTextEntry("single/y/box.dat", "0", {.extract = true}));
     ASSERT_TRUE(ExtractScf("single/y/table.cmp", "0"));
   }
   EXPECT_EQ(support::SnapshotTree("tree"), support::SnapshotTree("single"));
@@ -125,10 +125,10 @@ TEST(TextTree, DoesWhatTheSingleFileWordsDoAndInsertsOnlyChangedTexts) {
   {
     CapturedConsole quiet;
     ScopedReporter scoped(quiet);
-    ASSERT_TRUE(InsertChtx("single/x/talk.bin", false, false));
-    ASSERT_TRUE(ScriptTextEntry("single/x/script", "0", false, false, false));
-    ASSERT_TRUE(ScriptTextEntry("single/y/box.dat", "0", false, false, false));
-    ASSERT_TRUE(InsertScf("single/y/table.cmp", false));
+    ASSERT_TRUE(InsertChtx("single/x/talk.bin", {}));
+    ASSERT_TRUE(ScriptTextEntry("single/x/script", "0", {}));
+    ASSERT_TRUE(ScriptTextEntry("single/y/box.dat", "0", {}));
+    ASSERT_TRUE(InsertScf("single/y/table.cmp", {}));
   }
   EXPECT_EQ(support::SnapshotTree("tree"), support::SnapshotTree("single"));
 

@@ -120,7 +120,7 @@ bool RebuildChtx(const ChtxFile& chtx, const InsertionInputs& inputs, const Chtx
   return failure.ok();
 }
 
-bool InsertChtx(const std::string& path, bool share, bool swap) {
+bool InsertChtx(const std::string& path, ChtxInsertion insertion) {
   std::string dumpPath;
   Bytes data;
   ChtxFile chtx;
@@ -129,7 +129,8 @@ bool InsertChtx(const std::string& path, bool share, bool swap) {
   if (!LoadInsertionInputs(dumpPath, inputs)) return false;
   Bytes rebuilt;
   TextLimitCheck limits(inputs.limits, TextFormat::kChat, path, dumpPath);
-  const bool rebuiltOk = RebuildChtx(chtx, inputs, ChtxInsertion{share, swap, &limits}, rebuilt);
+  insertion.limits = &limits;
+  const bool rebuiltOk = RebuildChtx(chtx, inputs, insertion, rebuilt);
   ReportTextLimits(limits);  // after what would stop the write-back
   return rebuiltOk && ReplaceFileSafely(path, rebuilt);
 }

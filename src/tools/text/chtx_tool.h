@@ -75,7 +75,8 @@ bool RebuildChtx(const ChtxFile& chtx, const InsertionInputs& inputs, const Chtx
 bool ExtractChtx(const std::string& path, const std::string& option);
 
 // "cht" (swap clear) and "cht_switch" (swap set): rebuilds the file at `path`
-// from its dump and replaces it safely. True when the file was replaced.
-bool InsertChtx(const std::string& path, bool share, bool swap);
+// from its dump and replaces it safely; the texts are measured against the
+// limits whatever `insertion.limits` says. True when the file was replaced.
+bool InsertChtx(const std::string& path, ChtxInsertion insertion);
 
 }  // namespace fpskit

@@ -25,9 +25,18 @@ bool SplitScel(const std::string& path, const std::string& option, bool raw, uns
 // container is replaced safely; on any error it is left untouched.
 bool MergeScel(const std::string& path, bool raw, bool swap, unsigned workers = 0);
 
+// What a script mode word asks for: "untss2" extracts raw members, "tss2"
+// writes them back, "untss" extracts, "tss_switch" writes back swapped, "tss"
+// writes back.
+struct ScriptRun {
+  bool extract = false;     // dump the text (or split the container) rather than write it back
+  bool rawMembers = false;  // containers: members as raw ".bin" files instead of dumps
+  bool swap = false;        // write back with each block's strings exchanged
+};
+
 // The entry of the five script mode words: a ZK6SCEL container goes to the
 // container tools, a TSS file to DumpTssText / InsertTssText; anything else
 // gets "\nThis is not ZK6SCEL or TSS file". True unless an error was printed.
-bool ScriptTextEntry(const std::string& path, const std::string& option, bool extract, bool container, bool swap);
+bool ScriptTextEntry(const std::string& path, const std::string& option, const ScriptRun& run);
 
 }  // namespace fpskit

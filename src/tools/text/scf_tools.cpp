@@ -146,7 +146,7 @@ bool ExtractScf(const std::string& path, const std::string& option) {
   return true;
 }
 
-bool InsertScf(const std::string& path, bool swap) {
+bool InsertScf(const std::string& path, const ScfInsertion& insertion) {
   Bytes file;
   ScfHeader header;
   std::vector<ScfRecord> entries;
@@ -159,7 +159,7 @@ bool InsertScf(const std::string& path, bool swap) {
   InsertionInputs inputs;
   if (!LoadInsertionInputs(dumpName, inputs)) return false;
   TextLimitCheck limits(inputs.limits, TextFormat::kScf, path, dumpName);
-  const ScfDump dump = ParseScfDump(inputs, swap, entryTags, &limits, CurrentDumpReading());
+  const ScfDump dump = ParseScfDump(inputs, insertion.swap, entryTags, &limits, CurrentDumpReading());
   ReportScfDumpProblems(dumpName, inputs.gameCodes.name, dump);
   // Appending nothing would only pad the file: leave it as it is.
   if (dump.ok() && dump.blocks.empty()) {

@@ -25,6 +25,9 @@ bool ExtractScf(const std::string& path, const std::string& option);
 // file back into it and replaces it safely. A dump without any block leaves
 // the file as it is and says so on standard error. Returns false when it
 // printed an error; the file is then untouched.
-bool InsertScf(const std::string& path, bool swap);
+struct ScfInsertion {
+  bool swap = false;  // exchange each block's Japanese and English strings
+};
+bool InsertScf(const std::string& path, const ScfInsertion& insertion);
 
 }  // namespace fpskit

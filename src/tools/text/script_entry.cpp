@@ -47,7 +47,7 @@ std::string DescribeScelFailure(const ScelFailure& failure) {
 
 void ReportScelFailure(const ScelFailure& failure) { Print(DescribeScelFailure(failure)); }
 
-bool ScriptTextEntry(const std::string& path, const std::string& option, bool extract, bool container, bool swap) {
+bool ScriptTextEntry(const std::string& path, const std::string& option, const ScriptRun& run) {
   uint8_t magic[8] = {};
   size_t length = 0;
   {
@@ -59,10 +59,10 @@ bool ScriptTextEntry(const std::string& path, const std::string& option, bool ex
     length = std::fread(magic, 1, sizeof magic, file.get());
   }
   if (length == sizeof magic && std::memcmp(magic, kScelMagic, sizeof kScelMagic) == 0) {
-    return extract ? SplitScel(path, option, container) : MergeScel(path, container, swap);
+    return run.extract ? SplitScel(path, option, run.rawMembers) : MergeScel(path, run.rawMembers, run.swap);
   }
   if (length >= sizeof kTssMagic && std::memcmp(magic, kTssMagic, sizeof kTssMagic) == 0) {
-    return extract ? DumpTssText(path, option) : InsertTssText(path, swap);
+    return run.extract ? DumpTssText(path, option) : InsertTssText(path, run.swap);
   }
   Print("\nThis is not ZK6SCEL or TSS file");
   return false;
