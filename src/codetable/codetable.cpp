@@ -31,15 +31,16 @@ CodeTableIndex BuildIndex(const CodeTable& table, bool byRight) {
   auto pairOf = [&](uint32_t row) { return (uint32_t(source(row)[0]) << 8) | source(row)[1]; };
   const uint32_t rowCount = uint32_t(entries.size());
 
+  // The first two-byte row of each pair, then the earlier of it and the
+  // pair's first byte's one-byte row.
   index.firstSingle.fill(CodeTableIndex::kNone);
-  std::vector<uint32_t> firstPair(65536, CodeTableIndex::kNone);
+  index.shortRow.assign(65536, CodeTableIndex::kNone);
   for (uint32_t row = rowCount; row-- > 0;) {
     if (length(row) == 1) index.firstSingle[source(row)[0]] = row;
-    if (length(row) == 2) firstPair[pairOf(row)] = row;
+    if (length(row) == 2) index.shortRow[pairOf(row)] = row;
   }
-  index.shortRow.resize(65536);
   for (uint32_t pair = 0; pair < 65536; ++pair) {
-    index.shortRow[pair] = std::min(firstPair[pair], index.firstSingle[pair >> 8]);
+    index.shortRow[pair] = std::min(index.shortRow[pair], index.firstSingle[pair >> 8]);
   }
 
   // The longer rows that can be reached, grouped by their first three bytes.
@@ -85,6 +86,12 @@ CodeTableIndex BuildIndex(const CodeTable& table, bool byRight) {
       uint64_t packed = c.targetLength | uint64_t(c.sourceLength) << 8;
       for (size_t k = 0; k < c.targetLength; ++k) packed |= uint64_t(table.pool[c.target + k]) << (16 + 8 * k);
       index.fastPair[pair] = packed;
+    }
+    for (uint32_t lead = 0; lead < 256; ++lead) {
+      std::array<uint32_t, 256> votes{};  // by source length
+      for (uint32_t pair = lead << 8; pair < (lead + 1) << 8; ++pair) ++votes[(index.fastPair[pair] >> 8) & 0xFF];
+      votes[0] = 0;  // no entry: no length to agree with
+      index.leadLength[lead] = uint8_t(std::max<size_t>(1, std::max_element(votes.begin(), votes.end()) - votes.begin()));
     }
   }
   return index;
@@ -165,14 +172,15 @@ CodeTable MakeCodeTable(std::vector<CodeTableEntry> entries) {
   // Both columns of every row, packed, so the sequences a conversion touches
   // stay in cache.
   table.rowOffsets.reserve(table.entries.size());
+  size_t poolSize = kSlack;
+  for (const CodeTableEntry& e : table.entries) poolSize += size_t(e.leftLength + e.rightLength);
+  table.pool.reserve(poolSize);
   for (const CodeTableEntry& e : table.entries) {
     table.rowOffsets.push_back(uint32_t(table.pool.size()));
     table.pool.insert(table.pool.end(), e.leftBytes.begin(), e.leftBytes.begin() + e.leftLength);
     table.pool.insert(table.pool.end(), e.rightBytes.begin(), e.rightBytes.begin() + e.rightLength);
   }
   table.pool.insert(table.pool.end(), kSlack, 0);
-  table.byLeft = BuildIndex(table, false);
-  table.byRight = BuildIndex(table, true);
   return table;
 }
 
@@ -193,18 +201,18 @@ CodeTableFailure ParseCodeTable(ByteSpan text, const std::string& name, CodeTabl
     failure.error = CodeTableError::kText;
     return failure;
   }
+  // One row a line: room for them all at once, each row parsed in place.
   std::vector<CodeTableEntry> entries;
+  entries.reserve(size_t(std::count(text.begin(), text.end(), uint8_t('\n'))) + 1);
   CrlfLineReader reader(text, ByteOrderMarkLength(text));
   ByteSpan line;
   for (size_t lineNumber = 1; reader.ReadCrlfLine(line); ++lineNumber) {
     if (line.empty()) continue;
-    CodeTableEntry entry;
-    failure.error = ParseRow(line, entry);
+    failure.error = ParseRow(line, entries.emplace_back());
     if (!failure.ok()) {
       failure.line = lineNumber;
       return failure;
     }
-    entries.push_back(entry);
   }
   table = MakeCodeTable(std::move(entries));
   table.name = name;
@@ -219,18 +227,20 @@ namespace {
 template <bool kList>
 size_t Convert(ByteSpan content, bool swap, const CodeTable& table, std::vector<size_t>* unconverted, Bytes& out,
                size_t at) {
-  const CodeTableIndex& index = swap ? table.byRight : table.byLeft;
+  LazyCodeTableIndex& lazy = *(swap ? table.byRight : table.byLeft);
+  std::call_once(lazy.built, [&] { lazy.index = BuildIndex(table, swap); });
+  const CodeTableIndex& index = lazy.index;
   const uint8_t* pool = table.pool.data();
   const uint64_t* fast = index.fastPair.empty() ? nullptr : index.fastPair.data();
   const uint8_t* in = content.data();
   const size_t m = content.size();
   // The output grows in place; every step may append at most one target of
-  // 100 bytes plus the slack of the 8-byte copy.
+  // 100 bytes plus the slack of the 8-byte copy. Room for the likely total
+  // is reserved at once, and lengthened as the output reaches it.
   constexpr size_t kStepRoom = kMaxSequenceLength + kSlack;
-  auto grow = [&](size_t needed) {
-    if (out.size() < needed) out.resize(std::max(needed, out.size() * 2));
-  };
-  grow(at + m + m / 2 + kStepRoom);
+  const size_t likely = at + m + m / 2 + kStepRoom;
+  if (out.capacity() < likely) out.reserve(std::max(likely, 2 * out.capacity()));
+  LengthenForWriting(out, at + kStepRoom);
   uint8_t* dst = out.data() + at;
   uint8_t* limit = out.data() + out.size() - kStepRoom;
   bool converting = true;
@@ -238,9 +248,29 @@ size_t Convert(ByteSpan content, bool swap, const CodeTable& table, std::vector<
   while (p < m) {
     if (dst > limit) {
       const size_t written = size_t(dst - out.data());
-      grow(out.size() * 2);
+      LengthenForWriting(out, written + kStepRoom);
       dst = out.data() + written;
       limit = out.data() + out.size() - kStepRoom;
+    }
+    // The common case in a loop of its own: a pair whose entry holds all
+    // there is to know. The step comes from the small per-byte table, so the
+    // next position is known before the pair's entry arrives from the large
+    // one; an entry that disagrees leaves the loop, and the general step
+    // below handles that position.
+    if (fast != nullptr && converting) {
+      while (p + 1 < m && dst <= limit) {
+        const uint8_t lead = in[p];
+        if (lead == '<') break;
+        const uint64_t packed = fast[(uint32_t(lead) << 8) | in[p + 1]];
+        const size_t step = index.leadLength[lead];
+        if (((packed >> 8) & 0xFF) != step) break;
+        const uint64_t target = packed >> 16;
+        std::memcpy(dst, &target, sizeof target);  // within the step's room
+        dst += packed & 0xFF;
+        p += step;
+      }
+      if (p >= m) break;
+      if (dst > limit) continue;
     }
     const size_t left = m - p;
     if (in[p] == '<' && left >= 4 && std::memcmp(in + p, kVerbatimMarker, 4) == 0) {

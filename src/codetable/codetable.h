@@ -10,6 +10,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -68,20 +70,34 @@ struct CodeTableIndex {
   // memory order on a little-endian machine); 0 sends the pair to FindRow.
   // Empty on other machines.
   std::vector<uint64_t> fastPair;
+  // Per first byte, the source length that most of its pairs' fastPair
+  // entries hold (1 when none has one). The conversion advances by it before
+  // the pair's entry is loaded, and takes the entry only when its length
+  // agrees, so the next position never waits for a load from the large table.
+  std::array<uint8_t, 256> leadLength{};
+};
+
+// An index built the first time a conversion needs it: a dump uses only the
+// left column's, an insertion one column's of each table, and an index costs
+// about a megabyte of fresh memory. Copies of a table share it; building it
+// once is safe from any thread.
+struct LazyCodeTableIndex {
+  std::once_flag built;
+  CodeTableIndex index;
 };
 
 struct CodeTable {
   std::vector<CodeTableEntry> entries;  // in file order: the first matching row wins
   Bytes pool;                           // every row's left then right bytes, plus slack
   std::vector<uint32_t> rowOffsets;     // where each row's bytes begin in the pool
-  CodeTableIndex byLeft;
-  CodeTableIndex byRight;
+  std::shared_ptr<LazyCodeTableIndex> byLeft = std::make_shared<LazyCodeTableIndex>();
+  std::shared_ptr<LazyCodeTableIndex> byRight = std::make_shared<LazyCodeTableIndex>();
   // The file the rows were loaded from, for messages; empty for a table built
   // in code, the built-in one among them.
   std::string name;
 };
 
-// Builds a table (and its indexes) from rows in order.
+// Builds a table from rows in order (its indexes when a conversion needs them).
 CodeTable MakeCodeTable(std::vector<CodeTableEntry> entries);
 
 // The fallback: two identical rows 00 -> 00, so conversion changes no byte.
@@ -126,10 +142,10 @@ CodeTableFailure ParseCodeTable(ByteSpan text, const std::string& name, CodeTabl
 Bytes ConvertSequences(ByteSpan content, bool swap, const CodeTable& table);
 
 // ConvertSequences written into `out` from `at` on, for a caller that
-// builds a long output record by record: `out` grows when it must (doubling,
-// so its bytes are zero-filled about once in all) and never shrinks, and
-// what lies past the returned end of the converted bytes is room, not
-// output. The caller cuts `out` to its real end when it is done.
+// builds a long output record by record: `out` is lengthened as it is
+// written (LengthenForWriting: reserve the likely total first) and never
+// shrinks, and what lies past the returned end of the converted bytes is
+// room, not output. The caller cuts `out` to its real end when it is done.
 size_t ConvertSequencesInto(ByteSpan content, bool swap, const CodeTable& table, Bytes& out, size_t at);
 
 // ConvertSequences that also lists, in `unconverted`, the positions in

@@ -6,6 +6,7 @@
 // are little-endian.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -16,6 +17,19 @@ namespace fpskit {
 
 using Bytes = std::vector<uint8_t>;
 using ByteSpan = std::span<const uint8_t>;
+
+// Lengthens `bytes` to at least `needed` bytes, for a writer that fills it
+// from the front and cuts it to its real end when done. Within the capacity
+// (reserve the expected total first) only kLengthenStep bytes more than
+// needed are added, so the zero fill touches bytes just before they are
+// written over, while they are in cache, and pages the writer never reaches
+// are never touched. Past the capacity, the capacity at least doubles.
+inline constexpr size_t kLengthenStep = 64 * 1024;
+inline void LengthenForWriting(Bytes& bytes, size_t needed) {
+  if (bytes.size() >= needed) return;
+  if (needed > bytes.capacity()) bytes.reserve(std::max(needed, 2 * bytes.capacity()));
+  bytes.resize(std::min(bytes.capacity(), needed + kLengthenStep));
+}
 
 // True when [offset, offset + count) lies inside a buffer of `size` bytes,
 // without overflowing.

@@ -20,6 +20,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -767,6 +768,18 @@ SystemError RenameTemporaryOver(int slot, const std::string& from, const std::st
 void RemoveTemporary(int slot, const std::string& path) {
   RemovePath(SlotPath(path).c_str());
   temporarySlots[slot].state.store(kSlotFree);
+}
+
+void AdviseLargePages(void* data, size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr uintptr_t kLargePage = uintptr_t(2) << 20;
+  const uintptr_t start = (reinterpret_cast<uintptr_t>(data) + kLargePage - 1) & ~(kLargePage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kLargePage - 1);
+  if (start < end) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
 }
 
 }  // namespace fpskit::platform

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <numeric>
 #include <utility>
 
 namespace fpskit {
@@ -72,23 +71,33 @@ std::vector<StringRecord> BuildStringRecords(const std::vector<uint32_t>& entryT
     }
   }
 
-  // Sorting by offset groups the records of one string together; the sort is
-  // stable, so the first record of each group is the earliest in record order
-  // and the one the others share.
-  std::vector<int32_t> order(records.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(),
-                   [&](int32_t a, int32_t b) { return records[a].offset < records[b].offset; });
-  for (size_t start = 0; start < order.size();) {
-    const int32_t offset = records[order[start]].offset;
+  // Sorting by offset groups the records of one string together, equal
+  // offsets in record order, so the first record of each group is the
+  // earliest and the one the others share. A file lays its strings out in
+  // the order of its entries, so the records are usually in order already
+  // and need no sort; otherwise they are sorted by a key of the offset
+  // (biased, so that unsigned order is the order of signed offsets) above
+  // the record's index.
+  const bool inOrder = std::is_sorted(records.begin(), records.end(),
+                                      [](const StringRecord& a, const StringRecord& b) { return a.offset < b.offset; });
+  std::vector<uint64_t> keys;
+  if (!inOrder) {
+    keys.resize(records.size());
+    for (size_t i = 0; i < records.size(); ++i) keys[i] = uint64_t(uint32_t(records[i].offset) ^ 0x80000000u) << 32 | i;
+    std::sort(keys.begin(), keys.end());
+  }
+  auto recordAt = [&](size_t j) { return inOrder ? j : size_t(uint32_t(keys[j])); };
+  for (size_t start = 0; start < records.size();) {
+    const size_t first = recordAt(start);
+    const int32_t offset = records[first].offset;
     size_t end = start + 1;
-    while (end < order.size() && records[order[end]].offset == offset) ++end;
+    while (end < records.size() && records[recordAt(end)].offset == offset) ++end;
     // A string runs to the next distinct string, or to the end of the area.
-    const int32_t next = end < order.size() ? records[order[end]].offset : int32_t(areaSize);
+    const int32_t next = end < records.size() ? records[recordAt(end)].offset : int32_t(areaSize);
     for (size_t j = start; j < end; ++j) {
-      StringRecord& record = records[order[j]];
+      StringRecord& record = records[recordAt(j)];
       record.length = next - offset;
-      record.firstIndex = j == start ? -1 : order[start];
+      record.firstIndex = j == start ? -1 : int32_t(first);
     }
     start = end;
   }

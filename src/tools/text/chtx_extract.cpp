@@ -10,6 +10,7 @@
 #include "tools/text/text_tool.h"
 #include "util/console.h"
 #include "util/files.h"
+#include "util/platform.h"
 
 namespace fpskit {
 namespace {
@@ -76,13 +77,14 @@ ChtxDump BuildChtxDump(const ChtxFile& chtx, const CodeTable& gameCodes, bool by
   Bytes& out = dump.text;
   // Written record by record from `used` on into a buffer that only grows,
   // then cut to its end: no record costs an allocation of its own, and the
-  // buffer is zero-filled about once.
+  // buffer is lengthened only as it is written (LengthenForWriting).
   // Two bytes of Shift-JIS become three of UTF-8; a prefix and CR LF a record.
-  out.resize(chtx.strings.size() / 2 * 3 + chtx.records.size() * 8 + 3 + 256);
+  out.reserve(chtx.strings.size() / 2 * 3 + chtx.records.size() * 8 + 3 + 256);
+  platform::AdviseLargePages(out.data(), out.capacity());
   size_t used = 0;
   auto put = [&](ByteSpan bytes) {
     if (bytes.empty()) return;
-    if (out.size() - used < bytes.size()) out.resize(std::max(used + bytes.size(), out.size() * 2));
+    LengthenForWriting(out, used + bytes.size());
     std::memcpy(out.data() + used, bytes.data(), bytes.size());
     used += bytes.size();
   };
