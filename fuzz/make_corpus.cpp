@@ -262,7 +262,7 @@ Seeds TxmSeeds() {
     seeds[std::string(name) + "-edited"] = edited;
     // Edited pixels behind the header the texture was exported with.
     TextureSet set;
-    if (ReadTextureRecords(BuildTxm(layout), dataSize, "seed", set) && !set.textures[0].duplicate) {
+    if (ParseTextureRecords(BuildTxm(layout), dataSize, set).ok() && !set.textures[0].duplicate) {
       const TextureRecord& first = set.textures[0];
       const DdsHeader header = MakeDdsHeader(first, TextureFormatCode(first, set.mapsFormats));
       Bytes matching(pair);

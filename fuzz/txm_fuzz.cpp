@@ -19,6 +19,7 @@
 #include "support/temp_dir.h"
 #include "texture/dds.h"
 #include "texture/txm.h"
+#include "tools/texture/dds_files.h"
 #include "util/byte_source.h"
 #include "util/files.h"
 #include "util/paths.h"
@@ -70,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ByteSpan edited = SplitAt(pixels, kImageMark);
 
   TextureSet set;
-  if (!ReadTextureRecords(txm, pixels.size(), "fuzz", set)) return 0;
+  if (!ParseTextureRecords(txm, pixels.size(), set).ok()) return 0;
   std::map<std::string, ImageFile> expected;
   std::string firstImage;
   for (size_t t = 0; t < set.textures.size(); ++t) {
@@ -105,8 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::error_code ignored;
   fs::remove_all(directory, ignored);
   fs::create_directories(directory);
-  const bool exported = SplitTexturePair(ByteSource::InMemory(txm), ByteSource::InMemory(pixels), 7, directory,
-                                         "fuzz") == SplitResult::kDone;
+  const bool exported =
+      SplitTexturePair(ByteSource::InMemory(txm), ByteSource::InMemory(pixels), 7, directory, "fuzz");
   for (auto it = fs::recursive_directory_iterator(root.path()); it != fs::recursive_directory_iterator(); ++it) {
     const std::string relative = fs::relative(it->path(), root.path()).generic_string();
     FUZZ_CHECK(relative == "pair" || relative.rfind("pair/", 0) == 0);

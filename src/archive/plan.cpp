@@ -106,8 +106,9 @@ void PlanTexturePair(const ByteSource& archive, ArchivePlan& plan, size_t i, Tex
   if (!txm.inside || !data.inside) return;  // reported by the tools in their turn
   const ArchiveEntry& txmEntry = plan.table.entries[i];
   TextureSet& set = txm.textures;
-  if (!ReadTextureRecords(archive.Sub(txmEntry.offset, txmEntry.size), plan.table.entries[txm.dataIndex].size,
-                          JoinPath(plan.unpackDirectory, txm.fileName), set)) {
+  txm.textureFailure =
+      ParseTextureRecords(archive.Sub(txmEntry.offset, txmEntry.size), plan.table.entries[txm.dataIndex].size, set);
+  if (!txm.textureFailure.ok()) {
     set = TextureSet();
     return;
   }

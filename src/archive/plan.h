@@ -72,6 +72,7 @@ struct MemberPlan {
   TexturePairing pairing = TexturePairing::kPlain;
   size_t dataIndex = 0;
   bool recordsRead = false;
+  TextureFailure textureFailure;     // why the records could not be read, when they could not
   TextureSet textures;               // the TXM's records, when read
   std::vector<PlannedImage> images;  // the DDS files the split writes
 };

@@ -4,10 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "util/console.h"
-#include "util/files.h"
-#include "util/paths.h"
-
 namespace fpskit {
 namespace {
 
@@ -98,34 +94,72 @@ std::string MipText(uint32_t levels) {
 
 std::string SizeText(uint32_t width, uint32_t height) { return std::to_string(width) + "x" + std::to_string(height); }
 
-uint32_t PixelField(ByteSpan header, size_t k) { return LoadU32LE(header.data() + kPixelFormatOffset + 4 + 4 * k); }
+// The fields of a DDS file's header that tell what it holds, read through
+// bounds-checked loads.
+struct DdsFields {
+  uint32_t height = 0;
+  uint32_t width = 0;
+  uint32_t mipCount = 0;
+  uint32_t pixel[7] = {};  // pixel-format flags, FourCC, bit count, red, green, blue and alpha masks
+  bool dx10 = false;       // the FourCC is "DX10": the extended header follows
+  bool dx10Whole = false;  // ...and is there in full
+  uint32_t dx10Format = 0;
+  uint32_t dx10Dimension = 0;
+  uint32_t dx10ArraySize = 0;
+};
 
-bool HasDx10Header(ByteSpan header) {
-  return (PixelField(header, 0) & kDdsPixelFourCC) && PixelField(header, 1) == FourCC("DX10");
+// False when `head` does not start with "DDS " and a whole 124-byte header.
+bool ParseDdsFields(ByteSpan head, DdsFields& fields) {
+  ByteReader reader(head);
+  const ByteSpan magic = reader.Span(4);
+  const uint32_t headerSize = reader.U32LE();
+  reader.Seek(kHeightOffset);
+  fields.height = reader.U32LE();
+  fields.width = reader.U32LE();
+  reader.Seek(kMipCountOffset);
+  fields.mipCount = reader.U32LE();
+  reader.Seek(kPixelFormatOffset + 4);
+  for (uint32_t& field : fields.pixel) field = reader.U32LE();
+  reader.Seek(kDdsHeaderSize);
+  if (!reader.ok() || !std::equal(magic.begin(), magic.end(), "DDS ") || headerSize != kDdsHeaderFieldSize) {
+    return false;
+  }
+  fields.dx10 = (fields.pixel[0] & kDdsPixelFourCC) && fields.pixel[1] == FourCC("DX10");
+  if (fields.dx10) {
+    reader.Seek(kDx10FormatOffset);
+    fields.dx10Format = reader.U32LE();
+    reader.Seek(kDx10DimensionOffset);
+    fields.dx10Dimension = reader.U32LE();
+    reader.Seek(kDx10ArraySizeOffset);
+    fields.dx10ArraySize = reader.U32LE();
+    reader.Seek(kDdsHeaderSize + kDdsDx10HeaderSize);
+    fields.dx10Whole = reader.ok();
+  }
+  return true;
 }
 
 // What an image editor saved, in a translator's words: "DXT5", "32-bit RGBA".
-std::string DescribeFileFormat(ByteSpan head, const PixelFormat* expected) {
-  const uint32_t flags = PixelField(head, 0);
-  const uint32_t fourCC = PixelField(head, 1);
-  const uint32_t bitCount = PixelField(head, 2);
-  if (HasDx10Header(head)) {
-    if (head.size() < kDdsHeaderSize + kDdsDx10HeaderSize) return "DX10 with its extended header cut short";
-    std::string text = "DX10 format " + std::to_string(LoadU32LE(head.data() + kDx10FormatOffset));
-    const uint32_t arraySize = LoadU32LE(head.data() + kDx10ArraySizeOffset);
-    if (LoadU32LE(head.data() + kDx10DimensionOffset) != kDx10Texture2D) text += " not as a 2D texture";
-    if (arraySize > 1) text += " in an array of " + std::to_string(arraySize);
+std::string DescribeFileFormat(const DdsFields& file, const PixelFormat* expected) {
+  const uint32_t flags = file.pixel[0];
+  const uint32_t fourCC = file.pixel[1];
+  const uint32_t bitCount = file.pixel[2];
+  if (file.dx10) {
+    if (!file.dx10Whole) return "DX10 with its extended header cut short";
+    std::string text = "DX10 format " + std::to_string(file.dx10Format);
+    if (file.dx10Dimension != kDx10Texture2D) text += " not as a 2D texture";
+    if (file.dx10ArraySize > 1) text += " in an array of " + std::to_string(file.dx10ArraySize);
     return text;
   }
   if (flags & kDdsPixelFourCC) {
     for (const PixelFormat& format : kPixelFormats) {
       if (format.fourCC != 0 && format.fourCC == fourCC) return format.name;
     }
-    const std::string text(reinterpret_cast<const char*>(head.data() + kPixelFormatOffset + 8), 4);
+    std::string text(4, ' ');
+    for (size_t k = 0; k < 4; ++k) text[k] = char(uint8_t(fourCC >> (8 * k)));
     const bool printable = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
     return printable ? text : "FourCC " + std::to_string(fourCC);
   }
-  const uint32_t alphaMask = PixelField(head, 6);
+  const uint32_t alphaMask = file.pixel[6];
   const std::string bits = std::to_string(bitCount) + "-bit ";
   if (flags & kDdsPixelRgb) {
     const bool reordered = expected && expected->bitCount == bitCount && alphaMask;
@@ -136,23 +170,20 @@ std::string DescribeFileFormat(ByteSpan head, const PixelFormat* expected) {
   return bitCount ? bits + "pixels of no known format" : "no pixel format";
 }
 
-// True when the header's pixel format (or its DX10 header's) is the one the
+// True when the file's pixel format (or its DX10 header's) is the one the
 // texture was exported with.
-bool SamePixelFormat(ByteSpan head, ByteSpan exported, const PixelFormat* expected) {
-  if (HasDx10Header(head)) {
-    if (!expected || head.size() < kDdsHeaderSize + kDdsDx10HeaderSize) return false;
-    const uint32_t number = LoadU32LE(head.data() + kDx10FormatOffset);
+bool SamePixelFormat(const DdsFields& file, const DdsFields& exported, const PixelFormat* expected) {
+  if (file.dx10) {
+    if (!expected || !file.dx10Whole) return false;
+    const uint32_t number = file.dx10Format;
     return number != 0 && (number == expected->dx10Formats[0] || number == expected->dx10Formats[1]) &&
-           LoadU32LE(head.data() + kDx10DimensionOffset) == kDx10Texture2D &&
-           LoadU32LE(head.data() + kDx10ArraySizeOffset) <= 1;
+           file.dx10Dimension == kDx10Texture2D && file.dx10ArraySize <= 1;
   }
-  const bool fourCC = PixelField(head, 0) & kDdsPixelFourCC;
-  if (fourCC != bool(PixelField(exported, 0) & kDdsPixelFourCC)) return false;
-  if (fourCC) return PixelField(head, 1) == PixelField(exported, 1);
-  for (size_t k = 2; k < 7; ++k) {  // bit count and the four masks
-    if (PixelField(head, k) != PixelField(exported, k)) return false;
-  }
-  return true;
+  const bool fourCC = file.pixel[0] & kDdsPixelFourCC;
+  if (fourCC != bool(exported.pixel[0] & kDdsPixelFourCC)) return false;
+  if (fourCC) return file.pixel[1] == exported.pixel[1];
+  // The bit count and the four masks.
+  return std::equal(file.pixel + 2, file.pixel + 7, exported.pixel + 2);
 }
 
 }  // namespace
@@ -200,19 +231,20 @@ DdsCheck CheckDdsFile(ByteSpan head, uint64_t length, const TextureRecord& textu
   const std::string formatName = format ? format->name : "format code " + std::to_string(formatCode);
   const std::string textureText =
       formatName + " " + SizeText(texture.width, texture.height) + " " + MipText(MipLevels(texture.mipCount));
-  if (head.size() < kDdsHeaderSize || std::memcmp(head.data(), "DDS ", 4) != 0 ||
-      LoadU32LE(head.data() + 4) != kDdsHeaderFieldSize) {
+  DdsFields file;
+  if (!ParseDdsFields(head, file)) {
     check.problem = "not a DDS file (no 124-byte header after \"DDS \"); the texture is " + textureText;
     return check;
   }
-  const DdsHeader exported = MakeDdsHeader(texture, formatCode);
-  check.pixelStart = HasDx10Header(head) ? kDdsHeaderSize + kDdsDx10HeaderSize : kDdsHeaderSize;
+  DdsFields exported;
+  ParseDdsFields(MakeDdsHeader(texture, formatCode), exported);  // a whole header: always read
+  check.pixelStart = file.dx10 ? kDdsHeaderSize + kDdsDx10HeaderSize : kDdsHeaderSize;
   const uint64_t pixelBytes = length > check.pixelStart ? length - check.pixelStart : 0;
   const uint32_t imageSize = ImageSize(texture);
 
-  const bool sameFormat = SamePixelFormat(head, exported, format);
-  const uint32_t width = LoadU32LE(head.data() + kWidthOffset);
-  const uint32_t height = LoadU32LE(head.data() + kHeightOffset);
+  const bool sameFormat = SamePixelFormat(file, exported, format);
+  const uint32_t width = file.width;
+  const uint32_t height = file.height;
   // The texture's own size always fits. The size raised to multiples of 4
   // is the one block-compressed images are exported with, and the one
   // earlier versions wrote over the rows of every image (such a file holds
@@ -221,10 +253,10 @@ DdsCheck CheckDdsFile(ByteSpan head, uint64_t length, const TextureRecord& textu
   const bool sameSize = (width == texture.width && height == texture.height) ||
                         (roundedSize && (BlockCompressed(format) || pixelBytes == imageSize));
   // Writers leave the mip count 0 as often as 1 for a single level.
-  const uint32_t levels = MipLevels(LoadU32LE(head.data() + kMipCountOffset));
+  const uint32_t levels = MipLevels(file.mipCount);
   const bool sameMips = levels == MipLevels(texture.mipCount);
   if (!sameFormat || !sameSize || !sameMips) {
-    check.problem = "saved as " + (sameFormat ? formatName : DescribeFileFormat(head, format));
+    check.problem = "saved as " + (sameFormat ? formatName : DescribeFileFormat(file, format));
     if (!sameSize) check.problem += " " + SizeText(width, height);
     if (!sameMips) check.problem += " " + MipText(levels);
     check.problem += "; the texture is " + textureText;
@@ -240,15 +272,16 @@ DdsCheck CheckDdsFile(ByteSpan head, uint64_t length, const TextureRecord& textu
     return check;
   }
   check.matches = true;
+  check.pixelCount = std::min<uint64_t>(imageSize, pixelBytes);
   return check;
-}
-
-void ReportDdsMismatch(const std::string& path, const DdsCheck& check) {
-  Printf("\nERROR: %s: %s", path.c_str(), check.problem.c_str());
 }
 
 void ReverseGroupsOfFour(Bytes& bytes) {
   for (size_t i = 0; i + 4 <= bytes.size(); i += 4) std::reverse(bytes.begin() + ptrdiff_t(i), bytes.begin() + ptrdiff_t(i + 4));
+}
+
+void SwapDdsPixelOrder(uint32_t formatCode, Bytes& pixels) {
+  if (formatCode == kReversedFormatCode) ReverseGroupsOfFour(pixels);
 }
 
 std::string DdsFileName(const TextureRecord& texture, size_t txmIndex, size_t textureIndex, size_t imageIndex) {
@@ -261,109 +294,6 @@ std::string DdsFileName(const TextureRecord& texture, size_t txmIndex, size_t te
   std::string name = texture.name + suffix;
   std::replace(name.begin(), name.end(), '\\', '/');
   return name;
-}
-
-bool ExportTextureImages(const TextureRecord& texture, bool mapsFormats, const ByteSource& data, size_t txmIndex,
-                         size_t textureIndex, const std::string& unpackDirectory) {
-  if (texture.nameTooLong) {
-    Printf("\nERROR: %s: texture %zu of member %zu has a name longer than %zu bytes; its images are not written",
-           unpackDirectory.c_str(), textureIndex, txmIndex, kLongestTextureName);
-    return false;
-  }
-  const uint32_t code = TextureFormatCode(texture, mapsFormats);
-  const uint32_t imageSize = ImageSize(texture);
-  const DdsHeader header = MakeDdsHeader(texture, code);
-  bool ok = true;
-  Bytes pixels;
-  for (uint32_t image = 0; image < texture.imageCount; ++image) {
-    const std::string name = DdsFileName(texture, txmIndex, textureIndex, image);
-    const std::string path = JoinPath(unpackDirectory, name);
-    if (!IsContainedRelativePath(name)) {
-      Printf("\nERROR: the image name %s would leave %s; not written", path.c_str(), unpackDirectory.c_str());
-      ok = false;
-      continue;
-    }
-    Printf("\n%s", path.c_str());
-    // The sizes were checked against the data member when the records were read.
-    if (!data.Read(texture.dataOffset + uint64_t(image) * imageSize, imageSize, pixels)) {
-      Printf("\nERROR: can't read the pixels of %s", path.c_str());
-      ok = false;
-      continue;
-    }
-    if (code == kReversedFormatCode) ReverseGroupsOfFour(pixels);
-    // An image of an earlier run that holds these bytes already stays as it is.
-    ok = UpdateFileBelow(unpackDirectory, name, header.size() + pixels.size(),
-                         [&](const std::function<bool(ByteSpan)>& put) { return put(header) && put(pixels); }) &&
-         ok;
-  }
-  return ok;
-}
-
-SplitResult SplitTexturePair(const ByteSource& txm, const ByteSource& data, size_t txmIndex,
-                             const std::string& unpackDirectory, const std::string& label) {
-  TextureSet set;
-  if (!ReadTextureRecords(txm, data.length, label, set)) return SplitResult::kRejected;
-  bool ok = true;
-  for (size_t t = 0; t < set.textures.size(); ++t) {
-    if (set.textures[t].duplicate) continue;
-    ok = ExportTextureImages(set.textures[t], set.mapsFormats, data, txmIndex, t, unpackDirectory) && ok;
-  }
-  return ok ? SplitResult::kDone : SplitResult::kFailed;
-}
-
-bool ImportTextureImages(const TextureRecord& texture, bool mapsFormats, ByteSink& archive, uint64_t dataStart,
-                         size_t txmIndex, size_t textureIndex, const std::string& unpackDirectory) {
-  if (texture.nameTooLong) return true;
-  const uint32_t code = TextureFormatCode(texture, mapsFormats);
-  const uint32_t imageSize = ImageSize(texture);
-  Bytes pixels;
-  bool ok = true;
-  for (uint32_t image = 0; image < texture.imageCount; ++image) {
-    const std::string name = DdsFileName(texture, txmIndex, textureIndex, image);
-    const std::string path = JoinPath(unpackDirectory, name);
-    if (!IsContainedRelativePath(name) || !FileExists(path)) continue;
-    FileHandle file = OpenFile(path, "rb");
-    uint64_t length = 0;
-    if (!file || !FileLength(file.get(), length)) {
-      Printf("\nERROR: can't read %s", path.c_str());
-      return false;
-    }
-    if (length <= kDdsHeaderSize) continue;
-    Bytes head;
-    if (!ReadFileAt(file.get(), 0, size_t(std::min<uint64_t>(length, kDdsHeaderSize + kDdsDx10HeaderSize)), head)) {
-      Printf("\nERROR: can't read %s", path.c_str());
-      return false;
-    }
-    // Every image of the pair is checked, so that one run names them all.
-    const DdsCheck check = CheckDdsFile(head, length, texture, code);
-    if (!check.matches) {
-      ReportDdsMismatch(path, check);
-      ok = false;
-      continue;
-    }
-    const size_t count = size_t(std::min<uint64_t>(imageSize, length - check.pixelStart));
-    if (!ReadFileAt(file.get(), check.pixelStart, count, pixels)) {
-      Printf("\nERROR: can't read %s", path.c_str());
-      return false;
-    }
-    if (code == kReversedFormatCode) ReverseGroupsOfFour(pixels);
-    if (!archive.Patch(dataStart + texture.dataOffset + uint64_t(image) * imageSize, pixels)) return false;
-    Printf("\n+ %s", path.c_str());
-  }
-  return ok;
-}
-
-bool RebuildTexturePair(const ByteSource& txm, uint64_t dataLength, ByteSink& archive, uint64_t dataStart,
-                        size_t txmIndex, const std::string& unpackDirectory, const std::string& label) {
-  TextureSet set;
-  if (!ReadTextureRecords(txm, dataLength, label, set)) return false;
-  bool ok = true;
-  for (size_t t = 0; t < set.textures.size(); ++t) {
-    if (set.textures[t].duplicate) continue;
-    ok = ImportTextureImages(set.textures[t], set.mapsFormats, archive, dataStart, txmIndex, t, unpackDirectory) && ok;
-    if (archive.failed) return false;
-  }
-  return ok;
 }
 
 }  // namespace fpskit

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "util/console.h"
-
 namespace fpskit {
 
 namespace {
@@ -32,33 +30,26 @@ NameStatus ReadTextureName(const ByteSource& txm, uint64_t position, std::string
 
 }  // namespace
 
-bool ReadTextureRecords(const ByteSource& txm, uint64_t dataLength, const std::string& label, TextureSet& set) {
+TextureFailure ParseTextureRecords(const ByteSource& txm, uint64_t dataLength, TextureSet& set) {
   set = TextureSet();
-  const char* where = label.c_str();
   Bytes bytes;
-  if (!txm.Read(0, kTxmHeaderSize, bytes)) {
-    Printf("\nERROR: %s: truncated TXM header", where);
-    return false;
-  }
+  if (!txm.Read(0, kTxmHeaderSize, bytes)) return {.error = TextureError::kTruncatedHeader};
   // Magic and length (0 and 4) were tested by the archive's content test.
-  const uint32_t version = LoadU32BE(bytes.data() + 8);
-  uint32_t count = LoadU32BE(bytes.data() + 12);
+  ByteReader header(bytes, 8);
+  const uint32_t version = header.U32BE();
+  uint32_t count = header.U32BE();
   const bool shortForm = IsShortTxmVersion(version);
   const size_t extraSize = shortForm ? kTxmShortExtraSize : kTxmLongExtraSize;
-  if (!txm.Read(kTxmHeaderSize, extraSize, bytes)) {
-    Printf("\nERROR: %s: truncated TXM header", where);
-    return false;
-  }
+  if (!txm.Read(kTxmHeaderSize, extraSize, bytes)) return {.error = TextureError::kTruncatedHeader};
   const bool withImageCounts = count == 0;
-  if (count == 0) count = LoadU32BE(bytes.data() + (kTxmAlternateCountOffset - kTxmHeaderSize));
+  if (count == 0) count = ByteReader(bytes, kTxmAlternateCountOffset - kTxmHeaderSize).U32BE();
   set.mapsFormats = !shortForm;
 
   const size_t tail = shortForm ? kTxmShortTailSize : kTxmLongTailSize;
   const size_t recordSize = 24 + tail + (withImageCounts ? 4 : 0);
   const uint64_t recordsStart = kTxmHeaderSize + extraSize;
   if (uint64_t(count) * recordSize > txm.length - recordsStart) {
-    Printf("\nERROR: %s: TXM records of %u textures do not fit the member", where, count);
-    return false;
+    return {.error = TextureError::kRecordsDoNotFit, .textureCount = count};
   }
   set.textures.resize(count);
   // Records that point at one name share it: it is read once.
@@ -66,10 +57,9 @@ bool ReadTextureRecords(const ByteSource& txm, uint64_t dataLength, const std::s
   for (uint32_t first = 0; first < count; first += kRecordsPerRead) {
     const uint32_t batch = std::min<uint32_t>(kRecordsPerRead, count - first);
     const uint64_t batchStart = recordsStart + uint64_t(first) * recordSize;
-    if (!txm.Read(batchStart, uint64_t(batch) * recordSize, bytes)) {
-      Printf("\nERROR: %s: can't read the TXM records", where);
-      return false;
-    }
+    if (!txm.Read(batchStart, uint64_t(batch) * recordSize, bytes)) return {.error = TextureError::kUnreadableRecords};
+    // `bytes` holds exactly `batch` records of `recordSize` bytes, so every
+    // field below lies inside it.
     ByteReader reader(bytes);
     for (uint32_t t = first; t < first + batch; ++t) {
       TextureRecord& texture = set.textures[t];
@@ -78,15 +68,11 @@ bool ReadTextureRecords(const ByteSource& txm, uint64_t dataLength, const std::s
       texture.imageCount = withImageCounts ? reader.U32BE() : 1;
       texture.mipCount = uint8_t(reader.U32BE());
       const ByteSpan format = reader.Span(4);
-      if (!format.empty()) std::copy(format.begin(), format.end(), texture.format.begin());
+      std::copy(format.begin(), format.end(), texture.format.begin());
       const uint64_t nameField = batchStart + reader.position();
       const uint64_t namePosition = nameField + reader.U32BE();
       texture.dataOffset = reader.U32BE();
       reader.Skip(tail);
-      if (!reader.ok()) {  // cannot happen: the records were measured above
-        Printf("\nERROR: %s: truncated TXM record %u", where, t);
-        return false;
-      }
       const auto shared = firstWithName.find(namePosition);
       if (shared != firstWithName.end()) {
         texture.name = set.textures[shared->second].name;
@@ -94,16 +80,14 @@ bool ReadTextureRecords(const ByteSource& txm, uint64_t dataLength, const std::s
       } else {
         const NameStatus status = ReadTextureName(txm, namePosition, texture.name);
         if (status == NameStatus::kBroken) {
-          Printf("\nERROR: %s: the name of texture %u lies outside the TXM or has no terminating zero", where, t);
-          return false;
+          return {.error = TextureError::kBrokenName, .texture = t};
         }
         texture.nameTooLong = status == NameStatus::kTooLong;
         firstWithName.emplace(namePosition, t);
       }
       if (texture.dataOffset > dataLength) {
-        Printf("\nERROR: %s: texture %u starts at 0x%X, beyond its data member of 0x%llX bytes", where, t,
-               texture.dataOffset, static_cast<unsigned long long>(dataLength));
-        return false;
+        return {.error = TextureError::kDataBeyondMember, .texture = t, .dataOffset = texture.dataOffset,
+                .dataLength = dataLength};
       }
     }
   }
@@ -127,12 +111,11 @@ bool ReadTextureRecords(const ByteSource& txm, uint64_t dataLength, const std::s
     const uint64_t end = k + 1 < order.size() ? set.textures[order[k + 1]].dataOffset : dataLength;
     texture.size = uint32_t(std::min<uint64_t>(end - texture.dataOffset, UINT32_MAX));
     if (texture.imageCount == 0 || (texture.imageCount > 1 && texture.imageCount > texture.size)) {
-      Printf("\nERROR: %s: texture %zu has %u images in 0x%X bytes", where, order[k], texture.imageCount,
-             texture.size);
-      return false;
+      return {.error = TextureError::kBadImageCount, .texture = order[k], .imageCount = texture.imageCount,
+              .size = texture.size};
     }
   }
-  return true;
+  return {};
 }
 
 uint32_t TextureFormatCode(const TextureRecord& texture, bool mapsFormats) {

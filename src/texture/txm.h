@@ -58,18 +58,41 @@ struct TextureSet {
 // True for the versions with the short extra header and record tail.
 inline bool IsShortTxmVersion(uint32_t version) { return version == 10 || version == 16; }
 
-// Reads the records of a TXM member through bounded reads (its header, its
+// What can be wrong with a TXM member's records, and what the message about
+// it needs.
+enum class TextureError {
+  kNone,
+  kTruncatedHeader,    // the header or its extra header is cut short
+  kRecordsDoNotFit,    // `textureCount` records reach past the member
+  kUnreadableRecords,  // the records could not be read from the source
+  kBrokenName,         // `texture`'s name lies outside the member or has no terminating zero
+  kDataBeyondMember,   // `texture` starts at `dataOffset`, past the `dataLength` bytes of the data member
+  kBadImageCount,      // `texture` has `imageCount` images (0, or more than its `size` bytes)
+};
+
+struct TextureFailure {
+  TextureError error = TextureError::kNone;
+  size_t texture = 0;         // the record's index in TXM order
+  uint32_t textureCount = 0;  // kRecordsDoNotFit
+  uint32_t imageCount = 0;    // kBadImageCount
+  uint32_t dataOffset = 0;    // kDataBeyondMember
+  uint32_t size = 0;          // kBadImageCount: the texture's bytes
+  uint64_t dataLength = 0;    // kDataBeyondMember
+  bool ok() const { return error == TextureError::kNone; }
+};
+
+// Parses the records of a TXM member through bounded reads (its header, its
 // records and their names, nothing else), and gives every texture that is
 // not a duplicate its size from the data offsets in ascending order (the
 // last one, or a lone texture, reaches to the end of the texture data member
 // of `dataLength` bytes). A name longer than kLongestTextureName is not read
-// further: the texture gets `nameTooLong`. On records or names outside the
-// member, a name without a terminating zero, a data offset beyond the
-// texture data member, an image count of 0 or one above the texture's bytes,
-// prints "\nERROR: <label>: ..." and returns false.
-bool ReadTextureRecords(const ByteSource& txm, uint64_t dataLength, const std::string& label, TextureSet& set);
-inline bool ReadTextureRecords(ByteSpan txm, uint64_t dataLength, const std::string& label, TextureSet& set) {
-  return ReadTextureRecords(ByteSource::InMemory(txm), dataLength, label, set);
+// further: the texture gets `nameTooLong`. Returns the first failure found
+// (records or names outside the member, a name without a terminating zero,
+// a data offset beyond the texture data member, an image count of 0 or one
+// above the texture's bytes), with `set` then incomplete; prints nothing.
+TextureFailure ParseTextureRecords(const ByteSource& txm, uint64_t dataLength, TextureSet& set);
+inline TextureFailure ParseTextureRecords(ByteSpan txm, uint64_t dataLength, TextureSet& set) {
+  return ParseTextureRecords(ByteSource::InMemory(txm), dataLength, set);
 }
 
 // The format code of a texture: the low 4 bits of the first format byte for

@@ -7,16 +7,20 @@
 
 #include "support/archive_builder.h"
 #include "support/builders.h"
+#include "support/recording_reporter.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 #include "texture/dds.h"
 #include "texture/txm.h"
+#include "tools/texture/dds_files.h"
+#include "tools/texture/texture_report.h"
 
 namespace fpskit {
 namespace {
 
 using support::BuildTxm;
 using support::ReadTestFile;
+using support::RecordingReporter;
 using support::TempDir;
 using support::TxmFormatBytes;
 using support::TxmLayout;
@@ -30,12 +34,8 @@ TxmTexture Texture(const std::string& name, uint32_t dataOffset, uint32_t imageC
   return texture;
 }
 
-bool Read(const TxmLayout& layout, uint64_t dataLength, TextureSet& set, std::string* console = nullptr) {
-  testing::internal::CaptureStdout();
-  const bool ok = ReadTextureRecords(BuildTxm(layout), dataLength, "t.TXM", set);
-  const std::string printed = testing::internal::GetCapturedStdout();
-  if (console) *console = printed;
-  return ok;
+bool Read(const TxmLayout& layout, uint64_t dataLength, TextureSet& set) {
+  return ParseTextureRecords(BuildTxm(layout), dataLength, set).ok();
 }
 
 TEST(TextureRecords, SizesFollowTheDataOffsetsNotTheRecordOrder) {
@@ -81,6 +81,7 @@ TEST(TextureRecords, DamagedRecordsAreReported) {
     const char* what;
     Bytes txm;
     uint64_t dataLength;
+    TextureError error;
     std::string message;
   };
   Bytes manyRecords = bytes;
@@ -96,19 +97,25 @@ TEST(TextureRecords, DamagedRecordsAreReported) {
   tooManyImages.imageCounts = true;
   tooManyImages.textures = {Texture("m", 0, 9)};
   const Case cases[] = {
-      {"short header", Bytes(bytes.begin(), bytes.begin() + 40), 0x40, "truncated TXM header"},
-      {"records beyond the member", manyRecords, 0x40, "do not fit"},
-      {"name outside", nameOutside, 0x40, "name of texture 0"},
-      {"name without zero", unterminated, 0x40, "name of texture 1"},
-      {"data beyond its member", bytes, 0x10, "texture 1 starts at 0x20"},
-      {"image count 0", BuildTxm(zeroImages), 0x40, "has 0 images"},
-      {"more images than bytes", BuildTxm(tooManyImages), 8, "has 9 images in 0x8 bytes"},
+      {"short header", Bytes(bytes.begin(), bytes.begin() + 40), 0x40, TextureError::kTruncatedHeader,
+       "truncated TXM header"},
+      {"records beyond the member", manyRecords, 0x40, TextureError::kRecordsDoNotFit, "of 1000 textures do not fit"},
+      {"name outside", nameOutside, 0x40, TextureError::kBrokenName, "name of texture 0"},
+      {"name without zero", unterminated, 0x40, TextureError::kBrokenName, "name of texture 1"},
+      {"data beyond its member", bytes, 0x10, TextureError::kDataBeyondMember,
+       "texture 1 starts at 0x20, beyond its data member of 0x10 bytes"},
+      {"image count 0", BuildTxm(zeroImages), 0x40, TextureError::kBadImageCount, "has 0 images"},
+      {"more images than bytes", BuildTxm(tooManyImages), 8, TextureError::kBadImageCount, "has 9 images in 0x8 bytes"},
   };
   for (const Case& test : cases) {
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(ReadTextureRecords(test.txm, test.dataLength, "t.TXM", set)) << test.what;
-    const std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_NE(console.find("\nERROR: t.TXM: "), std::string::npos) << test.what;
+    const TextureFailure failure = ParseTextureRecords(test.txm, test.dataLength, set);
+    EXPECT_FALSE(failure.ok()) << test.what;
+    EXPECT_EQ(failure.error, test.error) << test.what;
+    // The tools word it with what the failure carries.
+    RecordingReporter recorder;
+    ReportTextureFailure("t.TXM", failure);
+    const std::string console = recorder.output();
+    EXPECT_EQ(console.rfind("\nERROR: t.TXM: ", 0), 0u) << test.what;
     EXPECT_NE(console.find(test.message), std::string::npos) << test.what << ": " << console;
   }
 }
@@ -171,6 +178,11 @@ TEST(TextureFormats, CodesAndDdsHeadersForEveryFormat) {
   Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   ReverseGroupsOfFour(pixels);
   EXPECT_EQ(pixels, (Bytes{4, 3, 2, 1, 8, 7, 6, 5, 9, 10}));
+  // Only A8R8G8B8 (code 5) keeps its pixels in the other order in its file.
+  SwapDdsPixelOrder(6, pixels);
+  EXPECT_EQ(pixels, (Bytes{4, 3, 2, 1, 8, 7, 6, 5, 9, 10}));
+  SwapDdsPixelOrder(5, pixels);
+  EXPECT_EQ(pixels, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
 }
 
 // An edited file goes back only when its header still describes the
@@ -226,6 +238,11 @@ TEST(TextureImport, DdsFilesMustDescribeTheirTexture) {
        }(), 0,
        "saved as DX10 with its extended header cut short" + sign9, 148},
       {"not a DDS file", sign, 6, Bytes(128, 0x89), 45056, "not a DDS file"},
+      {"header cut short", sign, 6, [&] {
+         Bytes cut = header(sign, 6);
+         cut.resize(100);
+         return cut;
+       }(), 0, "not a DDS file"},
       {"uncompressed, mip count 0", banner, 5, header(banner, 5, [](uint8_t* h) { h[28] = 0; }), 12000, ""},
       {"earlier versions' rounded height", banner, 5, header(banner, 5, [](uint8_t* h) { StoreU32LE(h + 12, 32); }),
        12000, ""},
@@ -239,6 +256,9 @@ TEST(TextureImport, DdsFilesMustDescribeTheirTexture) {
     EXPECT_EQ(check.matches, test.problem.empty()) << test.what << ": " << check.problem;
     EXPECT_EQ(check.problem.substr(0, test.problem.size()), test.problem) << test.what;
     EXPECT_EQ(check.pixelStart, test.pixelStart) << test.what;
+    // What goes back: the file's pixels, at most the image's bytes.
+    EXPECT_EQ(check.pixelCount, check.matches ? std::min<uint64_t>(ImageSize(test.texture), test.pixels) : 0)
+        << test.what;
   }
 }
 
@@ -256,11 +276,11 @@ TEST(TextureExport, SplitWritesEveryImageAndRefusesBadNames) {
   const Bytes pixels = support::RandomBytes(0x60, 11);
   TempDir dir;
   std::filesystem::create_directory(dir / "out");
-  testing::internal::CaptureStdout();
-  const SplitResult result = SplitTexturePair(ByteSource::InMemory(BuildTxm(layout)), ByteSource::InMemory(pixels), 1,
-                                              dir / "out", "t.TXM");
-  const std::string console = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(result, SplitResult::kFailed);
+  RecordingReporter recorder;
+  const bool ok = SplitTexturePair(ByteSource::InMemory(BuildTxm(layout)), ByteSource::InMemory(pixels), 1,
+                                   dir / "out", "t.TXM");
+  const std::string console = recorder.output();
+  EXPECT_FALSE(ok);
   EXPECT_NE(console.find("/out/../up_1_1.dds would leave"), std::string::npos) << console;
   for (const char* texture : {"texture 2 of member 1", "texture 3 of member 1"}) {
     EXPECT_NE(console.find(std::string(texture) + " has a name longer than 255 bytes"), std::string::npos) << console;
@@ -307,10 +327,8 @@ TEST(TextureExport, ImageMagickReadsTheExportedImages) {
     texture.size = test.bytes;
     texture.format = TxmFormatBytes(test.code, 10);
     const Bytes pixels = support::RandomBytes(test.bytes, test.code);
-    testing::internal::CaptureStdout();
-    const bool ok = ExportTextureImages(texture, false, ByteSource::InMemory(pixels), 0, 0, dir.path());
-    testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(ok);
+    RecordingReporter recorder;
+    ASSERT_TRUE(ExportTextureImages(texture, false, ByteSource::InMemory(pixels), 0, 0, dir.path()));
     const std::string path = dir / (texture.name + "_0_0.dds");
     const support::ToolRun run = support::RunTool("identify", {"-format", "%w %h %C", path});
     EXPECT_EQ(run.status, 0) << run.output;

@@ -19,6 +19,7 @@
 #include "texture/dds.h"
 #include "tools/archive/archive_tools.h"
 #include "tools/archive/shared.h"
+#include "tools/texture/texture_report.h"
 #include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/files.h"
@@ -206,7 +207,7 @@ bool ListTexturePair(const ByteSource& archive, const ArchivePlan& plan, const s
       const uint32_t code = TextureFormatCode(texture, txm.textures.mapsFormats);
       Bytes bytes;
       ok = pixels.Read(texture.dataOffset + uint64_t(image.image) * size, size, bytes) && ok;
-      if (code == 5) ReverseGroupsOfFour(bytes);
+      SwapDdsPixelOrder(code, bytes);
       status = ImageStatus(imagePath, texture, code, bytes, check);
     }
     PrintLine(listing, status, "", imagePath, "");

@@ -17,6 +17,7 @@
 #include "texture/dds.h"
 #include "tools/archive/archive_tools.h"
 #include "tools/archive/shared.h"
+#include "tools/texture/dds_files.h"
 #include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/files.h"

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "compress/tlzc.h"
+#include "tools/texture/texture_report.h"
 #include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/paths.h"
@@ -126,6 +127,12 @@ bool PlanArchiveReporting(const ByteSource& archive, const std::string& label, c
            table.entries[bad].offset);
   }
   PlanArchive(archive, std::move(table), unpackDirectory, plan);
+  // Texture pairs whose records cannot be read: both members stay files.
+  for (const MemberPlan& member : plan.members) {
+    if (!member.textureFailure.ok()) {
+      ReportTextureFailure(JoinPath(unpackDirectory, member.fileName), member.textureFailure);
+    }
+  }
   return true;
 }
 

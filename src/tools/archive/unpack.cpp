@@ -16,6 +16,7 @@
 #include "texture/dds.h"
 #include "tools/archive/archive_tools.h"
 #include "tools/archive/shared.h"
+#include "tools/texture/dds_files.h"
 #include "tools/tlzc_report.h"
 #include "util/console.h"
 #include "util/files.h"
@@ -275,7 +276,7 @@ bool OutputTexturePair(const ByteSource& archive, const ArchivePlan& plan, const
   }
   if (!budget.Charge(txm.images.size(), data.size + txm.images.size() * kDdsHeaderSize)) return false;
   return SplitTexturePair(member, archive.Sub(data.offset, data.size), i, plan.unpackDirectory,
-                          JoinPath(plan.unpackDirectory, txm.fileName)) == SplitResult::kDone;
+                          JoinPath(plan.unpackDirectory, txm.fileName));
 }
 
 // Plans the archive and makes its unpack directory (an archive without
