@@ -84,8 +84,8 @@ bool SameScriptTexts(ByteSpan before, ByteSpan after) {
   bool same = true;
   auto checkWord = [&](uint64_t at) {
     if (!same || !InRange(before.size(), at, 4)) return;
-    const uint32_t oldOffset = LoadU32BE(before.data() + at);
-    const uint32_t newOffset = LoadU32BE(after.data() + at);
+    const uint32_t oldOffset = ByteReader(before, at).U32BE();
+    const uint32_t newOffset = ByteReader(after, at).U32BE();  // the new file is not shorter
     if (oldOffset == newOffset) return;
     const std::optional<ByteSpan> oldText = StringAt(before, uint64_t(header.textBase) + oldOffset);
     const std::optional<ByteSpan> newText = StringAt(after, uint64_t(header.textBase) + newOffset);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/recording_reporter.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
@@ -94,9 +95,9 @@ TEST(CommandLine, OutOfMemoryIsAnErrorLikeAnyOther) {
 #endif
 
 TEST(ModeDispatcher, AnUnknownWordIsReportedInProcess) {
-  testing::internal::CaptureStdout();
+  support::RecordingReporter console;
   EXPECT_EQ(ModeDispatcher("unfps2", "x", "0"), DispatchResult::kWrongMode);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nWRONG MODE\n");
+  EXPECT_EQ(console.output(), "\nWRONG MODE\n");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "support/builders.h"
 #include "support/process.h"
+#include "support/recording_reporter.h"
 #include "support/temp_dir.h"
 #include "util/byte_source.h"
 #include "util/bytes.h"
@@ -230,9 +231,9 @@ TEST(ReplaceFileSafely, ATargetHeldOpenIsReportedAndKept) {
   ASSERT_TRUE(WriteTestFile(target, ToBytes("original")));
   FileHandle held = OpenFile(target, "rb");
   ASSERT_TRUE(held);
-  testing::internal::CaptureStdout();
+  support::RecordingReporter console;
   EXPECT_FALSE(ReplaceFileSafely(target, ToBytes("new")));
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("can't write"), std::string::npos);
+  EXPECT_NE(console.output().find("can't write"), std::string::npos);
   held.reset();
   EXPECT_EQ(ReadTestFile(target), ToBytes("original"));
   EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"chat.bin"});
@@ -299,12 +300,12 @@ TEST(ReplaceFileSafely, AFailingWriterLeavesTheTargetAndNoTemporaryFile) {
   TempDir dir;
   const std::string target = dir / "chat.bin";
   ASSERT_TRUE(WriteTestFile(target, ToBytes("original")));
-  testing::internal::CaptureStdout();
+  support::RecordingReporter console;
   const bool ok = ReplaceFileWith(target, [](std::FILE* file) {
     std::fputs("partial", file);
     return false;
   });
-  const std::string printed = testing::internal::GetCapturedStdout();
+  const std::string printed = console.output();
   EXPECT_FALSE(ok);
   EXPECT_NE(printed.find("ERROR"), std::string::npos);
   EXPECT_EQ(ReadTestFile(target), ToBytes("original"));
@@ -343,9 +344,9 @@ TEST(ReplaceFileSafely, ABackslashIsPartOfTheFileName) {
 
 TEST(ReplaceFileSafely, AMissingDirectoryIsReported) {
   TempDir dir;
-  testing::internal::CaptureStdout();
+  support::RecordingReporter console;
   EXPECT_FALSE(ReplaceFileSafely(dir / "no/such/dir/file", ToBytes("x")));
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("can't write"), std::string::npos);
+  EXPECT_NE(console.output().find("can't write"), std::string::npos);
 }
 
 // POSIX only: directory permission bits, a file-size limit and fork().
