@@ -16,12 +16,8 @@ namespace fpskit {
 
 bool MergeScel(const std::string& path, bool raw, bool swap, unsigned workers) {
   Bytes file;
-  if (!ReadGameFile(path, file)) return false;
   ScelContainer container;
-  if (const ScelFailure failure = ParseScel(file, container); !failure.ok()) {
-    ReportScelFailure(failure);
-    return false;
-  }
+  if (!ReadScelFile(path, file, container)) return false;
 
   // Every member is decoded, in both modes, so that a damaged container is
   // found before it is replaced. The dumps and files are taken in member

@@ -15,12 +15,8 @@ namespace fpskit {
 
 bool SplitScel(const std::string& path, const std::string& option, bool raw, unsigned workers) {
   Bytes file;
-  if (!ReadGameFile(path, file)) return false;
   ScelContainer container;
-  if (const ScelFailure failure = ParseScel(file, container); !failure.ok()) {
-    ReportScelFailure(failure);
-    return false;
-  }
+  if (!ReadScelFile(path, file, container)) return false;
   const std::string directory = StripExtension(path);
   if (!MakeDirectory(directory)) {
     Printf("\nERROR: can't create the directory %s", directory.c_str());

@@ -13,6 +13,11 @@ namespace fpskit {
 std::string DescribeScelFailure(const ScelFailure& failure);
 void ReportScelFailure(const ScelFailure& failure);
 
+// Reads the container at `path` into `file` and parses it into `container`
+// (whose members point into `file`). False, reported, when it cannot be read
+// or is no container.
+bool ReadScelFile(const std::string& path, Bytes& file, ScelContainer& container);
+
 // "untss" (raw false: one dump per member, no member files) and "untss2"
 // (raw true: the decompressed members as ".bin" files) on a container.
 // Members that cannot be decoded or dumped are reported and the others are

@@ -4,6 +4,7 @@
 #include "text/scel/scel.h"
 #include "text/tss/tss.h"
 #include "tools/text/scel_tool.h"
+#include "tools/text/text_tool.h"
 #include "tools/text/tss_tool.h"
 #include "util/console.h"
 #include "util/files.h"
@@ -46,6 +47,13 @@ std::string DescribeScelFailure(const ScelFailure& failure) {
 }
 
 void ReportScelFailure(const ScelFailure& failure) { Print(DescribeScelFailure(failure)); }
+
+bool ReadScelFile(const std::string& path, Bytes& file, ScelContainer& container) {
+  if (!ReadGameFile(path, file)) return false;
+  const ScelFailure failure = ParseScel(file, container);
+  if (!failure.ok()) ReportScelFailure(failure);
+  return failure.ok();
+}
 
 bool ScriptTextEntry(const std::string& path, const std::string& option, const ScriptRun& run) {
   uint8_t magic[8] = {};

@@ -10,6 +10,18 @@
 #include "util/paths.h"
 
 namespace fpskit {
+namespace {
+
+// The records of a texture pair's TXM member; false, reported under
+// `label`, when they cannot be read.
+bool ParseTextureRecordsReporting(const ByteSource& txm, uint64_t dataLength, const std::string& label,
+                                 TextureSet& set) {
+  const TextureFailure failure = ParseTextureRecords(txm, dataLength, set);
+  if (!failure.ok()) ReportTextureFailure(label, failure);
+  return failure.ok();
+}
+
+}  // namespace
 
 bool ExportTextureImages(const TextureRecord& texture, bool mapsFormats, const ByteSource& data, size_t txmIndex,
                          size_t textureIndex, const std::string& unpackDirectory) {
@@ -51,11 +63,7 @@ bool ExportTextureImages(const TextureRecord& texture, bool mapsFormats, const B
 bool SplitTexturePair(const ByteSource& txm, const ByteSource& data, size_t txmIndex,
                       const std::string& unpackDirectory, const std::string& label) {
   TextureSet set;
-  const TextureFailure failure = ParseTextureRecords(txm, data.length, set);
-  if (!failure.ok()) {
-    ReportTextureFailure(label, failure);
-    return false;
-  }
+  if (!ParseTextureRecordsReporting(txm, data.length, label, set)) return false;
   bool ok = true;
   for (size_t t = 0; t < set.textures.size(); ++t) {
     if (set.textures[t].duplicate) continue;
@@ -108,11 +116,7 @@ bool ImportTextureImages(const TextureRecord& texture, bool mapsFormats, ByteSin
 bool RebuildTexturePair(const ByteSource& txm, uint64_t dataLength, ByteSink& archive, uint64_t dataStart,
                         size_t txmIndex, const std::string& unpackDirectory, const std::string& label) {
   TextureSet set;
-  const TextureFailure failure = ParseTextureRecords(txm, dataLength, set);
-  if (!failure.ok()) {
-    ReportTextureFailure(label, failure);
-    return false;
-  }
+  if (!ParseTextureRecordsReporting(txm, dataLength, label, set)) return false;
   bool ok = true;
   for (size_t t = 0; t < set.textures.size(); ++t) {
     if (set.textures[t].duplicate) continue;
