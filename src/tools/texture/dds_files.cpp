@@ -15,7 +15,7 @@ namespace {
 // The records of a texture pair's TXM member; false, reported under
 // `label`, when they cannot be read.
 bool ParseTextureRecordsReporting(const ByteSource& txm, uint64_t dataLength, const std::string& label,
-                                 TextureSet& set) {
+                                  TextureSet& set) {
   const TextureFailure failure = ParseTextureRecords(txm, dataLength, set);
   if (!failure.ok()) ReportTextureFailure(label, failure);
   return failure.ok();
